@@ -1,0 +1,16 @@
+#pragma once
+
+#include <windows.h>
+
+// Returns the address of `name` in the system DLL `dll`, loading the DLL from the system folder
+// only, or null. Libraries outside the KnownDLLs (bcrypt, winhttp, cabinet, comctl32) are loaded
+// this way on first use so that a DLL planted beside the setup is never picked up. The DLL stays
+// loaded for the life of the process, so the address stays valid.
+FARPROC LoadSystemProc(const wchar_t *dll, const char *name);
+
+// The same, typed: LoadSystemFunction<decltype(&BCryptHash)>(L"bcrypt.dll", "BCryptHash").
+template <typename Fn>
+Fn LoadSystemFunction(const wchar_t *dll, const char *name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void *>(LoadSystemProc(dll, name)));
+}
