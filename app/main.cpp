@@ -1,0 +1,111 @@
+// The entry of the setup program: hardening, command line, single instance, install folder,
+// log, conflict check, then the silent worker or the paged wizard.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "app/conflict_check.h"
+#include "app/error_box.h"
+#include "app/install_folder.h"
+#include "app/options.h"
+#include "app/process_values.h"
+#include "app/worker.h"
+#include "core/format.h"
+#include "core/progress_state.h"
+#include "core/setup_log.h"
+#include "core/system_library.h"
+#include "ui/wizard.h"
+
+namespace {
+
+const wchar_t kUsage[] = L"Kullanım: Talvor-Kurulum [/sessiz] [/masaustu-yok] [--yerel=<klasör>]\n"
+                         L"Kaldırma: Talvor-Kurulum /kaldir [/sessiz] [/ayarlari-sil]";
+
+bool ParseCommandLine()
+{
+    int count = 0;
+    wchar_t **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (arguments == nullptr)
+        return false;
+    bool ok = ParseOptions(count, arguments, DefaultBaseUrl, &Options);
+    LocalFree(arguments);
+    return ok;
+}
+
+void InitCommonControls6(HINSTANCE instance)
+{
+    auto init = LoadSystemFunction<decltype(&InitCommonControlsEx)>(L"comctl32.dll", "InitCommonControlsEx");
+    if (init != nullptr) {
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+        init(&controls);
+    }
+    AppIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+}
+
+// Install runs log into the install folder; removal runs into the temporary folder, since the
+// install folder is about to go. A temporary path too long for the buffer leaves the run
+// unlogged rather than writing a log into whatever the current folder is.
+void ChooseLogPath()
+{
+    if (Options.mode == 0) {
+        SHCreateDirectoryExW(nullptr, InstallFolder, nullptr);
+        FormatWide(LogPath, 260, L"%s\\kurulum.log", InstallFolder);
+        return;
+    }
+    wchar_t temp[228];
+    DWORD length = GetTempPathW(228, temp);
+    if (length == 0 || length >= 228 || FormatWide(LogPath, 260, L"%sTalvor-Kaldir.log", temp) < 1)
+        LogPath[0] = 0;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+
+    if (!ParseCommandLine()) {
+        ShowErrorBox(L"Geçersiz komut", kUsage);
+        return 2;
+    }
+
+    InitCommonControls6(instance);
+
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\Talvor-Kurulum");
+    if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+        ShowErrorBox(L"Kurulum zaten çalışıyor",
+                     L"Talvor kurulumu ya da kaldırması şu an başka bir pencerede sürüyor.");
+        return 2;
+    }
+
+    if (GetInstallFolder(InstallFolder, 260) != StatusOk) {
+        ShowErrorBox(L"Program Files bulunamadı", L"Kurulum klasörü belirlenemedi.");
+        return 1;
+    }
+
+    ChooseLogPath();
+    LogLine("Talvor %s %s basladi", SetupVersion, Options.mode == 1 ? "kaldirma" : "kurulum");
+
+    ConflictFound = DetectConflictingSoftware();
+    if (ConflictFound) {
+        MultiByteToWideChar(CP_UTF8, 0, ConflictWarningText(), -1, ConflictWarning, 600);
+        LogLine("Kaspersky bulundu");
+    }
+
+    if (Options.silent) {
+        WorkerThread(nullptr);
+    } else {
+        int declined_or_failed = RunWizard();
+        if (declined_or_failed != 0)
+            return declined_or_failed;
+    }
+
+    if (!Progress.succeeded)
+        return 1;
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    return 0;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <wchar.h>
+
+// The command line, parsed once at start; afterwards read-only except delete_settings, which
+// the confirmation page's check box writes before the worker starts.
+struct SetupOptions {
+    unsigned mode;             // 0 install or update, 1 removal
+    unsigned silent;           // no page and no error box at all
+    unsigned delete_settings;  // removal also deletes the user's settings and data
+    unsigned desktop_shortcut; // install creates the desktop shortcut
+    wchar_t local_folder[260]; // release folder; empty means download
+    wchar_t base_url[512];     // always ends in "/"
+};
+
+extern SetupOptions Options;
+
+// The update server's release folder.
+extern const wchar_t DefaultBaseUrl[];
+
+// Returns the option name behind its prefix ("--", "/" or "-"), or null for an argument that
+// has no prefix.
+const wchar_t *OptionName(const wchar_t *argument);
+
+// Stores an "https://" or "http://" URL of 9 to 510 characters with a "/" appended unless it
+// ends in one. A refused URL leaves base_url as it was.
+bool SetBaseUrl(SetupOptions *options, const wchar_t *url);
+
+// Clears and fills `options` from the arguments (argument 0, the program, is skipped). False
+// means an invalid command line; parsing stops at the first bad argument, but `silent` is then
+// still set when any argument is "sessiz", so that an unattended run shows no box.
+bool ParseOptions(int count, wchar_t **arguments, const wchar_t *default_base_url, SetupOptions *options);

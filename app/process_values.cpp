@@ -1,0 +1,9 @@
+#include "app/process_values.h"
+
+wchar_t InstallFolder[260];
+HICON AppIcon;
+BOOL ConflictFound;
+wchar_t ConflictWarning[600];
+BOOL LaunchAfterFinish = TRUE;
+
+const char SetupVersion[] = "0.1.0";
