@@ -1,0 +1,227 @@
+// The setup program run as a process in the test prefix: exit codes, the single-instance guard,
+// the log files and the error box.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace {
+
+std::wstring SetupCommand(const std::wstring &arguments)
+{
+    return L"\"" + BuildPath(L"bin\\Talvor-Kurulum.exe") + L"\" " + arguments;
+}
+
+std::wstring InstallLog()
+{
+    return L"C:\\Program Files\\Talvor\\kurulum.log";
+}
+
+std::wstring RemovalLog()
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"Talvor-Kaldir.log";
+}
+
+std::vector<std::string> LogLines(const std::wstring &path)
+{
+    std::string log = ReadFileBytes(path);
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(log.substr(at + 20, end - at - 20)); // without "YYYY-MM-DD hh:mm:ss "
+    return lines;
+}
+
+class SetupProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeleteFileW(InstallLog().c_str());
+        DeleteFileW(RemovalLog().c_str());
+    }
+};
+
+struct WindowSearch {
+    DWORD process_id;
+    HWND found;
+};
+
+BOOL CALLBACK FindProcessWindow(HWND window, LPARAM param)
+{
+    auto search = (WindowSearch *)param;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->process_id || !IsWindowVisible(window))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+BOOL CALLBACK CollectText(HWND window, LPARAM param)
+{
+    wchar_t text[1024];
+    if (GetWindowTextW(window, text, 1024) > 0)
+        *(std::wstring *)param += std::wstring(text) + L"\n";
+    return TRUE;
+}
+
+struct BoxRun {
+    long exit_code = -1;
+    bool shown = false;
+    std::wstring texts; // the window's title and the texts of its controls
+};
+
+// Runs the setup without /sessiz, waits for its error box, reads it and presses Close.
+BoxRun RunWithErrorBox(const std::wstring &arguments)
+{
+    BoxRun run;
+    HANDLE process = StartProgram(SetupCommand(arguments));
+    if (process == nullptr)
+        return run;
+    WindowSearch search = {GetProcessId(process), nullptr};
+    for (int i = 0; i < 300 && search.found == nullptr; i++) {
+        if (WaitForSingleObject(process, 100) == WAIT_OBJECT_0)
+            break;
+        EnumWindows(FindProcessWindow, (LPARAM)&search);
+    }
+    if (search.found != nullptr) {
+        run.shown = true;
+        Sleep(300); // let the dialog finish laying out its controls
+        CollectText(search.found, (LPARAM)&run.texts);
+        EnumChildWindows(search.found, CollectText, (LPARAM)&run.texts);
+        SendMessageW(search.found, TDM_CLICK_BUTTON, IDCLOSE, 0);
+    }
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(process, 20000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process, &code);
+    else
+        TerminateProcess(process, 99);
+    CloseHandle(process);
+    run.exit_code = (long)code;
+    return run;
+}
+
+bool Contains(const std::wstring &text, const wchar_t *part)
+{
+    return text.find(part) != std::wstring::npos;
+}
+
+} // namespace
+
+TEST_F(SetupProcessTest, InvalidCommandLineExitsWith2)
+{
+    for (const wchar_t *arguments : {L"/sessiz /bilinmeyen", L"kaldir /sessiz", L"/sessiz /kaldir=1", L"/sessiz --yerel="}) {
+        SCOPED_TRACE(Utf8(arguments));
+        EXPECT_EQ(2, RunProgram(SetupCommand(arguments)));
+    }
+    EXPECT_FALSE(FileExists(InstallLog()));
+    EXPECT_FALSE(FileExists(RemovalLog()));
+}
+
+TEST_F(SetupProcessTest, InvalidCommandLineShowsUsage)
+{
+    BoxRun run = RunWithErrorBox(L"/bilinmeyen");
+    EXPECT_EQ(2, run.exit_code);
+    ASSERT_TRUE(run.shown);
+    EXPECT_TRUE(Contains(run.texts, L"Talvor\n")) << Utf8(run.texts);
+    EXPECT_TRUE(Contains(run.texts, L"Geçersiz komut")) << Utf8(run.texts);
+    EXPECT_TRUE(Contains(run.texts, L"Kullanım: Talvor-Kurulum [/sessiz] [/masaustu-yok] [--yerel=<klasör>]\n"
+                                    L"Kaldırma: Talvor-Kurulum /kaldir [/sessiz] [/ayarlari-sil]"))
+        << Utf8(run.texts);
+}
+
+TEST_F(SetupProcessTest, SecondInstanceExitsWith2)
+{
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\Talvor-Kurulum");
+    ASSERT_NE(nullptr, mutex);
+    EXPECT_EQ(2, RunProgram(SetupCommand(L"/sessiz")));
+    EXPECT_EQ(2, RunProgram(SetupCommand(L"/sessiz /kaldir")));
+    BoxRun run = RunWithErrorBox(L"/kaldir");
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    EXPECT_EQ(2, run.exit_code);
+    EXPECT_TRUE(run.shown);
+    EXPECT_TRUE(Contains(run.texts, L"Kurulum zaten çalışıyor")) << Utf8(run.texts);
+    EXPECT_TRUE(Contains(run.texts, L"Talvor kurulumu ya da kaldırması şu an başka bir pencerede sürüyor."));
+    EXPECT_FALSE(FileExists(InstallLog()));
+    EXPECT_FALSE(FileExists(RemovalLog()));
+}
+
+// Until the install and removal sequences exist, a silent run fails right after its first line.
+TEST_F(SetupProcessTest, InstallLogsIntoTheInstallFolder)
+{
+    EXPECT_EQ(1, RunProgram(SetupCommand(L"/sessiz /masaustu-yok")));
+    std::vector<std::string> lines = LogLines(InstallLog());
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("Talvor 0.1.0 kurulum basladi", lines[0]);
+    EXPECT_EQ(0u, lines[1].find("HATA: "));
+    EXPECT_FALSE(FileExists(RemovalLog()));
+}
+
+TEST_F(SetupProcessTest, RemovalLogsIntoTheTemporaryFolder)
+{
+    EXPECT_EQ(1, RunProgram(SetupCommand(L"--kaldir --sessiz")));
+    std::vector<std::string> lines = LogLines(RemovalLog());
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("Talvor 0.1.0 kaldirma basladi", lines[0]);
+    EXPECT_EQ(0u, lines[1].find("HATA: "));
+    EXPECT_FALSE(FileExists(InstallLog()));
+}
+
+// A temporary path too long for the removal log's buffer leaves the run unlogged; in particular
+// no log appears in the current folder.
+TEST_F(SetupProcessTest, RemovalWithoutRoomForTheLogPathLogsNothing)
+{
+    std::wstring current = MakeTempFolder(L"cwd");
+    ASSERT_FALSE(current.empty());
+    std::wstring long_temp = L"C:\\" + std::wstring(230, L'u') + L"\\";
+    long code;
+    {
+        ScopedEnvironment tmp(L"TMP", long_temp.c_str());
+        ScopedEnvironment temp(L"TEMP", long_temp.c_str());
+        code = RunProgram(SetupCommand(L"/kaldir /sessiz"), 60000, current);
+    }
+    bool logged_here = FileExists(current + L"\\Talvor-Kaldir.log");
+    RemoveFolder(current);
+    EXPECT_EQ(1, code);
+    EXPECT_FALSE(logged_here);
+    EXPECT_FALSE(FileExists(RemovalLog()));
+}
+
+TEST_F(SetupProcessTest, ConflictIsLoggedInBothModes)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
+    ASSERT_NE(nullptr, manager);
+    SC_HANDLE service = CreateServiceW(manager, L"klif", L"klif", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                       L"C:\\windows\\system32\\drivers\\klif.sys", nullptr, nullptr, nullptr,
+                                       nullptr, nullptr);
+    ASSERT_NE(nullptr, service);
+    long install = RunProgram(SetupCommand(L"/sessiz"));
+    long removal = RunProgram(SetupCommand(L"/sessiz /kaldir"));
+    DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+
+    EXPECT_EQ(1, install);
+    EXPECT_EQ(1, removal);
+    for (const std::wstring &log : {InstallLog(), RemovalLog()}) {
+        std::vector<std::string> lines = LogLines(log);
+        ASSERT_GE(lines.size(), 2u) << Utf8(log);
+        EXPECT_EQ("Kaspersky bulundu", lines[1]) << Utf8(log);
+    }
+}
+
+TEST_F(SetupProcessTest, PagedRunSaysItIsNotAvailable)
+{
+    BoxRun run = RunWithErrorBox(L"");
+    EXPECT_EQ(1, run.exit_code);
+    EXPECT_TRUE(run.shown);
+    EXPECT_TRUE(Contains(run.texts, L"Sayfalı kurulum henüz yok")) << Utf8(run.texts);
+}

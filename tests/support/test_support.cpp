@@ -1,0 +1,129 @@
+#include "support/test_support.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+std::wstring BuildPath(const wchar_t *relative)
+{
+    wchar_t self[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self, length);
+    path.erase(path.find_last_of(L'\\')); // the tests folder
+    path.erase(path.find_last_of(L'\\')); // the build folder
+    return path + L"\\" + relative;
+}
+
+std::wstring MakeTempFolder(const wchar_t *tag)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    static unsigned counter;
+    for (;;) {
+        std::wstring folder = std::wstring(temp) + L"talvor-test-" + tag + L"-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+        if (CreateDirectoryW(folder.c_str(), nullptr))
+            return folder;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return L"";
+    }
+}
+
+void RemoveFolder(const std::wstring &folder)
+{
+    if (folder.empty())
+        return;
+    std::vector<wchar_t> from(folder.begin(), folder.end());
+    from.push_back(0);
+    from.push_back(0);
+    SHFILEOPSTRUCTW op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.data();
+    op.fFlags = FOF_NO_UI;
+    SHFileOperationW(&op);
+}
+
+bool FileExists(const std::wstring &path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadFileBytes(const std::wstring &path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "";
+    std::string bytes;
+    char chunk[65536];
+    DWORD got;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        bytes.append(chunk, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::wstring &path, const std::string &bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+std::string Utf8(const std::wstring &text)
+{
+    if (text.empty())
+        return "";
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    std::string out((size_t)length, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], length, nullptr, nullptr);
+    return out;
+}
+
+HANDLE StartProgram(const std::wstring &command_line, const std::wstring &folder)
+{
+    std::vector<wchar_t> line(command_line.begin(), command_line.end());
+    line.push_back(0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+long RunProgram(const std::wstring &command_line, DWORD timeout_ms, const std::wstring &folder)
+{
+    HANDLE process = StartProgram(command_line, folder);
+    if (process == nullptr)
+        return -1;
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process, &code);
+    else
+        TerminateProcess(process, 1);
+    CloseHandle(process);
+    return (long)code;
+}
+
+ScopedEnvironment::ScopedEnvironment(const wchar_t *name, const wchar_t *value) : name_(name), had_old_(false)
+{
+    wchar_t old[32768];
+    DWORD length = GetEnvironmentVariableW(name, old, 32768);
+    if (length > 0 && length < 32768) {
+        old_.assign(old, length);
+        had_old_ = true;
+    }
+    SetEnvironmentVariableW(name, value);
+}
+
+ScopedEnvironment::~ScopedEnvironment()
+{
+    SetEnvironmentVariableW(name_.c_str(), had_old_ ? old_.c_str() : nullptr);
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Path of a file of the build: `relative` is taken from the build folder (the parent of the
+// folder that holds the test programs), e.g. L"bin\\Talvor-Kurulum.exe".
+std::wstring BuildPath(const wchar_t *relative);
+
+// A fresh empty folder under the temporary folder, removed with its files by RemoveFolder.
+std::wstring MakeTempFolder(const wchar_t *tag);
+void RemoveFolder(const std::wstring &folder);
+
+bool FileExists(const std::wstring &path);
+// The whole file as bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::wstring &path);
+bool WriteFileBytes(const std::wstring &path, const std::string &bytes);
+
+std::string Utf8(const std::wstring &text);
+
+// Starts `command_line` (in `folder`, or the current folder when empty) and returns its process
+// handle, or null. The caller closes it.
+HANDLE StartProgram(const std::wstring &command_line, const std::wstring &folder = L"");
+
+// Runs `command_line` and waits at most `timeout_ms`; returns its exit code, or -1 when it could
+// not be started or had to be ended after the time-out.
+long RunProgram(const std::wstring &command_line, DWORD timeout_ms = 60000, const std::wstring &folder = L"");
+
+// Sets an environment variable for the life of the object, then puts the old value back.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const wchar_t *name, const wchar_t *value);
+    ~ScopedEnvironment();
+
+private:
+    std::wstring name_;
+    std::wstring old_;
+    bool had_old_;
+};
