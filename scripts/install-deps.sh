@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages and only where missing, what the build and the tests need.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build python3     # build
+  g++-mingw-w64-x86-64-posix    # the Windows toolchain
+  googletest                    # built from source with that toolchain
+  wine wine64 xvfb              # running the Windows programs and their windows
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

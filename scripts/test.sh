@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds everything and runs all tests under Wine, one at a time, in the test prefix. Extra
+# arguments go to ctest (for example -R core_test). Ends the prefix's servers when done.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/scripts/build.sh"
+trap '"$root/scripts/wine.sh" --stop' EXIT
+# Boot the prefix and its servers once, before the first test is timed.
+"$root/scripts/wine.sh" cmd /c exit 0 >/dev/null
+cd "$root/build"
+ctest --output-on-failure "$@"

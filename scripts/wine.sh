@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Runs a Windows program of the project under Wine and passes on its output and exit code.
+#
+#   scripts/wine.sh PROGRAM [ARGS...]   run PROGRAM in the test prefix
+#   scripts/wine.sh --stop              end the prefix's wineserver and its X server
+#
+# The prefix is $WINEPREFIX, by default build/wineprefix, created on first use without the Mono
+# and Gecko prompts. One wineserver is kept running for the prefix, so that services and other
+# state survive between the processes of a test; `--stop` (or scripts/test.sh at its end) ends
+# it. Without a DISPLAY, an Xvfb server is started for the prefix and kept alongside.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEARCH=win64
+state=$WINEPREFIX/.talvor
+wine=$(command -v wine64 || command -v wine)
+wineserver=$(command -v wineserver64 || command -v wineserver || echo /usr/lib/wine/wineserver64)
+
+stop() {
+  "$wineserver" -k 2>/dev/null || true
+  if [ -f "$state/xvfb.pid" ]; then
+    kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+    rm -f "$state/xvfb.pid" "$state/xvfb.display"
+  fi
+}
+
+start_display() {
+  if [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then
+    DISPLAY=$(cat "$state/xvfb.display")
+    export DISPLAY
+    return
+  fi
+  local n=90
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  echo $! >"$state/xvfb.pid"
+  echo ":$n" >"$state/xvfb.display"
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  export DISPLAY=":$n"
+}
+
+if [ "${1:-}" = "--stop" ]; then
+  stop
+  exit 0
+fi
+[ $# -ge 1 ] || { echo "usage: scripts/wine.sh PROGRAM [ARGS...] | --stop" >&2; exit 64; }
+
+mkdir -p "$state"
+if [ -z "${DISPLAY:-}" ]; then
+  start_display
+fi
+if [ ! -f "$state/ready" ]; then
+  WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1
+  "$wineserver" -w
+  touch "$state/ready"
+fi
+# The server is persistent (-p) until --stop; asking again while it runs changes nothing.
+"$wineserver" -p 2>/dev/null || true
+
+program=$1
+shift
+exec "$wine" "$program" "$@"
