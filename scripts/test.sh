@@ -6,7 +6,5 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/build.sh"
 trap '"$root/scripts/wine.sh" --stop' EXIT
-# Boot the prefix and its servers once, before the first test is timed.
-"$root/scripts/wine.sh" cmd /c exit 0 >/dev/null
 cd "$root/build"
 ctest --output-on-failure "$@"

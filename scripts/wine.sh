@@ -34,7 +34,7 @@ start_display() {
   fi
   local n=90
   while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
   echo $! >"$state/xvfb.pid"
   echo ":$n" >"$state/xvfb.display"
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
@@ -52,12 +52,17 @@ if [ -z "${DISPLAY:-}" ]; then
   start_display
 fi
 if [ ! -f "$state/ready" ]; then
-  WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1
+  WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i </dev/null >/dev/null 2>&1
   "$wineserver" -w
   touch "$state/ready"
 fi
-# The server is persistent (-p) until --stop; asking again while it runs changes nothing.
-"$wineserver" -p 2>/dev/null || true
+# The server is persistent (-p) until --stop; asking again while it runs fails and changes
+# nothing. A server just started gets its services and desktop process started by a first
+# program whose output goes nowhere: they live on, and must not hold the caller's pipes open
+# (ctest would wait for them).
+if "$wineserver" -p </dev/null >/dev/null 2>&1; then
+  "$wine" cmd /c exit 0 </dev/null >/dev/null 2>&1
+fi
 
 program=$1
 shift

@@ -5,39 +5,6 @@
 #include "app/conflict_check.h"
 #include "support/test_support.h"
 
-namespace {
-
-// Registers a driver service that is never started; deleted again by DeleteTestService.
-bool CreateTestService(const wchar_t *name)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
-    if (manager == nullptr)
-        return false;
-    SC_HANDLE service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                                       L"C:\\windows\\system32\\drivers\\talvor-test.sys", nullptr, nullptr,
-                                       nullptr, nullptr, nullptr);
-    if (service != nullptr)
-        CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return service != nullptr;
-}
-
-void DeleteTestService(const wchar_t *name)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager == nullptr)
-        return;
-    SC_HANDLE service = OpenServiceW(manager, name, DELETE);
-    if (service != nullptr) {
-        DeleteService(service);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-}
-
-} // namespace
-
 TEST(ConflictCheck, NothingFoundOnACleanMachine)
 {
     EXPECT_FALSE(ProcessRunning());

@@ -154,24 +154,27 @@ TEST_F(SetupProcessTest, SecondInstanceExitsWith2)
 }
 
 // Until the install and removal sequences exist, a silent run fails right after its first line.
-TEST_F(SetupProcessTest, InstallLogsIntoTheInstallFolder)
+TEST_F(SetupProcessTest, EachModeLogsInItsOwnPlace)
 {
-    EXPECT_EQ(1, RunProgram(SetupCommand(L"/sessiz /masaustu-yok")));
-    std::vector<std::string> lines = LogLines(InstallLog());
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ("Talvor 0.1.0 kurulum basladi", lines[0]);
-    EXPECT_EQ(0u, lines[1].find("HATA: "));
-    EXPECT_FALSE(FileExists(RemovalLog()));
-}
-
-TEST_F(SetupProcessTest, RemovalLogsIntoTheTemporaryFolder)
-{
-    EXPECT_EQ(1, RunProgram(SetupCommand(L"--kaldir --sessiz")));
-    std::vector<std::string> lines = LogLines(RemovalLog());
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ("Talvor 0.1.0 kaldirma basladi", lines[0]);
-    EXPECT_EQ(0u, lines[1].find("HATA: "));
-    EXPECT_FALSE(FileExists(InstallLog()));
+    struct ModeCase {
+        const wchar_t *arguments;
+        std::wstring log, other_log;
+        const char *first_line;
+    };
+    const ModeCase cases[] = {
+        {L"/sessiz /masaustu-yok", InstallLog(), RemovalLog(), "Talvor 0.1.0 kurulum basladi"},
+        {L"--kaldir --sessiz", RemovalLog(), InstallLog(), "Talvor 0.1.0 kaldirma basladi"},
+    };
+    for (const ModeCase &c : cases) {
+        SCOPED_TRACE(Utf8(c.arguments));
+        SetUp();
+        EXPECT_EQ(1, RunProgram(SetupCommand(c.arguments)));
+        std::vector<std::string> lines = LogLines(c.log);
+        ASSERT_EQ(2u, lines.size());
+        EXPECT_EQ(c.first_line, lines[0]);
+        EXPECT_EQ(0u, lines[1].find("HATA: "));
+        EXPECT_FALSE(FileExists(c.other_log));
+    }
 }
 
 // A temporary path too long for the removal log's buffer leaves the run unlogged; in particular
@@ -196,18 +199,10 @@ TEST_F(SetupProcessTest, RemovalWithoutRoomForTheLogPathLogsNothing)
 
 TEST_F(SetupProcessTest, ConflictIsLoggedInBothModes)
 {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
-    ASSERT_NE(nullptr, manager);
-    SC_HANDLE service = CreateServiceW(manager, L"klif", L"klif", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                                       L"C:\\windows\\system32\\drivers\\klif.sys", nullptr, nullptr, nullptr,
-                                       nullptr, nullptr);
-    ASSERT_NE(nullptr, service);
+    ASSERT_TRUE(CreateTestService(L"klif"));
     long install = RunProgram(SetupCommand(L"/sessiz"));
     long removal = RunProgram(SetupCommand(L"/sessiz /kaldir"));
-    DeleteService(service);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    DeleteTestService(L"klif");
 
     EXPECT_EQ(1, install);
     EXPECT_EQ(1, removal);

@@ -127,3 +127,31 @@ ScopedEnvironment::~ScopedEnvironment()
 {
     SetEnvironmentVariableW(name_.c_str(), had_old_ ? old_.c_str() : nullptr);
 }
+
+bool CreateTestService(const wchar_t *name)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
+    if (manager == nullptr)
+        return false;
+    SC_HANDLE service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                       L"C:\\windows\\system32\\drivers\\talvor-test.sys", nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
+void DeleteTestService(const wchar_t *name)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        return;
+    SC_HANDLE service = OpenServiceW(manager, name, DELETE);
+    if (service != nullptr) {
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}

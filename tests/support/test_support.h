@@ -27,6 +27,11 @@ HANDLE StartProgram(const std::wstring &command_line, const std::wstring &folder
 // not be started or had to be ended after the time-out.
 long RunProgram(const std::wstring &command_line, DWORD timeout_ms = 60000, const std::wstring &folder = L"");
 
+// Registers a driver service that is never started, for the service checks; false when it
+// cannot. DeleteTestService removes it again.
+bool CreateTestService(const wchar_t *name);
+void DeleteTestService(const wchar_t *name);
+
 // Sets an environment variable for the life of the object, then puts the old value back.
 class ScopedEnvironment {
 public:
