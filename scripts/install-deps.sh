@@ -3,9 +3,10 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build python3     # build
+  cmake ninja-build python3 g++ # build; g++ builds the native release tool
   g++-mingw-w64-x86-64-posix    # the Windows toolchain
-  googletest                    # built from source with that toolchain
+  googletest                    # built from source, for Windows and natively
+  libssl-dev                    # the release tool signs with OpenSSL
   wine wine64 xvfb              # running the Windows programs and their windows
 )
 
