@@ -1,0 +1,267 @@
+#include "tools/yayin/yayin.h"
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+const char kHelp[] =
+    "Kullanım: talvor-yayin KOMUT [SEÇENEK]...\n"
+    "Talvor sürümlerini yayımlamak için anahtar üretir, imzalı bildirim yazar ve gösterir.\n"
+    "\n"
+    "  anahtar-uret --ozel=DOSYA.pem --acik=DOSYA.pub\n"
+    "      Yeni bir P-256 anahtar çifti üretir: özel anahtar PKCS#8 PEM (izinler 0600), açık\n"
+    "      anahtar 64 ham bayt (X sonra Y, büyük uçlu). Var olan bir dosyanın üzerine yazmaz.\n"
+    "\n"
+    "  bildirim-yaz --anahtar=OZEL.pem --cikti=DOSYA.tdb [--a=N] [--b=N]\n"
+    "               [--bilesen=SATIR]... [--paket=AD:SÜRÜM:YOL]...\n"
+    "      Tek kaydı bileşen listesi (kayıt 9) olan imzalı bir bildirim yazar. Satırlar verildikleri\n"
+    "      sırayla \"\\n\" ile birleştirilir; bir satır ad|sürüm|sha256|boyut|paket biçimindedir.\n"
+    "        --bilesen=SATIR         satırı olduğu gibi ekler\n"
+    "        --paket=AD:SÜRÜM:YOL    satırı paket dosyasından kurar: SHA-256, boyut, dosya adı\n"
+    "        --a=N                   başlık değeri A, 0-4294967295 (varsayılan 0)\n"
+    "        --b=N                   başlık değeri B, 0-18446744073709551615 (varsayılan 0)\n"
+    "      Her satır kurulum programının kurallarıyla denetlenir: ad 1-15 bayt; sürüm N.N.N (her\n"
+    "      grupta 1-4 rakam); 64 onaltılık rakamlık özet; boyut 1-536870912; paket adı 5-100 bayt,\n"
+    "      .tpk ile biter, yalnız A-Z a-z 0-9 . - _ içerir, '.' ile başlamaz, \"..\" içermez. Aynı ad\n"
+    "      iki kez, boş liste ve 12582912 bayttan büyük bildirim reddedilir. Dosya geçici bir dosya\n"
+    "      üzerinden bir kerede yazılır ve önce kurulumun okuyucusuyla doğrulanır.\n"
+    "\n"
+    "  bildirim-goster --acik=DOSYA.pub DOSYA.tdb\n"
+    "      Bildirimi açık anahtarla doğrular ve satır satır yazar: a=A, b=B, her kayıt için\n"
+    "      kayitETİKET=METİN (etiket 1-11), bileşen listesinin her satırı için bilesen=SATIR.\n"
+    "      Ters bölü ve denetim karakterleri \\\\ ve \\xHH olarak yazılır. Bildirim kabul\n"
+    "      edilmezse bildirim=DURUM yazar: 1 geçersiz ya da imza tutmuyor, 6 bellek yetmedi,\n"
+    "      7 desteklenmeyen biçim sürümü.\n"
+    "\n"
+    "  --help\n"
+    "      Bu yardımı gösterir.\n"
+    "\n"
+    "Çıkış kodları: 0 başarı, 1 işin başarısızlığı (G/Ç, şifreleme, doğrulama, reddedilen\n"
+    "içerik), 2 geçersiz komut satırı.\n";
+
+struct FlagRule {
+    const char *name;
+    bool required;
+    bool repeatable;
+};
+
+// One parsed argument: a flag by its index in the rules, or the operand (flag -1).
+struct Argument {
+    int flag;
+    const char *value;
+};
+
+// Parses "--name=value" flags after the command word, keeping their order; `operand` names the
+// one operand the command takes, or is null. Reports the first problem.
+bool ParseArguments(int argc, char **argv, const FlagRule *rules, int rule_count, const char *operand,
+                    std::vector<Argument> *arguments)
+{
+    std::vector<int> seen(rule_count, 0);
+    int operands = 0;
+    for (int i = 2; i < argc; i++) {
+        const char *text = argv[i];
+        if (strncmp(text, "--", 2) != 0) {
+            if (operand == nullptr || ++operands > 1) {
+                ReportError("beklenmeyen bağımsız değişken: %s", text);
+                return false;
+            }
+            arguments->push_back({-1, text});
+            continue;
+        }
+        const char *equals = strchr(text, '=');
+        size_t name_length = equals != nullptr ? (size_t)(equals - text - 2) : strlen(text + 2);
+        int flag = 0;
+        while (flag < rule_count &&
+               (strlen(rules[flag].name) != name_length || strncmp(rules[flag].name, text + 2, name_length) != 0))
+            flag++;
+        if (flag == rule_count) {
+            ReportError("bilinmeyen seçenek: %.*s", (int)(name_length + 2), text);
+            return false;
+        }
+        if (equals == nullptr || equals[1] == 0) {
+            ReportError("--%s bir değer ister: --%s=...", rules[flag].name, rules[flag].name);
+            return false;
+        }
+        if (seen[flag]++ > 0 && !rules[flag].repeatable) {
+            ReportError("--%s yalnız bir kez verilebilir", rules[flag].name);
+            return false;
+        }
+        arguments->push_back({flag, equals + 1});
+    }
+    for (int flag = 0; flag < rule_count; flag++) {
+        if (rules[flag].required && seen[flag] == 0) {
+            ReportError("--%s gerekli", rules[flag].name);
+            return false;
+        }
+    }
+    if (operand != nullptr && operands == 0) {
+        ReportError("%s gerekli", operand);
+        return false;
+    }
+    return true;
+}
+
+// The value of a flag given at most once (or the operand, for -1), or null.
+const char *ArgumentValue(const std::vector<Argument> &arguments, int flag)
+{
+    for (const Argument &argument : arguments) {
+        if (argument.flag == flag)
+            return argument.value;
+    }
+    return nullptr;
+}
+
+bool ParseDecimal(const char *text, uint64_t limit, uint64_t *value)
+{
+    uint64_t number = 0;
+    for (const char *p = text; *p != 0; p++) {
+        if (*p < '0' || *p > '9')
+            return false;
+        unsigned digit = (unsigned)(*p - '0');
+        if (number > (limit - digit) / 10)
+            return false;
+        number = number * 10 + digit;
+    }
+    *value = number;
+    return *text != 0;
+}
+
+// Sets `*value` from an optional numeric flag; false (reported) for a malformed number.
+bool NumberFlag(const std::vector<Argument> &arguments, int flag, const char *name, uint64_t limit, uint64_t *value)
+{
+    const char *text = ArgumentValue(arguments, flag);
+    if (text == nullptr || ParseDecimal(text, limit, value))
+        return true;
+    ReportError("--%s 0 ile %llu arasında bir ondalık sayı olmalı: %s", name, (unsigned long long)limit, text);
+    return false;
+}
+
+struct PackageArgument {
+    std::string name;
+    std::string version;
+    const char *path;
+};
+
+// "NAME:VERSION:PATH"; the path, which is last, may itself hold ':'.
+bool SplitPackageArgument(const char *text, PackageArgument *package)
+{
+    const char *first = strchr(text, ':');
+    const char *second = first != nullptr ? strchr(first + 1, ':') : nullptr;
+    if (first == nullptr || second == nullptr || first == text || second == first + 1 || second[1] == 0)
+        return false;
+    package->name.assign(text, first);
+    package->version.assign(first + 1, second);
+    package->path = second + 1;
+    return true;
+}
+
+int GenerateKeysCommand(int argc, char **argv)
+{
+    enum { Ozel, Acik };
+    static const FlagRule rules[] = {{"ozel", true, false}, {"acik", true, false}};
+    std::vector<Argument> arguments;
+    if (!ParseArguments(argc, argv, rules, 2, nullptr, &arguments))
+        return kExitUsage;
+    const char *private_path = ArgumentValue(arguments, Ozel);
+    const char *public_path = ArgumentValue(arguments, Acik);
+    if (strcmp(private_path, public_path) == 0) {
+        ReportError("--ozel ve --acik aynı dosyayı gösteriyor");
+        return kExitUsage;
+    }
+    return GenerateKeyFiles(private_path, public_path) == StatusOk ? kExitOk : kExitFailure;
+}
+
+int WriteManifestCommand(int argc, char **argv)
+{
+    enum { Anahtar, Cikti, A, B, Bilesen, Paket };
+    static const FlagRule rules[] = {{"anahtar", true, false}, {"cikti", true, false}, {"a", false, false},
+                                     {"b", false, false},      {"bilesen", false, true}, {"paket", false, true}};
+    std::vector<Argument> arguments;
+    uint64_t a = 0;
+    uint64_t b = 0;
+    if (!ParseArguments(argc, argv, rules, 6, nullptr, &arguments) ||
+        !NumberFlag(arguments, A, "a", UINT32_MAX, &a) || !NumberFlag(arguments, B, "b", UINT64_MAX, &b))
+        return kExitUsage;
+    PackageArgument package;
+    for (const Argument &argument : arguments) {
+        if (argument.flag == Paket && !SplitPackageArgument(argument.value, &package)) {
+            ReportError("--paket AD:SÜRÜM:YOL biçiminde olmalı: %s", argument.value);
+            return kExitUsage;
+        }
+    }
+
+    std::vector<std::string> lines;
+    Status status = StatusOk;
+    for (size_t i = 0; i < arguments.size() && status == StatusOk; i++) {
+        const Argument &argument = arguments[i];
+        if (argument.flag == Bilesen) {
+            lines.push_back(argument.value);
+        } else if (argument.flag == Paket) {
+            SplitPackageArgument(argument.value, &package);
+            lines.emplace_back();
+            status = PackageComponentLine(package.name, package.version, package.path, &lines.back());
+        }
+    }
+    std::string list;
+    if (status == StatusOk)
+        status = JoinComponentList(lines, &list);
+    EVP_PKEY *key = nullptr;
+    if (status == StatusOk)
+        status = LoadPrivateKey(ArgumentValue(arguments, Anahtar), &key);
+    if (status == StatusOk)
+        status = WriteManifestFile(ArgumentValue(arguments, Cikti), key, (uint32_t)a, b, list);
+    EVP_PKEY_free(key);
+    return status == StatusOk ? kExitOk : kExitFailure;
+}
+
+int ShowManifestCommand(int argc, char **argv)
+{
+    enum { Acik };
+    static const FlagRule rules[] = {{"acik", true, false}};
+    std::vector<Argument> arguments;
+    if (!ParseArguments(argc, argv, rules, 1, "bildirim dosyası", &arguments))
+        return kExitUsage;
+    uint8_t public_key[64];
+    Status status = ReadPublicKeyFile(ArgumentValue(arguments, Acik), public_key);
+    if (status == StatusOk)
+        status = ShowManifestFile(ArgumentValue(arguments, -1), public_key);
+    return status == StatusOk ? kExitOk : kExitFailure;
+}
+
+} // namespace
+
+int RunYayin(int argc, char **argv)
+{
+    static const struct {
+        const char *name;
+        int (*run)(int argc, char **argv);
+    } commands[] = {
+        {"anahtar-uret", GenerateKeysCommand},
+        {"bildirim-yaz", WriteManifestCommand},
+        {"bildirim-goster", ShowManifestCommand},
+    };
+    if (argc < 2) {
+        ReportError("komut eksik; kullanım için: talvor-yayin --help");
+        return kExitUsage;
+    }
+    int result = -1;
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) {
+        fputs(kHelp, stdout);
+        result = kExitOk;
+    }
+    for (const auto &command : commands) {
+        if (strcmp(argv[1], command.name) == 0)
+            result = command.run(argc, argv);
+    }
+    if (result < 0) {
+        ReportError("bilinmeyen komut: %s; kullanım için: talvor-yayin --help", argv[1]);
+        return kExitUsage;
+    }
+    // Output that never arrived (a full disk, a closed pipe) must not pass for success.
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        ReportError("standart çıktıya yazılamıyor");
+        return kExitFailure;
+    }
+    return result;
+}
