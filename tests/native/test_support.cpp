@@ -1,0 +1,102 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+extern char **environ;
+
+std::string RepositoryPath(const char *relative)
+{
+    return std::string(TALVOR_SOURCE_DIR) + "/" + relative;
+}
+
+std::string ReadFileBytes(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+bool WriteFileBytes(const std::string &path, const std::string &bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), (std::streamsize)bytes.size());
+    return file.good();
+}
+
+bool FileExists(const std::string &path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
+uint64_t LittleEndianAt(const std::string &bytes, size_t offset, int count)
+{
+    uint64_t value = 0;
+    for (int i = count - 1; i >= 0; i--)
+        value = value << 8 | (uint8_t)bytes.at(offset + (size_t)i);
+    return value;
+}
+
+ToolRun RunTool(const std::vector<std::string> &args)
+{
+    ToolRun run = {-1, "", ""};
+    char out_path[] = "/tmp/yayin-out-XXXXXX";
+    char err_path[] = "/tmp/yayin-err-XXXXXX";
+    int out = mkstemp(out_path);
+    int err = mkstemp(err_path);
+    std::vector<char *> argv = {(char *)TALVOR_YAYIN_PATH};
+    for (const std::string &arg : args)
+        argv.push_back((char *)arg.c_str());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    pid_t child;
+    int status;
+    if (out >= 0 && err >= 0 && posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
+        waitpid(child, &status, 0) == child && WIFEXITED(status))
+        run.exit_code = WEXITSTATUS(status);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out);
+    close(err);
+    run.out = ReadFileBytes(out_path);
+    run.err = ReadFileBytes(err_path);
+    unlink(out_path);
+    unlink(err_path);
+    return run;
+}
+
+void ToolTest::SetUp()
+{
+    char folder[] = "/tmp/yayin-test-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(folder));
+    folder_ = folder;
+}
+
+void ToolTest::TearDown()
+{
+    std::filesystem::remove_all(folder_);
+}
+
+std::string ToolTest::Path(const std::string &name) const
+{
+    return folder_ + "/" + name;
+}
+
+std::vector<std::string> ToolTest::Entries() const
+{
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder_))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
