@@ -16,7 +16,7 @@ for _ in 1 2 3; do
   peer=$(sha256sum "$file" | cut -d' ' -f1)
   ms=$((($(date +%s%N) - start) / 1000000))
   [ -z "$best_peer" ] || [ "$ms" -lt "$best_peer" ] && best_peer=$ms
-  read -r ours ms < <("$root/scripts/wine.sh" "$root/build/tests/sha256_file_bench.exe" "Z:$file")
+  read -r ours ms < <("$root/scripts/wine.sh" "$root/build/tests/sha256_file_bench.exe" "Z:$file" | tr -d "\r")
   [ "$ours" = "$peer" ] || { echo "digests differ: $ours $peer" >&2; exit 1; }
   [ -z "$best_ours" ] || [ "$ms" -lt "$best_ours" ] && best_ours=$ms
 done
