@@ -2,6 +2,7 @@
 // procedures and its built-in release key, and prints one stable key=value line per check.
 //
 //   talvor-denetle --yerel=<folder>
+//   talvor-denetle --adres=<base URL>
 //
 // Exit code 0 when every check passed, 1 otherwise, 2 for a bad command line.
 #include <windows.h>
@@ -11,6 +12,8 @@
 
 #include "app/options.h"
 #include "core/format.h"
+#include "fetch/http_download.h"
+#include "fetch/release_source.h"
 #include "release/component_list.h"
 #include "release/signature.h"
 #include "release/signed_manifest.h"
@@ -32,44 +35,35 @@ void Print(HANDLE out, const char *format, ...)
     WriteFile(out, line, (DWORD)used, &written, nullptr);
 }
 
-// Reads at most one byte more than a manifest may have, so that an oversized file still
-// reaches the reader, which refuses it.
-bool ReadManifestFile(const wchar_t *path, uint8_t **data, uint32_t *size)
+// Gets bildirim.tdb the way the setup does: read from the folder, or downloaded from the base
+// URL, whose outcome is printed as indirme=<HTTP status> (0 when none, or on success).
+bool FetchManifest(HANDLE out, uint8_t **data, uint32_t *size)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const DWORD room = kManifestMaxSize + 1;
-    uint8_t *buffer = (uint8_t *)malloc(room);
-    DWORD total = 0;
-    bool ok = buffer != nullptr;
-    while (ok && total < room) {
-        DWORD got = 0;
-        ok = ReadFile(file, buffer + total, room - total, &got, nullptr) != 0;
-        if (got == 0)
-            break;
-        total += got;
-    }
-    CloseHandle(file);
-    if (!ok) {
-        free(buffer);
-        return false;
-    }
-    *data = buffer;
-    *size = total;
-    return true;
-}
-
-// Returns true when every check passed.
-bool CheckRelease(HANDLE out, const wchar_t *folder)
-{
-    wchar_t path[300];
-    uint8_t *data = nullptr;
-    uint32_t size = 0;
-    if (FormatWide(path, 300, L"%s\\bildirim.tdb", folder) < 1 || !ReadManifestFile(path, &data, &size)) {
+    if (Options.local_folder[0] != 0) {
+        if (FetchReleaseFile("bildirim.tdb", kManifestMaxSize, false, 0, data, size))
+            return true;
         Print(out, "hata=%ls", L"Kurulum klasöründe bildirim.tdb bulunamadı.");
         return false;
     }
+    wchar_t url[600];
+    uint32_t http_status = 0;
+    Status status = StatusInvalid;
+    if (FormatWide(url, 600, L"%sbildirim.tdb", Options.base_url) > 0)
+        status = HttpDownload(url, kManifestMaxSize, 30000, nullptr, 0, data, size, &http_status);
+    Print(out, "indirme=%u", status == StatusOk ? 0 : http_status);
+    if (status == StatusOk)
+        return true;
+    Print(out, "hata=%ls", L"Sürüm bilgisi alınamadı. İnternet bağlantını denetleyip kurulumu yeniden çalıştır.");
+    return false;
+}
+
+// Returns true when every check passed.
+bool CheckRelease(HANDLE out)
+{
+    uint8_t *data = nullptr;
+    uint32_t size = 0;
+    if (!FetchManifest(out, &data, &size))
+        return false;
     SignedManifest *manifest = nullptr;
     Status status = ParseSignedManifest(data, size, GetReleasePublicKey(), &manifest);
     free(data);
@@ -96,11 +90,13 @@ bool CheckRelease(HANDLE out, const wchar_t *folder)
 int wmain(int count, wchar_t **arguments)
 {
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // One source, given as the setup takes it: a folder, or a base URL.
     const wchar_t *name = count == 2 ? OptionName(arguments[1]) : nullptr;
-    if (name == nullptr || wcsncmp(name, L"yerel=", 6) != 0 || name[6] == 0 || wcslen(name + 6) >= 260) {
-        Print(GetStdHandle(STD_ERROR_HANDLE), "kullanim: talvor-denetle --yerel=<klasor>");
+    bool ok = name != nullptr && ParseOptions(count, arguments, DefaultBaseUrl, &Options) &&
+              (wcsncmp(name, L"yerel=", 6) == 0 || wcsncmp(name, L"adres=", 6) == 0);
+    if (!ok) {
+        Print(GetStdHandle(STD_ERROR_HANDLE), "kullanim: talvor-denetle --yerel=<klasor> | --adres=<temel adres>");
         return 2;
     }
-    const wchar_t *folder = name + 6;
-    return CheckRelease(GetStdHandle(STD_OUTPUT_HANDLE), folder) ? 0 : 1;
+    return CheckRelease(GetStdHandle(STD_OUTPUT_HANDLE)) ? 0 : 1;
 }
