@@ -8,6 +8,9 @@ packages=(
   googletest                    # built from source, for Windows and natively
   libssl-dev                    # the release tool signs with OpenSSL
   wine wine64 xvfb              # running the Windows programs and their windows
+  # The tests start their own nginx on a free loopback port; a system one that the package may
+  # start on port 80 plays no part. (Debian's nginx-light is only nginx plus an extra module.)
+  nginx openssl curl            # download tests: a real server, test certificates; a benchmark peer
 )
 
 missing=()
