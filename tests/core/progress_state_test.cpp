@@ -8,22 +8,13 @@
 #include "core/setup_log.h"
 #include "support/test_support.h"
 
-class ProgressStateTest : public ::testing::Test {
+class ProgressStateTest : public LoggedFolderTest {
 protected:
     void SetUp() override
     {
         memset(&Progress, 0, sizeof Progress);
-        folder_ = MakeTempFolder(L"progress");
-        ASSERT_FALSE(folder_.empty());
-        wcscpy(LogPath, (folder_ + L"\\kurulum.log").c_str());
+        LoggedFolderTest::SetUp();
     }
-    void TearDown() override
-    {
-        LogPath[0] = 0;
-        RemoveFolder(folder_);
-    }
-    std::string Log() { return ReadFileBytes(folder_ + L"\\kurulum.log"); }
-    std::wstring folder_;
 };
 
 TEST_F(ProgressStateTest, ReportErrorKeepsTheLastTextAndLogsEvery)

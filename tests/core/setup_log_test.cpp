@@ -6,29 +6,13 @@
 #include "core/setup_log.h"
 #include "support/test_support.h"
 
-class SetupLogTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        folder_ = MakeTempFolder(L"log");
-        ASSERT_FALSE(folder_.empty());
-        path_ = folder_ + L"\\kurulum.log";
-        wcscpy(LogPath, path_.c_str());
-    }
-    void TearDown() override
-    {
-        LogPath[0] = 0;
-        RemoveFolder(folder_);
-    }
-    std::wstring folder_;
-    std::wstring path_;
-};
+typedef LoggedFolderTest SetupLogTest;
 
 TEST_F(SetupLogTest, LinesAreStampedAndAppended)
 {
     LogLine("Talvor %s %s basladi", "0.1.0", "kurulum");
     LogLine("klasor %ls", L"C:\\Users\\Aydın");
-    std::string log = ReadFileBytes(path_);
+    std::string log = Log();
     std::regex line("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ([^\r\n]*)\r\n");
     auto it = std::sregex_iterator(log.begin(), log.end(), line);
     ASSERT_NE(std::sregex_iterator(), it);
@@ -44,7 +28,7 @@ TEST_F(SetupLogTest, LongMessageIsCutAt1023Bytes)
 {
     std::string message(2000, 'x');
     LogLine("%s", message.c_str());
-    std::string log = ReadFileBytes(path_);
+    std::string log = Log();
     ASSERT_EQ(20u + 1023u + 2u, log.size());
     EXPECT_EQ(std::string(1023, 'x'), log.substr(20, 1023));
     EXPECT_EQ("\r\n", log.substr(1043));
@@ -54,7 +38,7 @@ TEST_F(SetupLogTest, EmptyLogPathWritesNothing)
 {
     LogPath[0] = 0;
     LogLine("kaybolur");
-    EXPECT_FALSE(FileExists(path_));
+    EXPECT_FALSE(FileExists(LogFile()));
 }
 
 TEST_F(SetupLogTest, LineIsLostWhenTheFileCannotBeOpened)

@@ -16,23 +16,19 @@
 namespace {
 
 // Each test gets clean options, progress state and its own log.
-class ReleaseSourceTest : public ::testing::Test {
+class ReleaseSourceTest : public LoggedFolderTest {
 protected:
     void SetUp() override
     {
         ParseOptions(0, nullptr, DefaultBaseUrl, &Options);
         memset(&Progress, 0, sizeof Progress);
-        folder_ = MakeTempFolder(L"source");
-        ASSERT_FALSE(folder_.empty());
-        wcscpy(LogPath, (folder_ + L"\\kurulum.log").c_str());
+        LoggedFolderTest::SetUp();
     }
     void TearDown() override
     {
-        LogPath[0] = 0;
-        RemoveFolder(folder_);
         free(buffer_);
+        LoggedFolderTest::TearDown();
     }
-    std::string Log() { return ReadFileBytes(folder_ + L"\\kurulum.log"); }
     bool Fetch(const char *name, uint32_t max_size, bool progress = false)
     {
         free(buffer_);
@@ -40,7 +36,6 @@ protected:
     }
     void UseServer(const std::wstring &base) { ASSERT_TRUE(SetBaseUrl(&Options, base.c_str())); }
 
-    std::wstring folder_;
     uint8_t *buffer_ = nullptr;
     uint32_t size_ = 0;
 };

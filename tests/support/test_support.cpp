@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include "core/setup_log.h"
+
 #include <vector>
 
 std::wstring BuildPath(const wchar_t *relative)
@@ -154,4 +156,17 @@ void DeleteTestService(const wchar_t *name)
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
+}
+
+void LoggedFolderTest::SetUp()
+{
+    folder_ = MakeTempFolder(L"test");
+    ASSERT_FALSE(folder_.empty());
+    wcscpy(LogPath, LogFile().c_str());
+}
+
+void LoggedFolderTest::TearDown()
+{
+    LogPath[0] = 0;
+    RemoveFolder(folder_);
 }

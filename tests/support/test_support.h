@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 // Path of a file of the build: `relative` is taken from the build folder (the parent of the
@@ -42,4 +44,14 @@ private:
     std::wstring name_;
     std::wstring old_;
     bool had_old_;
+};
+
+// A test with a fresh temporary folder of its own that also receives the setup's log.
+class LoggedFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::wstring LogFile() const { return folder_ + L"\\kurulum.log"; }
+    std::string Log() const { return ReadFileBytes(LogFile()); }
+    std::wstring folder_;
 };
