@@ -76,6 +76,9 @@ TEST_F(PlantedDllTest, ACarelessProgramPicksThePlantedDllUp)
     }
 }
 
+// comctl32 is loaded at every start. Two things keep a planted copy out: the manifest's common
+// controls 6 dependency (served from the side-by-side store) and the restricted search; this
+// fails only when both are lost, while the checker's test below guards the search alone.
 TEST_F(PlantedDllTest, SetupLoadsCommonControlsFromTheSystem)
 {
     std::wstring setup = Copy(L"bin\\Talvor-Kurulum.exe", L"planted-setup.exe");
