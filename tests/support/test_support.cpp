@@ -130,6 +130,58 @@ ScopedEnvironment::~ScopedEnvironment()
     SetEnvironmentVariableW(name_.c_str(), had_old_ ? old_.c_str() : nullptr);
 }
 
+typedef char *(CDECL *UnixFileNameFn)(const wchar_t *);
+
+static UnixFileNameFn WineUnixFileName()
+{
+    return (UnixFileNameFn)(void (*)(void))GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+}
+
+bool RunningUnderWine()
+{
+    return WineUnixFileName() != nullptr;
+}
+
+static std::wstring UnixPath(const std::wstring &path)
+{
+    char *unix_path = WineUnixFileName()(path.c_str());
+    if (unix_path == nullptr)
+        return L"";
+    std::wstring wide(unix_path, unix_path + strlen(unix_path));
+    HeapFree(GetProcessHeap(), 0, unix_path);
+    return wide;
+}
+
+// Wine starts a Linux program given by its Z: path like any other, but hands back no process to
+// wait for: the caller waits for the tool's effect instead, at most five seconds.
+static bool RunUnixTool(const std::wstring &arguments, const std::wstring &path, bool until_present)
+{
+    HANDLE process = StartProgram(L"Z:\\bin\\" + arguments);
+    if (process != nullptr)
+        CloseHandle(process);
+    for (int i = 0; i < 100; i++) {
+        if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == until_present)
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+bool MakeFolderLink(const std::wstring &target, const std::wstring &link)
+{
+    if (!RunningUnderWine())
+        return CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) != 0;
+    return RunUnixTool(L"ln -s \"" + UnixPath(target) + L"\" \"" + UnixPath(link) + L"\"", link, true);
+}
+
+void RemoveFolderLink(const std::wstring &link)
+{
+    if (!RunningUnderWine())
+        RemoveDirectoryW(link.c_str());
+    else if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES)
+        RunUnixTool(L"rm \"" + UnixPath(link) + L"\"", link, false);
+}
+
 bool CreateTestService(const wchar_t *name)
 {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);

@@ -29,6 +29,14 @@ HANDLE StartProgram(const std::wstring &command_line, const std::wstring &folder
 // not be started or had to be ended after the time-out.
 long RunProgram(const std::wstring &command_line, DWORD timeout_ms = 60000, const std::wstring &folder = L"");
 
+// Makes `link` a symbolic link to the folder `target`. Wine cannot make junctions, so there it is
+// a Unix symbolic link made from the Linux side, which Wine lists as a reparse point; on Windows
+// it is a directory symbolic link. False when neither can be made.
+bool MakeFolderLink(const std::wstring &target, const std::wstring &link);
+// Removes a link made by MakeFolderLink as a link, never touching its target.
+void RemoveFolderLink(const std::wstring &link);
+bool RunningUnderWine();
+
 // Registers a driver service that is never started, for the service checks; false when it
 // cannot. DeleteTestService removes it again.
 bool CreateTestService(const wchar_t *name);

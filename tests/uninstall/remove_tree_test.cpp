@@ -1,0 +1,376 @@
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+#include "uninstall/remove_tree.h"
+
+#include <aclapi.h>
+
+#include <string>
+#include <vector>
+
+// The paths Windows will delete at the next restart, as MoveFileExW listed them.
+static std::vector<std::wstring> PendingDeletions()
+{
+    std::vector<std::wstring> paths;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                      &key) != ERROR_SUCCESS)
+        return paths;
+    std::vector<wchar_t> value(65536);
+    DWORD size = (DWORD)(value.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, (BYTE *)value.data(), &size) ==
+        ERROR_SUCCESS) {
+        // Pairs of source and destination, where an empty destination means delete: the empty
+        // strings are part of the value, so it is split by its size, not at the first double zero.
+        std::vector<std::wstring> strings;
+        size_t count = size / sizeof(wchar_t);
+        for (size_t start = 0; start < count;) {
+            size_t end = start;
+            while (end < count && value[end] != 0)
+                end++;
+            strings.emplace_back(value.data() + start, end - start);
+            start = end + 1;
+        }
+        for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+            std::wstring path = strings[i];
+            if (path.compare(0, 4, L"\\??\\") == 0)
+                path.erase(0, 4);
+            paths.push_back(path);
+        }
+    }
+    RegCloseKey(key);
+    return paths;
+}
+
+static size_t Position(const std::vector<std::wstring> &paths, const std::wstring &path)
+{
+    for (size_t i = 0; i < paths.size(); i++)
+        if (_wcsicmp(paths[i].c_str(), path.c_str()) == 0)
+            return i;
+    return (size_t)-1;
+}
+
+// Removal tests that schedule deletions put the machine's list back as they found it.
+class RemoveTreeTest : public LoggedFolderTest {
+protected:
+    void SetUp() override
+    {
+        LoggedFolderTest::SetUp();
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                               0, KEY_READ, &key));
+        saved_.resize(65536);
+        saved_size_ = (DWORD)(saved_.size() * sizeof(wchar_t));
+        had_pending_ = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &saved_type_,
+                                        (BYTE *)saved_.data(), &saved_size_) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        tree_ = folder_ + L"\\agac";
+        ASSERT_TRUE(CreateDirectoryW(tree_.c_str(), nullptr));
+    }
+    void TearDown() override
+    {
+        for (const std::wstring &link : links_)
+            RemoveFolderLink(link);
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE,
+                          &key) == ERROR_SUCCESS) {
+            if (had_pending_)
+                RegSetValueExW(key, L"PendingFileRenameOperations", 0, saved_type_, (const BYTE *)saved_.data(),
+                               saved_size_);
+            else
+                RegDeleteValueW(key, L"PendingFileRenameOperations");
+            RegCloseKey(key);
+        }
+        for (const std::wstring &path : read_only_)
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        LoggedFolderTest::TearDown();
+    }
+
+    std::wstring Make(const std::wstring &relative, const char *content = "x")
+    {
+        std::wstring path = tree_ + L"\\" + relative;
+        if (content == nullptr)
+            EXPECT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+        else
+            EXPECT_TRUE(WriteFileBytes(path, content));
+        return path;
+    }
+    // A folder outside the tree with files in it, and a link to it.
+    std::wstring MakeLinkedTarget(const std::wstring &link)
+    {
+        std::wstring target = folder_ + L"\\hedef";
+        CreateDirectoryW(target.c_str(), nullptr);
+        CreateDirectoryW((target + L"\\alt").c_str(), nullptr);
+        EXPECT_TRUE(WriteFileBytes(target + L"\\sistem.dll", "system"));
+        EXPECT_TRUE(WriteFileBytes(target + L"\\alt\\ayar.ini", "settings"));
+        if (!MakeFolderLink(target, link))
+            return L"";
+        links_.push_back(link);
+        return target;
+    }
+    static void ExpectTargetIntact(const std::wstring &target)
+    {
+        EXPECT_EQ("system", ReadFileBytes(target + L"\\sistem.dll"));
+        EXPECT_EQ("settings", ReadFileBytes(target + L"\\alt\\ayar.ini"));
+    }
+    void MakeReadOnly(const std::wstring &path)
+    {
+        ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+        read_only_.push_back(path);
+    }
+
+    std::wstring tree_;
+    std::vector<std::wstring> links_;
+    std::vector<std::wstring> read_only_;
+    std::vector<wchar_t> saved_;
+    DWORD saved_size_ = 0;
+    DWORD saved_type_ = REG_MULTI_SZ;
+    bool had_pending_ = false;
+};
+
+// A file held open without delete sharing by another process for as long as the object lives.
+class FileHeldElsewhere {
+public:
+    explicit FileHeldElsewhere(const std::wstring &path)
+    {
+        process_ = StartProgram(L"\"" + BuildPath(L"tests\\idle_program.exe") + L"\" \"" + path + L"\"");
+        // Held once an exclusive open meets a sharing violation.
+        for (int i = 0; i < 100 && process_ != nullptr; i++) {
+            HANDLE probe = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+                held_ = true;
+                break;
+            }
+            if (probe != INVALID_HANDLE_VALUE)
+                CloseHandle(probe);
+            Sleep(50);
+        }
+    }
+    ~FileHeldElsewhere()
+    {
+        if (process_ == nullptr)
+            return;
+        TerminateProcess(process_, 0);
+        WaitForSingleObject(process_, 5000);
+        CloseHandle(process_);
+    }
+    bool held() const { return held_; }
+
+private:
+    HANDLE process_ = nullptr;
+    bool held_ = false;
+};
+
+TEST_F(RemoveTreeTest, WholeTreeIsDeleted)
+{
+    Make(L"a", nullptr);
+    Make(L"a\\b", nullptr);
+    Make(L"a\\b\\c.dll");
+    Make(L"kok.exe");
+    Make(L"bos", nullptr);
+    EXPECT_EQ(0u, RemoveTree(tree_.c_str(), true, false));
+    EXPECT_FALSE(FileExists(tree_));
+
+    ASSERT_TRUE(CreateDirectoryW(tree_.c_str(), nullptr));
+    Make(L"a", nullptr);
+    Make(L"a\\c.dll");
+    EXPECT_EQ(StatusOk, DeleteTreePlain(tree_.c_str()));
+    EXPECT_FALSE(FileExists(tree_));
+}
+
+TEST_F(RemoveTreeTest, MissingFolderIsNoFailureAndLeavesNoTrace)
+{
+    std::wstring missing = folder_ + L"\\yok";
+    bool pending_before = RestartPending;
+    EXPECT_EQ(0u, RemoveTree(missing.c_str(), true, true));
+    RemoveTreeLogged(missing.c_str(), true, true);
+    EXPECT_EQ(pending_before, RestartPending);
+    EXPECT_EQ("", Log());
+    EXPECT_EQ(StatusOk, DeleteTreePlain(missing.c_str()));
+    EXPECT_EQ(StatusInvalid, DeleteTreePlain(L""));
+    EXPECT_EQ(StatusInvalid, DeleteTreePlain(nullptr));
+}
+
+TEST_F(RemoveTreeTest, FileAtTopPathIsLeftAlone)
+{
+    std::wstring file = Make(L"dosya.txt");
+    EXPECT_EQ(0u, RemoveTree(file.c_str(), true, false));
+    EXPECT_EQ("x", ReadFileBytes(file));
+}
+
+TEST_F(RemoveTreeTest, LinkInsideTreeKeepsItsTarget)
+{
+    Make(L"kalan.txt");
+    std::wstring link = tree_ + L"\\baglanti";
+    std::wstring target = MakeLinkedTarget(link);
+    ASSERT_FALSE(target.empty()) << "no link could be made";
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(link.c_str()));
+    ASSERT_TRUE(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+
+    RemoveTreeLogged(tree_.c_str(), true, false);
+    ExpectTargetIntact(target);
+    EXPECT_FALSE(FileExists(tree_ + L"\\kalan.txt"));
+    if (FileExists(link))
+        GTEST_SKIP() << "Wine cannot remove a Unix symbolic link as a link (RemoveDirectoryW fails on it), so the "
+                        "link and its folder wait for the restart; the target kept every file";
+    EXPECT_FALSE(FileExists(tree_));
+    EXPECT_NE(std::string::npos, Log().find("baglanti noktasi izlenmedi, yalniz kendisi silindi: " + Utf8(tree_)));
+}
+
+TEST_F(RemoveTreeTest, PlainDeleteRemovesLinkInsideTreeOnly)
+{
+    std::wstring link = tree_ + L"\\baglanti";
+    std::wstring target = MakeLinkedTarget(link);
+    ASSERT_FALSE(target.empty()) << "no link could be made";
+    Status status = DeleteTreePlain(tree_.c_str());
+    ExpectTargetIntact(target);
+    if (FileExists(link)) {
+        EXPECT_EQ(StatusIoError, status);
+        GTEST_SKIP() << "Wine cannot remove a Unix symbolic link as a link; the target kept every file";
+    }
+    EXPECT_EQ(StatusOk, status);
+}
+
+TEST_F(RemoveTreeTest, LinkAtTopPathIsRemovedAlone)
+{
+    std::wstring link = folder_ + L"\\ust-baglanti";
+    std::wstring target = MakeLinkedTarget(link);
+    ASSERT_FALSE(target.empty()) << "no link could be made";
+    EXPECT_EQ((unsigned)LinkNotFollowed, RemoveTree(link.c_str(), true, false));
+    ExpectTargetIntact(target);
+    if (FileExists(link))
+        GTEST_SKIP() << "Wine cannot remove a Unix symbolic link as a link; the target kept every file";
+}
+
+TEST_F(RemoveTreeTest, FileInUseWaitsForRestartWhenAllowed)
+{
+    std::wstring file = Make(L"kullanimda.dll");
+    Make(L"diger.txt");
+    FileHeldElsewhere holder(file);
+    ASSERT_TRUE(holder.held());
+
+    RemoveTreeLogged(tree_.c_str(), true, false);
+    EXPECT_TRUE(RestartPending);
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_FALSE(FileExists(tree_ + L"\\diger.txt"));
+    std::vector<std::wstring> pending = PendingDeletions();
+    size_t file_at = Position(pending, file);
+    size_t folder_at = Position(pending, tree_);
+    ASSERT_NE((size_t)-1, file_at);
+    ASSERT_NE((size_t)-1, folder_at);
+    EXPECT_LT(file_at, folder_at); // the folder goes after what it holds
+    EXPECT_EQ("", Log());
+}
+
+TEST_F(RemoveTreeTest, FileInUseStaysWhenRestartIsNotAllowed)
+{
+    std::wstring file = Make(L"kullanimda.dll");
+    FileHeldElsewhere holder(file);
+    ASSERT_TRUE(holder.held());
+    size_t pending_before = PendingDeletions().size();
+
+    EXPECT_EQ(0u, RemoveTree(tree_.c_str(), false, false));
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_TRUE(FileExists(tree_));
+    EXPECT_EQ(pending_before, PendingDeletions().size());
+    EXPECT_EQ(StatusIoError, DeleteTreePlain(tree_.c_str()));
+    EXPECT_TRUE(FileExists(file));
+}
+
+TEST_F(RemoveTreeTest, ReadOnlyFileIsKeptForRestartButPlainDeleteClearsIt)
+{
+    std::wstring file = Make(L"salt-okunur.txt");
+    MakeReadOnly(file);
+    EXPECT_EQ((unsigned)ScheduledAtRestart, RemoveTree(tree_.c_str(), true, false));
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_NE((size_t)-1, Position(PendingDeletions(), file));
+
+    EXPECT_EQ(StatusOk, DeleteTreePlain(tree_.c_str()));
+    EXPECT_FALSE(FileExists(tree_));
+}
+
+TEST_F(RemoveTreeTest, SubfolderThatCannotBeOpenedIsLeftWithItsContents)
+{
+    std::wstring locked = Make(L"kilitli", nullptr);
+    std::wstring inner = Make(L"kilitli\\ic.txt");
+    Make(L"serbest.txt");
+    // Opened without any sharing, the folder cannot be opened by the removal.
+    HANDLE hold = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                              nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hold);
+
+    EXPECT_EQ(0u, RemoveTree(tree_.c_str(), false, false));
+    EXPECT_TRUE(FileExists(inner));
+    EXPECT_FALSE(FileExists(tree_ + L"\\serbest.txt"));
+
+    EXPECT_EQ((unsigned)ScheduledAtRestart, RemoveTree(tree_.c_str(), true, false));
+    EXPECT_TRUE(FileExists(inner));
+    std::vector<std::wstring> pending = PendingDeletions();
+    EXPECT_NE((size_t)-1, Position(pending, tree_));
+    EXPECT_EQ((size_t)-1, Position(pending, locked)); // never opened, so nothing in it was touched
+    CloseHandle(hold);
+}
+
+static bool OwnerIsTrusted(const std::wstring &path)
+{
+    HANDLE folder = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    bool trusted = IsAdminOwned(folder);
+    CloseHandle(folder);
+    return trusted;
+}
+
+TEST_F(RemoveTreeTest, FolderOfAnOrdinaryOwnerIsRefusedWhole)
+{
+    Make(L"ayarlar.ini");
+    Make(L"alt", nullptr);
+    if (OwnerIsTrusted(tree_))
+        GTEST_SKIP() << "new folders here are owned by a trusted account";
+    EXPECT_FALSE(IsAdminOwned(nullptr));
+    EXPECT_EQ((unsigned)OwnerRefused, RemoveTree(tree_.c_str(), true, true));
+    EXPECT_EQ("x", ReadFileBytes(tree_ + L"\\ayarlar.ini"));
+    EXPECT_TRUE(FileExists(tree_ + L"\\alt"));
+
+    RemoveTreeLogged(tree_.c_str(), false, true);
+    EXPECT_NE(std::string::npos, Log().find("sahibi yonetici olmayan klasor silinmedi: " + Utf8(tree_) + "\r\n"));
+    EXPECT_TRUE(FileExists(tree_ + L"\\ayarlar.ini"));
+}
+
+// Gives the folder the owner `sid_type`, with a DACL (a descriptor without one may not be kept).
+static bool SetOwner(const std::wstring &path, WELL_KNOWN_SID_TYPE sid_type)
+{
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    if (!CreateWellKnownSid(sid_type, nullptr, sid, &size))
+        return false;
+    EXPLICIT_ACCESSW access = {};
+    access.grfAccessPermissions = GENERIC_ALL;
+    access.grfAccessMode = SET_ACCESS;
+    access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.ptstrName = (LPWSTR)sid;
+    PACL acl = nullptr;
+    if (SetEntriesInAclW(1, &access, nullptr, &acl) != ERROR_SUCCESS)
+        return false;
+    DWORD result = SetNamedSecurityInfoW((LPWSTR)path.c_str(), SE_FILE_OBJECT,
+                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sid, nullptr, acl,
+                                         nullptr);
+    LocalFree(acl);
+    return result == ERROR_SUCCESS;
+}
+
+TEST_F(RemoveTreeTest, FolderOwnedByAdministratorsOrLocalSystemIsDeleted)
+{
+    for (WELL_KNOWN_SID_TYPE owner : {WinBuiltinAdministratorsSid, WinLocalSystemSid}) {
+        if (!FileExists(tree_)) {
+            ASSERT_TRUE(CreateDirectoryW(tree_.c_str(), nullptr));
+        }
+        Make(L"ayarlar.ini");
+        ASSERT_TRUE(SetOwner(tree_, owner));
+        if (!OwnerIsTrusted(tree_))
+            GTEST_SKIP() << "the owner cannot be changed here: Wine reports success for SetNamedSecurityInfoW with "
+                            "owner and DACL, but keeps no stored descriptor and still reads the current user's SID";
+        EXPECT_EQ(0u, RemoveTree(tree_.c_str(), false, true));
+        EXPECT_FALSE(FileExists(tree_));
+    }
+}

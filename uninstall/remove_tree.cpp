@@ -1,0 +1,164 @@
+#include "uninstall/remove_tree.h"
+
+#include "core/format.h"
+#include "core/setup_log.h"
+
+#include <aclapi.h>
+
+bool RestartPending = false;
+
+static bool IsDots(const wchar_t *name)
+{
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+// A link at the top path is removed as itself; anything else that is not a plain directory
+// (a file, or a path that cannot be read) is left alone.
+static unsigned RemoveTopThatIsNoFolder(const wchar_t *path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        RemoveDirectoryW(path);
+        return LinkNotFollowed;
+    }
+    return 0;
+}
+
+// Removes one listed entry that is not a plain directory: a file, a file link or a directory
+// link. Removing a link never touches its target.
+static unsigned RemoveEntry(const wchar_t *child, DWORD attributes, bool allow_restart)
+{
+    BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(child) : DeleteFileW(child);
+    if (removed)
+        return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? (unsigned)LinkNotFollowed : 0u;
+    if (!allow_restart)
+        return 0;
+    MoveFileExW(child, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return ScheduledAtRestart;
+}
+
+unsigned RemoveTree(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
+{
+    // Opened as itself, never through a link, and kept open without delete sharing so that the
+    // folder cannot be swapped for a link while it is being emptied.
+    HANDLE folder = CreateFileW(path, READ_CONTROL | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool plain_folder = GetFileInformationByHandle(folder, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                        !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    // Some file systems open a link's target despite FILE_FLAG_OPEN_REPARSE_POINT; the path's own
+    // attributes still show the link, and its target must not be emptied through it.
+    DWORD path_attributes = GetFileAttributesW(path);
+    if (path_attributes != INVALID_FILE_ATTRIBUTES && (path_attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        plain_folder = false;
+    if (!plain_folder) {
+        CloseHandle(folder);
+        return RemoveTopThatIsNoFolder(path);
+    }
+    if (require_trusted_owner && !IsAdminOwned(folder)) {
+        CloseHandle(folder);
+        return OwnerRefused;
+    }
+
+    unsigned result = 0;
+    wchar_t pattern[260];
+    if (FormatWide(pattern, 260, L"%s\\*", path) >= 0) {
+        WIN32_FIND_DATAW entry;
+        HANDLE find = FindFirstFileW(pattern, &entry);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                if (IsDots(entry.cFileName))
+                    continue;
+                wchar_t child[260];
+                if (FormatWide(child, 260, L"%s\\%s", path, entry.cFileName) < 0)
+                    continue;
+                DWORD attributes = entry.dwFileAttributes;
+                if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                    result |= RemoveTree(child, allow_restart, false);
+                else
+                    result |= RemoveEntry(child, attributes, allow_restart);
+            } while (FindNextFileW(find, &entry));
+            FindClose(find);
+        }
+    }
+    CloseHandle(folder);
+
+    // A folder that still holds entries waiting for the restart is scheduled after them.
+    if (!RemoveDirectoryW(path) && allow_restart && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        result |= ScheduledAtRestart;
+    }
+    return result;
+}
+
+void RemoveTreeLogged(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
+{
+    unsigned result = RemoveTree(path, allow_restart, require_trusted_owner);
+    if (result & ScheduledAtRestart)
+        RestartPending = true;
+    if (result & LinkNotFollowed)
+        LogLine("baglanti noktasi izlenmedi, yalniz kendisi silindi: %ls", path);
+    if (result & OwnerRefused)
+        LogLine("sahibi yonetici olmayan klasor silinmedi: %ls", path);
+}
+
+void RemoveInstallTree(const wchar_t *path)
+{
+    RemoveTreeLogged(path, true, false);
+}
+
+bool IsAdminOwned(HANDLE handle)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool trusted = owner != nullptr &&
+                   (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+    LocalFree(descriptor);
+    return trusted;
+}
+
+Status DeleteTreePlain(const wchar_t *path)
+{
+    if (path == nullptr || path[0] == 0)
+        return StatusInvalid;
+    Status result = StatusOk;
+    wchar_t pattern[520];
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FormatWide(pattern, 520, L"%s\\*", path) >= 0 ? FindFirstFileW(pattern, &entry)
+                                                                 : INVALID_HANDLE_VALUE;
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (IsDots(entry.cFileName))
+                continue;
+            wchar_t child[520];
+            if (FormatWide(child, 520, L"%s\\%s", path, entry.cFileName) < 0) {
+                result = StatusIoError;
+                continue;
+            }
+            DWORD attributes = entry.dwFileAttributes;
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
+                if (!DeleteFileW(child))
+                    result = StatusIoError;
+            } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                if (!RemoveDirectoryW(child))
+                    result = StatusIoError;
+            } else if (DeleteTreePlain(child) != StatusOk) {
+                result = StatusIoError;
+            }
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    if (!RemoveDirectoryW(path)) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            result = StatusIoError;
+    }
+    return result;
+}

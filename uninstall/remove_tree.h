@@ -1,0 +1,35 @@
+#pragma once
+
+#include "core/status.h"
+
+#include <windows.h>
+
+// Result bits of RemoveTree.
+enum : unsigned {
+    ScheduledAtRestart = 1, // an entry or the folder itself was left to Windows for the next restart
+    LinkNotFollowed = 2,    // a junction or symbolic link was met and only the link was removed
+    OwnerRefused = 4        // the top folder's owner is not trusted; nothing was deleted
+};
+
+// Set once any removal has left something for deletion at the next restart; never cleared.
+extern bool RestartPending;
+
+// Deletes a folder tree without following junctions or symbolic links: a link is removed as
+// itself and its target keeps every file. With allow_restart, what cannot be deleted now is
+// handed to Windows for deletion at the next restart; with require_trusted_owner, a top folder
+// not owned by LocalSystem or the Administrators group is refused whole. A missing folder gives 0.
+unsigned RemoveTree(const wchar_t *path, bool allow_restart, bool require_trusted_owner);
+
+// RemoveTree, then records a pending restart and logs a link met or an owner refused.
+void RemoveTreeLogged(const wchar_t *path, bool allow_restart, bool require_trusted_owner);
+
+// The removal for the setup's own trees: deletion at restart allowed, no owner check.
+void RemoveInstallTree(const wchar_t *path);
+
+// Whether the object behind an open handle is owned by LocalSystem or the Administrators group.
+bool IsAdminOwned(HANDLE handle);
+
+// The plain recursive delete for folders of the setup's own making: clears read-only files and
+// deletes them, removes links inside the tree as links, and fails with StatusIoError when any
+// entry stays. A folder already gone gives StatusOk.
+Status DeleteTreePlain(const wchar_t *path);
