@@ -1,0 +1,148 @@
+#include "install/version_store.h"
+
+#include "core/format.h"
+#include "core/setup_log.h"
+#include "install/version_text.h"
+#include "uninstall/remove_tree.h"
+
+#include <windows.h>
+
+#include <string.h>
+
+const wchar_t *const RequiredFiles[kRequiredFileCount] = {
+    L"talvor_svc.exe", L"talvor_gui.exe", L"Talvor.exe", L"talvor_guncelle.exe", L"WinDivert.dll", L"WinDivert64.sys",
+};
+
+// A pointer is read no further than this: a version text with a line end and some slack.
+static const DWORD kPointerReadLimit = 33;
+
+bool VersionDirPath(const wchar_t *install_folder, const char *version, wchar_t *out, size_t capacity)
+{
+    return FormatWide(out, capacity, L"%s\\surumler\\%hs", install_folder, version) >= 0;
+}
+
+Status ReadVersionPointer(const wchar_t *folder, const wchar_t *name, char *out, size_t out_size)
+{
+    if (folder == nullptr || name == nullptr || out == nullptr || out_size < 32)
+        return StatusInvalid;
+    out[0] = 0;
+    wchar_t path[260];
+    if (FormatWide(path, 260, L"%s\\%s", folder, name) < 0)
+        return StatusNotFound;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return StatusNotFound;
+    char text[kPointerReadLimit + 1];
+    DWORD length = 0;
+    if (!ReadFile(file, text, kPointerReadLimit, &length, nullptr))
+        length = 0;
+    CloseHandle(file);
+
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' '))
+        length--;
+    text[length] = 0;
+    // A zero byte inside would hide what follows it from the version check.
+    if (strlen(text) != length || !IsValidVersion(text))
+        return StatusInvalid;
+    memcpy(out, text, length + 1);
+    return StatusOk;
+}
+
+Status WriteVersionPointer(const wchar_t *folder, const wchar_t *name, const char *value)
+{
+    if (folder == nullptr || name == nullptr || value == nullptr || (value[0] != 0 && !IsValidVersion(value)))
+        return StatusInvalid;
+    wchar_t path[260];
+    wchar_t temporary[260];
+    if (FormatWide(path, 260, L"%s\\%s", folder, name) < 0 ||
+        FormatWide(temporary, 260, L"%s\\%s.yeni", folder, name) < 0)
+        return StatusInvalid;
+    if (value[0] == 0)
+        return DeleteFileW(path) || GetLastError() == ERROR_FILE_NOT_FOUND ? StatusOk : StatusIoError;
+
+    HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return StatusIoError;
+    DWORD length = (DWORD)strlen(value);
+    DWORD written = 0;
+    bool complete = WriteFile(file, value, length, &written, nullptr) && written == length && FlushFileBuffers(file);
+    CloseHandle(file);
+    if (!complete || !MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary);
+        return StatusIoError;
+    }
+    return StatusOk;
+}
+
+const char *PreviousToKeep(const char *current, const char *new_version)
+{
+    if (current != nullptr && IsValidVersion(current) && strcmp(current, new_version) != 0)
+        return current;
+    return new_version;
+}
+
+void ForEachVersionDir(const wchar_t *install_folder, VersionDirVisitor visit, void *context)
+{
+    wchar_t pattern[260];
+    if (FormatWide(pattern, 260, L"%s\\surumler\\*", install_folder) < 0)
+        return;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(pattern, &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        char name[32];
+        if (WideCharToMultiByte(CP_UTF8, 0, entry.cFileName, -1, name, sizeof name, nullptr, nullptr) == 0)
+            continue;
+        if (IsValidVersion(name))
+            visit(name, context);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+struct PruneState {
+    const wchar_t *install_folder;
+    const char *keep;
+    const char *keep_also;
+    unsigned deleted;
+};
+
+static void PruneOne(const char *name, void *context)
+{
+    PruneState *state = (PruneState *)context;
+    if (strcmp(name, state->keep) == 0 || (state->keep_also != nullptr && strcmp(name, state->keep_also) == 0))
+        return;
+    wchar_t path[260];
+    if (VersionDirPath(state->install_folder, name, path, 260) && DeleteTreePlain(path) == StatusOk)
+        state->deleted++;
+}
+
+unsigned PruneVersions(const wchar_t *install_folder, const char *keep, const char *keep_also)
+{
+    if (install_folder == nullptr || keep == nullptr || !IsValidVersion(keep))
+        return 0;
+    PruneState state = {install_folder, keep, keep_also, 0};
+    ForEachVersionDir(install_folder, PruneOne, &state);
+    return state.deleted;
+}
+
+bool HasRequiredFiles(const wchar_t *directory)
+{
+    for (const wchar_t *name : RequiredFiles) {
+        wchar_t path[260];
+        if (FormatWide(path, 260, L"%s\\%s", directory, name) < 0 || !IsRegularFile(path)) {
+            LogLine("pakette eksik dosya: %ls", name);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsRegularFile(const wchar_t *path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}

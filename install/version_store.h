@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/status.h"
+
+#include <stddef.h>
+#include <wchar.h>
+
+// The version store in the install folder: every release unpacked into surumler\<version>, and
+// two pointer files, guncel (the current version) and onceki (the one before it), each holding
+// just the version text.
+
+// The files every version directory must hold, in the order they are checked.
+constexpr int kRequiredFileCount = 6;
+extern const wchar_t *const RequiredFiles[kRequiredFileCount];
+
+// "<install folder>\surumler\<version>"; false when it does not fit the capacity (a cut path
+// would name another folder).
+bool VersionDirPath(const wchar_t *install_folder, const char *version, wchar_t *out, size_t capacity);
+
+// Reads a pointer file without following a link: at most 33 bytes, trailing CR, LF and spaces
+// dropped, the rest accepted only as a version text. StatusOk, StatusInvalid (also for a buffer
+// under 32 bytes, which is then left untouched) or StatusNotFound; on failure out is empty.
+Status ReadVersionPointer(const wchar_t *folder, const wchar_t *name, char *out, size_t out_size);
+
+// Replaces a pointer file with exactly the version's bytes through a flushed temporary file
+// "<name>.yeni" and one replacing move, so a reader sees the old or the new content, never a
+// mixture; an empty value deletes the pointer. StatusOk, StatusInvalid or StatusIoError; a failed
+// write leaves the old content and no temporary file.
+Status WriteVersionPointer(const wchar_t *folder, const wchar_t *name, const char *value);
+
+// The version to record as previous: the current one when it is a valid version other than the
+// new one, otherwise the new one.
+const char *PreviousToKeep(const char *current, const char *new_version);
+
+// Calls visit once for each version directory (a real directory, not a link, named by a version
+// text), in the order the file system lists them.
+typedef void (*VersionDirVisitor)(const char *name, void *context);
+void ForEachVersionDir(const wchar_t *install_folder, VersionDirVisitor visit, void *context);
+
+// Deletes every version directory except keep and keep_also (which may be null); returns how
+// many it deleted completely. Names are compared byte for byte, never as numbers.
+unsigned PruneVersions(const wchar_t *install_folder, const char *keep, const char *keep_also);
+
+// Whether the directory holds every required file; logs the first one missing.
+bool HasRequiredFiles(const wchar_t *directory);
+
+// The path exists and is not a directory.
+bool IsRegularFile(const wchar_t *path);
