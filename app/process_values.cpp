@@ -6,4 +6,5 @@ BOOL ConflictFound;
 wchar_t ConflictWarning[600];
 BOOL LaunchAfterFinish = TRUE;
 
+char TargetVersion[32];
 const char SetupVersion[] = "0.1.0";

@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include "core/setup_log.h"
+#include "service/app_shutdown.h"
+#include "service/legacy_driver.h"
+#include "service/run_program.h"
+#include "service/service_control.h"
+#include "support/test_support.h"
+
+#include <regex>
+#include <string>
+#include <vector>
+
+typedef LoggedFolderTest RunProgramAndWaitTest;
+
+static std::wstring CopyOfProgram(const wchar_t *program, const std::wstring &folder, const wchar_t *name)
+{
+    std::wstring copy = folder + L"\\" + name;
+    EXPECT_TRUE(CopyFileW(BuildPath(program).c_str(), copy.c_str(), FALSE));
+    return copy;
+}
+
+TEST_F(RunProgramAndWaitTest, GivesTheExitCodeAndRunsInTheProgramsFolder)
+{
+    std::wstring program = CopyOfProgram(L"tests\\exit_with.exe", folder_, L"exit_with.exe");
+    DWORD code = 1234;
+    ASSERT_TRUE(RunProgramAndWait(program.c_str(), L"7", &code));
+    EXPECT_EQ(7u, code);
+    EXPECT_EQ(Utf8(folder_), ReadFileBytes(folder_ + L"\\calisma_klasoru.txt"));
+
+    ASSERT_TRUE(RunProgramAndWait(program.c_str(), L"0", &code));
+    EXPECT_EQ(0u, code);
+
+    code = 1;
+    EXPECT_FALSE(RunProgramAndWait((folder_ + L"\\yok.exe").c_str(), L"kur", &code));
+    EXPECT_EQ(1u, code); // left as the caller set it
+}
+
+// Slow: waits out the whole minute that a program is given.
+TEST_F(RunProgramAndWaitTest, SLOW_ProgramRunningPastTheTimeOutIsLeftRunning)
+{
+    std::wstring program = CopyOfProgram(L"tests\\exit_with.exe", folder_, L"exit_with.exe");
+    DWORD code = 0;
+    ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(RunProgramAndWait(program.c_str(), L"3 90000", &code));
+    ULONGLONG waited = GetTickCount64() - start;
+    EXPECT_EQ((DWORD)STILL_ACTIVE, code);
+    EXPECT_GE(waited, 59000u);
+    EXPECT_LT(waited, 75000u);
+    // still running: its image cannot be deleted
+    EXPECT_FALSE(DeleteFileW(program.c_str()));
+    RunProgram(L"taskkill /f /im exit_with.exe", 10000);
+    for (int i = 0; i < 50 && !DeleteFileW(program.c_str()); i++)
+        Sleep(100);
+}
+
+class CloseRunningAppTest : public LoggedFolderTest {
+protected:
+    HANDLE Start(const wchar_t *name)
+    {
+        std::wstring sub = folder_ + L"\\" + std::to_wstring(started_.size());
+        CreateDirectoryW(sub.c_str(), nullptr);
+        HANDLE process = StartProgram(L"\"" + CopyOfProgram(L"tests\\idle_program.exe", sub, name) + L"\"");
+        EXPECT_NE(nullptr, process);
+        started_.push_back(process);
+        return process;
+    }
+    void TearDown() override
+    {
+        for (HANDLE process : started_) {
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+        LoggedFolderTest::TearDown();
+    }
+    std::vector<HANDLE> started_;
+};
+
+TEST_F(CloseRunningAppTest, EndsEveryInstanceAndNothingElse)
+{
+    CloseRunningApp();
+    EXPECT_EQ("", Log()); // none running: nothing logged
+
+    HANDLE first = Start(L"talvor_gui.exe");
+    HANDLE second = Start(L"TALVOR_GUI.EXE");
+    HANDLE other = Start(L"talvor_gui2.exe");
+    Sleep(500);
+    CloseRunningApp();
+
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(first, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second, 0));
+    DWORD code = 1;
+    GetExitCodeProcess(first, &code);
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(other, 0));
+
+    std::string log = Log();
+    for (HANDLE process : {first, second})
+        EXPECT_NE(std::string::npos, log.find("arayuz kapatildi (pid " + std::to_string(GetProcessId(process)) + ")"));
+    std::regex line("arayuz kapatildi");
+    EXPECT_EQ(2, std::distance(std::sregex_iterator(log.begin(), log.end(), line), std::sregex_iterator()));
+}
+
+// Registers a never-started "WinDivert" driver service with the given image.
+static bool RegisterDriver(const wchar_t *image)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
+    if (manager == nullptr)
+        return false;
+    SC_HANDLE service = CreateServiceW(manager, L"WinDivert", L"WinDivert", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, image, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr);
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
+static bool ServiceExists(const wchar_t *name)
+{
+    wchar_t image[520];
+    return SvcQueryImagePath(name, image, 520);
+}
+
+typedef LoggedFolderTest LegacyDriverTest;
+
+TEST_F(LegacyDriverTest, ProductsOwnRegistrationIsRemoved)
+{
+    RemoveLegacyDriverService();
+    EXPECT_EQ("", Log()); // no such service: nothing logged
+
+    ASSERT_TRUE(RegisterDriver(L"\\??\\C:\\Program Files\\Talvor\\WinDivert64.sys"));
+    wchar_t image[520];
+    ASSERT_TRUE(SvcQueryImagePath(L"WinDivert", image, 520));
+    EXPECT_STREQ(L"\\??\\C:\\Program Files\\Talvor\\WinDivert64.sys", image);
+    RemoveLegacyDriverService();
+    EXPECT_FALSE(ServiceExists(L"WinDivert"));
+    EXPECT_NE(std::string::npos, Log().find("eski WinDivert kaydi kaldiriliyor\r\n"));
+    DeleteTestService(L"WinDivert");
+}
+
+TEST_F(LegacyDriverTest, RegistrationOfOtherSoftwareStays)
+{
+    ASSERT_TRUE(RegisterDriver(L"C:\\Windows\\System32\\drivers\\WinDivert64.sys"));
+    RemoveLegacyDriverService();
+    EXPECT_TRUE(ServiceExists(L"WinDivert"));
+    EXPECT_EQ("", Log());
+    DeleteTestService(L"WinDivert");
+}
+
+TEST(ServiceControl, MissingServiceCountsAsStoppedAndDeleted)
+{
+    EXPECT_TRUE(SvcStop(L"TalvorYokBoyleHizmet"));
+    EXPECT_TRUE(SvcStopAndDelete(L"TalvorYokBoyleHizmet"));
+    wchar_t image[520] = L"dolu";
+    EXPECT_FALSE(SvcQueryImagePath(L"TalvorYokBoyleHizmet", image, 520));
+    EXPECT_STREQ(L"", image);
+    SetLastError(0);
+    EXPECT_EQ(nullptr, SvcOpen(L"TalvorYokBoyleHizmet", SERVICE_QUERY_STATUS));
+    EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, GetLastError());
+}
