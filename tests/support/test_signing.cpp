@@ -1,8 +1,11 @@
 #include "support/test_signing.h"
 
+#include <wincrypt.h>
+
 #include <string.h>
 
 #include "release/digest.h"
+#include "support/test_support.h"
 
 TestKey::TestKey()
 {
@@ -19,6 +22,43 @@ TestKey::TestKey()
     } else if (key != nullptr) {
         BCryptDestroyKey(key);
     }
+}
+
+TestKey::TestKey(const std::wstring &pem_file)
+{
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm_, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)))
+        return;
+    std::string pem = ReadFileBytes(pem_file);
+    uint8_t der[512];
+    DWORD der_size = sizeof der;
+    if (!CryptStringToBinaryA(pem.c_str(), (DWORD)pem.size(), CRYPT_STRING_BASE64HEADER, der, &der_size, nullptr,
+                              nullptr))
+        return;
+    // Inside the key: INTEGER 1, then the 32-byte private scalar, later the uncompressed point.
+    std::string bytes((const char *)der, der_size);
+    size_t scalar = bytes.find(std::string("\x02\x01\x01\x04\x20", 5));
+    size_t point = bytes.find(std::string("\x03\x42\x00\x04", 4));
+    if (scalar == std::string::npos || point == std::string::npos || scalar + 37 > der_size || point + 68 > der_size)
+        return;
+    uint8_t blob[96];
+    memcpy(blob, der + point + 4, 64);
+    memcpy(blob + 64, der + scalar + 5, 32);
+    Import(blob);
+}
+
+bool TestKey::Import(const uint8_t private_blob[96])
+{
+    uint8_t blob[sizeof(BCRYPT_ECCKEY_BLOB) + 96];
+    BCRYPT_ECCKEY_BLOB *header = (BCRYPT_ECCKEY_BLOB *)blob;
+    header->dwMagic = BCRYPT_ECDSA_PRIVATE_P256_MAGIC;
+    header->cbKey = 32;
+    memcpy(blob + sizeof *header, private_blob, 96);
+    BCRYPT_KEY_HANDLE key = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptImportKeyPair(algorithm_, nullptr, BCRYPT_ECCPRIVATE_BLOB, &key, blob, sizeof blob, 0)))
+        return false;
+    memcpy(public_key_, private_blob, 64);
+    key_ = key;
+    return true;
 }
 
 TestKey::~TestKey()

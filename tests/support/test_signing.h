@@ -11,6 +11,8 @@
 class TestKey {
 public:
     TestKey();
+    // The P-256 private key of a PKCS #8 PEM file, such as the development release key.
+    explicit TestKey(const std::wstring &pem_file);
     ~TestKey();
     bool ok() const { return key_ != nullptr; }
     const uint8_t *public_key() const { return public_key_; }
@@ -18,6 +20,7 @@ public:
     std::string Sign(const std::string &data) const;
 
 private:
+    bool Import(const uint8_t private_blob[96]);
     BCRYPT_ALG_HANDLE algorithm_ = nullptr;
     BCRYPT_KEY_HANDLE key_ = nullptr;
     uint8_t public_key_[64] = {};

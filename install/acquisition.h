@@ -1,0 +1,14 @@
+#pragma once
+
+#include "release/component_list.h"
+
+// The release's two files, obtained from the local folder or the update server and proven
+// before anything of the installed product changes. On false the message has been reported.
+
+// Fetches and authenticates bildirim.tdb and takes its installable "program" entry; sets
+// TargetVersion.
+bool AcquireManifest(ProgramEntry *entry);
+
+// Fetches the package the entry names, saves it at `target` and checks the stored file's size
+// and SHA-256 digest against the entry. On false no file is left at `target`.
+bool AcquirePackage(const ProgramEntry *entry, const wchar_t *target);
