@@ -16,6 +16,11 @@ std::wstring BuildPath(const wchar_t *relative)
     return path + L"\\" + relative;
 }
 
+std::wstring ProductPath(const wchar_t *file)
+{
+    return BuildPath((std::wstring(L"product\\") + file).c_str());
+}
+
 std::wstring MakeTempFolder(const wchar_t *tag)
 {
     wchar_t temp[MAX_PATH];

@@ -9,6 +9,9 @@
 // Path of a file of the build: `relative` is taken from the build folder (the parent of the
 // folder that holds the test programs), e.g. L"bin\\Talvor-Kurulum.exe".
 std::wstring BuildPath(const wchar_t *relative);
+// Path of a stand-in product program in the build's product folder (target product_programs),
+// e.g. L"talvor_svc.exe".
+std::wstring ProductPath(const wchar_t *file);
 
 // A fresh empty folder under the temporary folder, removed with its files by RemoveFolder.
 std::wstring MakeTempFolder(const wchar_t *tag);

@@ -1,0 +1,319 @@
+// The service stand-in through the real service control manager: its "kur" run, its life as the
+// service "Talvor", and each misbehaviour its behaviour file asks for. Every test runs a copy of
+// its own in a temporary folder and leaves no "Talvor" service behind.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace {
+
+const wchar_t ServiceName[] = L"Talvor";
+
+struct ServiceState {
+    DWORD state;
+    DWORD pid;
+};
+
+bool QueryState(SC_HANDLE service, ServiceState &out)
+{
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (BYTE *)&status, sizeof status, &needed))
+        return false;
+    out = {status.dwCurrentState, status.dwProcessId};
+    return true;
+}
+
+// Polls until the service reports `state`, at most `timeout_ms`; returns what it saw last.
+ServiceState WaitForState(SC_HANDLE service, DWORD state, DWORD timeout_ms)
+{
+    ULONGLONG start = GetTickCount64();
+    ServiceState seen = {0, 0};
+    while (QueryState(service, seen) && seen.state != state && GetTickCount64() - start < timeout_ms)
+        Sleep(50);
+    return seen;
+}
+
+SC_HANDLE OpenTalvor(DWORD access)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        return nullptr;
+    SC_HANDLE service = OpenServiceW(manager, ServiceName, access);
+    DWORD error = GetLastError();
+    CloseServiceHandle(manager);
+    SetLastError(error);
+    return service;
+}
+
+// Stops the service (ending its process when it does not stop soon), waits for the process to
+// end, and deletes the service.
+void RemoveTalvorService()
+{
+    SC_HANDLE service = OpenTalvor(SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    if (service == nullptr)
+        return;
+    ServiceState seen = {SERVICE_STOPPED, 0};
+    QueryState(service, seen);
+    HANDLE process = seen.pid != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, seen.pid) : nullptr;
+    if (seen.state != SERVICE_STOPPED) {
+        SERVICE_STATUS ignored;
+        bool asked = ControlService(service, SERVICE_CONTROL_STOP, &ignored);
+        if ((!asked || WaitForState(service, SERVICE_STOPPED, 5000).state != SERVICE_STOPPED) && process != nullptr)
+            TerminateProcess(process, 1);
+    }
+    if (process != nullptr) {
+        WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+    }
+    DeleteService(service);
+    CloseServiceHandle(service);
+}
+
+struct ServiceConfig {
+    std::wstring image;
+    DWORD type;
+    DWORD start;
+};
+
+bool QueryConfig(ServiceConfig &out)
+{
+    SC_HANDLE service = OpenTalvor(SERVICE_QUERY_CONFIG);
+    if (service == nullptr)
+        return false;
+    DWORD needed = 0;
+    QueryServiceConfigW(service, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed + sizeof(QUERY_SERVICE_CONFIGW));
+    auto config = (QUERY_SERVICE_CONFIGW *)buffer.data();
+    bool ok = QueryServiceConfigW(service, config, (DWORD)buffer.size(), &needed);
+    if (ok)
+        out = {config->lpBinaryPathName, config->dwServiceType, config->dwStartType};
+    CloseServiceHandle(service);
+    return ok;
+}
+
+bool ProcessEnds(DWORD pid, DWORD timeout_ms)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr)
+        return true;
+    bool ended = WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    if (start < text.size())
+        lines.push_back(text.substr(start) + "<no line end>");
+    return lines;
+}
+
+std::string Line(const char *event, DWORD pid)
+{
+    return std::string(event) + " " + std::to_string(pid);
+}
+
+class ServiceStandIn : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RemoveTalvorService();
+        temp_ = MakeTempFolder(L"svc");
+        ASSERT_FALSE(temp_.empty());
+        // As under Program Files: a blank and a Turkish letter in the path.
+        folder_ = temp_ + L"\\sürüm 1.0.0";
+        ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+        ASSERT_TRUE(CopyFileW(ProductPath(L"talvor_svc.exe").c_str(), Program().c_str(), FALSE));
+    }
+
+    void TearDown() override
+    {
+        if (service_ != nullptr)
+            CloseServiceHandle(service_);
+        RemoveTalvorService();
+        RemoveFolder(temp_);
+    }
+
+    std::wstring Program() const { return folder_ + L"\\talvor_svc.exe"; }
+    std::vector<std::string> Record() const { return Lines(ReadFileBytes(folder_ + L"\\talvor_svc.kayit")); }
+
+    void Behave(const char *text) { ASSERT_TRUE(WriteFileBytes(folder_ + L"\\talvor_svc.davranis", text)); }
+
+    // As the setup runs it: its own folder as working directory.
+    long Kur(const std::wstring &program) const
+    {
+        std::wstring folder = program.substr(0, program.find_last_of(L'\\'));
+        return RunProgram(L"\"" + program + L"\" kur", 60000, folder);
+    }
+
+    // Registers this copy and starts it; keeps the service open in service_.
+    bool KurAndStart()
+    {
+        if (Kur(Program()) != 0)
+            return false;
+        service_ = OpenTalvor(SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+        return service_ != nullptr && StartServiceW(service_, 0, nullptr);
+    }
+
+    ServiceState StartedAndRunning()
+    {
+        EXPECT_TRUE(KurAndStart());
+        ServiceState running = WaitForState(service_, SERVICE_RUNNING, 30000);
+        EXPECT_EQ((DWORD)SERVICE_RUNNING, running.state);
+        return running;
+    }
+
+    bool RequestStop()
+    {
+        SERVICE_STATUS status;
+        return ControlService(service_, SERVICE_CONTROL_STOP, &status);
+    }
+
+    std::wstring temp_;
+    std::wstring folder_; // the version directory the service runs from
+    SC_HANDLE service_ = nullptr;
+};
+
+} // namespace
+
+TEST_F(ServiceStandIn, KurRegistersItsQuotedPathAndRepointsAnExistingService)
+{
+    ULONGLONG start = GetTickCount64();
+    ASSERT_EQ(0, Kur(Program()));
+    EXPECT_LT(GetTickCount64() - start, 10000u);
+    ServiceConfig config;
+    ASSERT_TRUE(QueryConfig(config));
+    EXPECT_EQ(L"\"" + Program() + L"\"", config.image);
+    EXPECT_EQ((DWORD)SERVICE_WIN32_OWN_PROCESS, config.type);
+    std::vector<std::string> record = Record();
+    ASSERT_EQ(1u, record.size());
+    EXPECT_EQ(0u, record[0].rfind("kur ", 0)) << record[0];
+
+    // A second version directory takes the existing registration over.
+    std::wstring other = temp_ + L"\\sürüm 2.0.0";
+    ASSERT_TRUE(CreateDirectoryW(other.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(Program().c_str(), (other + L"\\talvor_svc.exe").c_str(), FALSE));
+    ASSERT_EQ(0, Kur(other + L"\\talvor_svc.exe"));
+    ASSERT_TRUE(QueryConfig(config));
+    EXPECT_EQ(L"\"" + other + L"\\talvor_svc.exe\"", config.image);
+    EXPECT_EQ(1u, Lines(ReadFileBytes(other + L"\\talvor_svc.kayit")).size());
+    EXPECT_EQ(1u, Record().size());
+}
+
+TEST_F(ServiceStandIn, RunsInOneProcessUntilAskedToStop)
+{
+    ULONGLONG start = GetTickCount64();
+    ServiceState running = StartedAndRunning();
+    EXPECT_LT(GetTickCount64() - start, 10000u);
+    ASSERT_NE(0u, running.pid);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, running.pid);
+    ASSERT_NE(nullptr, process);
+
+    Sleep(3000);
+    ServiceState later = {0, 0};
+    EXPECT_TRUE(QueryState(service_, later));
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, later.state);
+    EXPECT_EQ(running.pid, later.pid);
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(process, 0));
+
+    start = GetTickCount64();
+    EXPECT_TRUE(RequestStop());
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, WaitForState(service_, SERVICE_STOPPED, 30000).state);
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process, 5000));
+    CloseHandle(process);
+
+    std::vector<std::string> record = Record();
+    ASSERT_EQ(4u, record.size());
+    EXPECT_EQ(Line("basladi", running.pid), record[1]);
+    EXPECT_EQ(Line("durduruluyor", running.pid) + " 0", record[2]);
+    EXPECT_EQ(Line("durdu", running.pid), record[3]);
+}
+
+TEST_F(ServiceStandIn, KurHataFailsAndRegistersNothing)
+{
+    Behave("kur-hata\r\n");
+    EXPECT_NE(0, Kur(Program()));
+    EXPECT_EQ(nullptr, OpenTalvor(SERVICE_QUERY_CONFIG));
+    EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, GetLastError());
+    std::vector<std::string> record = Record();
+    ASSERT_EQ(1u, record.size());
+    EXPECT_EQ(0u, record[0].rfind("kur-hata ", 0)) << record[0];
+}
+
+TEST_F(ServiceStandIn, HemenDurStopsRightAfterReachingRunning)
+{
+    Behave("hemen-dur");
+    ASSERT_TRUE(KurAndStart());
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, WaitForState(service_, SERVICE_STOPPED, 5000).state);
+    std::vector<std::string> record = Record();
+    ASSERT_EQ(3u, record.size());
+    ASSERT_EQ(0u, record[1].rfind("basladi ", 0)) << record[1];
+    DWORD pid = (DWORD)std::stoul(record[1].substr(8));
+    EXPECT_EQ(Line("durdu", pid), record[2]);
+    EXPECT_TRUE(ProcessEnds(pid, 5000));
+}
+
+TEST_F(ServiceStandIn, YavasDurStopsOnlyAfterTheGivenDelay)
+{
+    Behave("yavas-dur 4000");
+    ServiceState running = StartedAndRunning();
+    ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(RequestStop());
+    ServiceState pending = WaitForState(service_, SERVICE_STOPPED, 2500);
+    EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, pending.state);
+    EXPECT_EQ(running.pid, pending.pid);
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, WaitForState(service_, SERVICE_STOPPED, 10000).state);
+    EXPECT_GE(GetTickCount64() - start, 3900u);
+    EXPECT_TRUE(ProcessEnds(running.pid, 5000));
+    std::vector<std::string> record = Record();
+    ASSERT_EQ(4u, record.size());
+    EXPECT_EQ(Line("durduruluyor", running.pid) + " 4000", record[2]);
+    EXPECT_EQ(Line("durdu", running.pid), record[3]);
+}
+
+// Without a number the stop outlasts the setup's 30 s stop time-out; the record tells how long.
+TEST_F(ServiceStandIn, YavasDurWithoutADelayTakesFortySeconds)
+{
+    Behave("yavas-dur");
+    ServiceState running = StartedAndRunning();
+    ASSERT_TRUE(RequestStop());
+    EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, WaitForState(service_, SERVICE_STOPPED, 1500).state);
+    std::vector<std::string> record = Record();
+    ASSERT_EQ(3u, record.size());
+    EXPECT_EQ(Line("durduruluyor", running.pid) + " 40000", record[2]);
+}
+
+TEST_F(ServiceStandIn, CokerEndsItsProcessDuringTheStabilityPause)
+{
+    Behave("coker");
+    ServiceState running = StartedAndRunning();
+    ULONGLONG seen = GetTickCount64();
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, running.pid);
+    ASSERT_NE(nullptr, process);
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process, 3000));
+    ULONGLONG ended = GetTickCount64() - seen;
+    CloseHandle(process);
+    EXPECT_GE(ended, 300u); // long enough for the setup to see it running first
+    if (ended < 3000)
+        Sleep((DWORD)(3000 - ended));
+
+    // Windows marks the service stopped; Wine's manager goes on reporting it running in the
+    // ended process. Either way it no longer runs where it started.
+    ServiceState after = {0, 0};
+    EXPECT_TRUE(QueryState(service_, after));
+    EXPECT_FALSE(after.state == SERVICE_RUNNING && after.pid == running.pid && !ProcessEnds(after.pid, 0))
+        << "state " << after.state << ", process " << after.pid;
+    std::vector<std::string> record = Record();
+    ASSERT_EQ(3u, record.size());
+    EXPECT_EQ(Line("basladi", running.pid), record[1]);
+    EXPECT_EQ(Line("cikti", running.pid), record[2]);
+}
