@@ -10,69 +10,6 @@
 
 namespace {
 
-const wchar_t ServiceName[] = L"Talvor";
-
-struct ServiceState {
-    DWORD state;
-    DWORD pid;
-};
-
-bool QueryState(SC_HANDLE service, ServiceState &out)
-{
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD needed = 0;
-    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (BYTE *)&status, sizeof status, &needed))
-        return false;
-    out = {status.dwCurrentState, status.dwProcessId};
-    return true;
-}
-
-// Polls until the service reports `state`, at most `timeout_ms`; returns what it saw last.
-ServiceState WaitForState(SC_HANDLE service, DWORD state, DWORD timeout_ms)
-{
-    ULONGLONG start = GetTickCount64();
-    ServiceState seen = {0, 0};
-    while (QueryState(service, seen) && seen.state != state && GetTickCount64() - start < timeout_ms)
-        Sleep(50);
-    return seen;
-}
-
-SC_HANDLE OpenTalvor(DWORD access)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager == nullptr)
-        return nullptr;
-    SC_HANDLE service = OpenServiceW(manager, ServiceName, access);
-    DWORD error = GetLastError();
-    CloseServiceHandle(manager);
-    SetLastError(error);
-    return service;
-}
-
-// Stops the service (ending its process when it does not stop soon), waits for the process to
-// end, and deletes the service.
-void RemoveTalvorService()
-{
-    SC_HANDLE service = OpenTalvor(SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
-    if (service == nullptr)
-        return;
-    ServiceState seen = {SERVICE_STOPPED, 0};
-    QueryState(service, seen);
-    HANDLE process = seen.pid != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, seen.pid) : nullptr;
-    if (seen.state != SERVICE_STOPPED) {
-        SERVICE_STATUS ignored;
-        bool asked = ControlService(service, SERVICE_CONTROL_STOP, &ignored);
-        if ((!asked || WaitForState(service, SERVICE_STOPPED, 5000).state != SERVICE_STOPPED) && process != nullptr)
-            TerminateProcess(process, 1);
-    }
-    if (process != nullptr) {
-        WaitForSingleObject(process, 10000);
-        CloseHandle(process);
-    }
-    DeleteService(service);
-    CloseServiceHandle(service);
-}
-
 struct ServiceConfig {
     std::wstring image;
     DWORD type;
@@ -81,7 +18,7 @@ struct ServiceConfig {
 
 bool QueryConfig(ServiceConfig &out)
 {
-    SC_HANDLE service = OpenTalvor(SERVICE_QUERY_CONFIG);
+    SC_HANDLE service = OpenProductService(SERVICE_QUERY_CONFIG);
     if (service == nullptr)
         return false;
     DWORD needed = 0;
@@ -125,7 +62,7 @@ class ServiceStandIn : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        RemoveTalvorService();
+        RemoveProductService();
         temp_ = MakeTempFolder(L"svc");
         ASSERT_FALSE(temp_.empty());
         // As under Program Files: a blank and a Turkish letter in the path.
@@ -138,7 +75,7 @@ protected:
     {
         if (service_ != nullptr)
             CloseServiceHandle(service_);
-        RemoveTalvorService();
+        RemoveProductService();
         RemoveFolder(temp_);
     }
 
@@ -159,14 +96,14 @@ protected:
     {
         if (Kur(Program()) != 0)
             return false;
-        service_ = OpenTalvor(SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+        service_ = OpenProductService(SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
         return service_ != nullptr && StartServiceW(service_, 0, nullptr);
     }
 
     ServiceState StartedAndRunning()
     {
         EXPECT_TRUE(KurAndStart());
-        ServiceState running = WaitForState(service_, SERVICE_RUNNING, 30000);
+        ServiceState running = WaitForServiceState(service_, SERVICE_RUNNING, 30000);
         EXPECT_EQ((DWORD)SERVICE_RUNNING, running.state);
         return running;
     }
@@ -219,14 +156,14 @@ TEST_F(ServiceStandIn, RunsInOneProcessUntilAskedToStop)
 
     Sleep(3000);
     ServiceState later = {0, 0};
-    EXPECT_TRUE(QueryState(service_, later));
+    EXPECT_TRUE(QueryServiceState(service_, later));
     EXPECT_EQ((DWORD)SERVICE_RUNNING, later.state);
     EXPECT_EQ(running.pid, later.pid);
     EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(process, 0));
 
     start = GetTickCount64();
     EXPECT_TRUE(RequestStop());
-    EXPECT_EQ((DWORD)SERVICE_STOPPED, WaitForState(service_, SERVICE_STOPPED, 30000).state);
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, WaitForServiceState(service_, SERVICE_STOPPED, 30000).state);
     EXPECT_LT(GetTickCount64() - start, 5000u);
     EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process, 5000));
     CloseHandle(process);
@@ -242,7 +179,7 @@ TEST_F(ServiceStandIn, KurHataFailsAndRegistersNothing)
 {
     Behave("kur-hata\r\n");
     EXPECT_NE(0, Kur(Program()));
-    EXPECT_EQ(nullptr, OpenTalvor(SERVICE_QUERY_CONFIG));
+    EXPECT_EQ(nullptr, OpenProductService(SERVICE_QUERY_CONFIG));
     EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, GetLastError());
     std::vector<std::string> record = Record();
     ASSERT_EQ(1u, record.size());
@@ -253,7 +190,7 @@ TEST_F(ServiceStandIn, HemenDurStopsRightAfterReachingRunning)
 {
     Behave("hemen-dur");
     ASSERT_TRUE(KurAndStart());
-    EXPECT_EQ((DWORD)SERVICE_STOPPED, WaitForState(service_, SERVICE_STOPPED, 5000).state);
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, WaitForServiceState(service_, SERVICE_STOPPED, 5000).state);
     std::vector<std::string> record = Record();
     ASSERT_EQ(3u, record.size());
     ASSERT_EQ(0u, record[1].rfind("basladi ", 0)) << record[1];
@@ -268,10 +205,10 @@ TEST_F(ServiceStandIn, YavasDurStopsOnlyAfterTheGivenDelay)
     ServiceState running = StartedAndRunning();
     ULONGLONG start = GetTickCount64();
     ASSERT_TRUE(RequestStop());
-    ServiceState pending = WaitForState(service_, SERVICE_STOPPED, 2500);
+    ServiceState pending = WaitForServiceState(service_, SERVICE_STOPPED, 2500);
     EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, pending.state);
     EXPECT_EQ(running.pid, pending.pid);
-    EXPECT_EQ((DWORD)SERVICE_STOPPED, WaitForState(service_, SERVICE_STOPPED, 10000).state);
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, WaitForServiceState(service_, SERVICE_STOPPED, 10000).state);
     EXPECT_GE(GetTickCount64() - start, 3900u);
     EXPECT_TRUE(ProcessEnds(running.pid, 5000));
     std::vector<std::string> record = Record();
@@ -286,7 +223,7 @@ TEST_F(ServiceStandIn, YavasDurWithoutADelayTakesFortySeconds)
     Behave("yavas-dur");
     ServiceState running = StartedAndRunning();
     ASSERT_TRUE(RequestStop());
-    EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, WaitForState(service_, SERVICE_STOPPED, 1500).state);
+    EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, WaitForServiceState(service_, SERVICE_STOPPED, 1500).state);
     std::vector<std::string> record = Record();
     ASSERT_EQ(3u, record.size());
     EXPECT_EQ(Line("durduruluyor", running.pid) + " 40000", record[2]);
@@ -309,7 +246,7 @@ TEST_F(ServiceStandIn, CokerEndsItsProcessDuringTheStabilityPause)
     // Windows marks the service stopped; Wine's manager goes on reporting it running in the
     // ended process. Either way it no longer runs where it started.
     ServiceState after = {0, 0};
-    EXPECT_TRUE(QueryState(service_, after));
+    EXPECT_TRUE(QueryServiceState(service_, after));
     EXPECT_FALSE(after.state == SERVICE_RUNNING && after.pid == running.pid && !ProcessEnds(after.pid, 0))
         << "state " << after.state << ", process " << after.pid;
     std::vector<std::string> record = Record();

@@ -22,11 +22,12 @@ const wchar_t ServiceName[] = L"Talvor";
 // Also the longest the service runs without a stop request, so that nothing is left behind.
 const DWORD LongestDelayMs = 600000;
 
-enum Behaviour { BehaveNormally, FailKur, StopAtOnce, StopSlowly, ExitEarly };
+enum Behaviour { BehaveNormally, FailKur, StopAtOnce, StopSlowly, ExitEarly, NeverRuns };
 
 struct Conduct {
     Behaviour behaviour;
-    DWORD delay_ms; // StopAtOnce and ExitEarly: after reaching running; StopSlowly: after the request
+    DWORD delay_ms; // StopAtOnce and ExitEarly: after reaching running; StopSlowly: after the request;
+                    // NeverRuns: while start-pending
 };
 
 struct Keyword {
@@ -40,6 +41,7 @@ const Keyword Keywords[] = {
     {"hemen-dur", StopAtOnce, 200},
     {"yavas-dur", StopSlowly, 40000}, // longer than the setup's 30 s stop time-out
     {"coker", ExitEarly, 1000},       // within the setup's 3 s stability pause
+    {"baslamaz", NeverRuns, 500},     // falls back to stopped while starting
 };
 
 SERVICE_STATUS_HANDLE StatusHandle;
@@ -159,6 +161,14 @@ void WINAPI ServiceMain(DWORD, wchar_t **)
     StatusHandle = RegisterServiceCtrlHandlerExW(ServiceName, HandleControl, nullptr);
     if (StatusHandle == nullptr) {
         CloseHandle(StopEvent);
+        return;
+    }
+    if (conduct.behaviour == NeverRuns) {
+        ReportStatus(SERVICE_START_PENDING, conduct.delay_ms + 2000);
+        Sleep(conduct.delay_ms);
+        CloseHandle(StopEvent);
+        Record("baslamadi");
+        ReportStatus(SERVICE_STOPPED, 0);
         return;
     }
     ReportStatus(SERVICE_RUNNING, 0);

@@ -187,6 +187,59 @@ void RemoveFolderLink(const std::wstring &link)
         RunUnixTool(L"rm \"" + UnixPath(link) + L"\"", link, false);
 }
 
+bool QueryServiceState(SC_HANDLE service, ServiceState &out)
+{
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (BYTE *)&status, sizeof status, &needed))
+        return false;
+    out = {status.dwCurrentState, status.dwProcessId};
+    return true;
+}
+
+ServiceState WaitForServiceState(SC_HANDLE service, DWORD state, DWORD timeout_ms)
+{
+    ULONGLONG start = GetTickCount64();
+    ServiceState seen = {0, 0};
+    while (QueryServiceState(service, seen) && seen.state != state && GetTickCount64() - start < timeout_ms)
+        Sleep(50);
+    return seen;
+}
+
+SC_HANDLE OpenProductService(DWORD access)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        return nullptr;
+    SC_HANDLE service = OpenServiceW(manager, L"Talvor", access);
+    DWORD error = GetLastError();
+    CloseServiceHandle(manager);
+    SetLastError(error);
+    return service;
+}
+
+void RemoveProductService()
+{
+    SC_HANDLE service = OpenProductService(SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    if (service == nullptr)
+        return;
+    ServiceState seen = {SERVICE_STOPPED, 0};
+    QueryServiceState(service, seen);
+    HANDLE process = seen.pid != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, seen.pid) : nullptr;
+    if (seen.state != SERVICE_STOPPED) {
+        SERVICE_STATUS ignored;
+        bool asked = ControlService(service, SERVICE_CONTROL_STOP, &ignored);
+        if ((!asked || WaitForServiceState(service, SERVICE_STOPPED, 5000).state != SERVICE_STOPPED) && process != nullptr)
+            TerminateProcess(process, 1);
+    }
+    if (process != nullptr) {
+        WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+    }
+    DeleteService(service);
+    CloseServiceHandle(service);
+}
+
 bool CreateTestService(const wchar_t *name)
 {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);

@@ -40,6 +40,20 @@ bool MakeFolderLink(const std::wstring &target, const std::wstring &link);
 void RemoveFolderLink(const std::wstring &link);
 bool RunningUnderWine();
 
+// The product's service "Talvor" as the service control manager reports it.
+struct ServiceState {
+    DWORD state;
+    DWORD pid;
+};
+bool QueryServiceState(SC_HANDLE service, ServiceState &out);
+// Polls until the service reports `state`, at most `timeout_ms`; returns what it saw last.
+ServiceState WaitForServiceState(SC_HANDLE service, DWORD state, DWORD timeout_ms);
+// Opens "Talvor", keeping the open's error as the last error.
+SC_HANDLE OpenProductService(DWORD access);
+// Stops "Talvor" (ending its process when it does not stop soon), waits for the process to end,
+// and deletes the service: no test leaves it behind.
+void RemoveProductService();
+
 // Registers a driver service that is never started, for the service checks; false when it
 // cannot. DeleteTestService removes it again.
 bool CreateTestService(const wchar_t *name);
