@@ -13,7 +13,6 @@
 
 #include <filesystem>
 
-
 namespace {
 
 // Creates the folders of `name` below the open folder `root`, then the file itself, and
