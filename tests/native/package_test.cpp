@@ -332,6 +332,13 @@ TEST_F(PackageExtract, RefusesMalformedPackagesAndRemovesWhatItWrote)
     const std::string good = StoredEntry("ilk.txt", "ilk dosya");
     const std::string content = "ikinci dosya";
     const std::string wrong_digest = Sha256("başka");
+    const std::string text = TextBytes(20000);
+    std::vector<uint8_t> framed;
+    ASSERT_EQ(StatusOk, CompressLzmsBuffer((const uint8_t *)text.data(), text.size(), &framed));
+    const std::string lzms(framed.begin(), framed.end());
+    ASSERT_LT(lzms.size(), text.size() / 4); // really compressed, not stored
+    std::string damaged = lzms;
+    damaged[lzms.size() / 2] ^= 0x10;
     const struct {
         const char *what;
         std::string package;
@@ -367,6 +374,12 @@ TEST_F(PackageExtract, RefusesMalformedPackagesAndRemovesWhatItWrote)
         {"digest of the compressed bytes",
          Package(2, {good, RawEntry("b", 12, 1, Sha256(FramedStored(content)), FramedStored(content))}),
          "\"b\" SHA-256 özeti tutmuyor"},
+        {"digest of the compressed LZMS bytes",
+         Package(2, {good, RawEntry("b", (uint32_t)text.size(), 1, Sha256(lzms), lzms)}), "\"b\" SHA-256 özeti tutmuyor"},
+        {"digest of other bytes", Package(2, {good, RawEntry("b", (uint32_t)text.size(), 1, wrong_digest, lzms)}),
+         "\"b\" SHA-256 özeti tutmuyor"},
+        {"damaged LZMS chunk", Package(2, {good, RawEntry("b", (uint32_t)text.size(), 1, Sha256(text), damaged)}),
+         "geçersiz paket: \"b\" "},
         {"LZMS data of another size",
          Package(2, {good, RawEntry("b", 13, 1, Sha256(content + "x"), FramedStored(content))}),
          "\"b\" LZMS verisi 13 bayta açılmıyor"},
