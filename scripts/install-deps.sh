@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix    # the Windows toolchain
   googletest                    # built from source, for Windows and natively
   libssl-dev                    # the release tool signs with OpenSSL
+  libwim-dev                    # the release tool compresses packages with wimlib's LZMS
   wine wine64 xvfb              # running the Windows programs and their windows
   # The tests start their own nginx on a free loopback port; a system one that the package may
   # start on port 80 plays no part. (Debian's nginx-light is only nginx plus an extra module.)

@@ -253,14 +253,7 @@ TEST_F(CommandLine, MistakesExitWithTwoAndTouchNothing)
         {"bildirim-goster", Path("a.tdb")},
     };
     for (const auto &args : cases) {
-        std::string shown;
-        for (const auto &arg : args)
-            shown += "[" + arg + "]";
-        SCOPED_TRACE(shown);
-        ToolRun run = RunTool(args);
-        EXPECT_EQ(2, run.exit_code);
-        EXPECT_EQ("", run.out);
-        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+        ExpectUsageError(args);
         EXPECT_EQ(std::vector<std::string>{}, Entries());
     }
 }

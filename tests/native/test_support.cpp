@@ -75,6 +75,18 @@ ToolRun RunTool(const std::vector<std::string> &args)
     return run;
 }
 
+void ExpectUsageError(const std::vector<std::string> &args)
+{
+    std::string shown;
+    for (const auto &arg : args)
+        shown += "[" + arg + "]";
+    SCOPED_TRACE(shown);
+    ToolRun run = RunTool(args);
+    EXPECT_EQ(2, run.exit_code);
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+}
+
 void ToolTest::SetUp()
 {
     char folder[] = "/tmp/yayin-test-XXXXXX";

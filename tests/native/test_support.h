@@ -27,6 +27,10 @@ struct ToolRun {
 // Runs the built talvor-yayin with `args` and captures its output.
 ToolRun RunTool(const std::vector<std::string> &args);
 
+// Runs the tool with a command line it must refuse as a mistake: exit code 2, nothing on
+// stdout, one line on stderr.
+void ExpectUsageError(const std::vector<std::string> &args);
+
 // Gives each test an empty folder of its own, removed afterwards.
 class ToolTest : public testing::Test {
 protected:

@@ -34,6 +34,25 @@ const char kHelp[] =
     "      edilmezse bildirim=DURUM yazar: 1 geçersiz ya da imza tutmuyor, 6 bellek yetmedi,\n"
     "      7 desteklenmeyen biçim sürümü.\n"
     "\n"
+    "  paket-yap --surum=SÜRÜM [--ad=AD] KLASÖR PAKET.tpk\n"
+    "      Klasördeki her normal dosyayı '/' ile ayrılmış göreli yoluyla bir girdi yapar; girdiler\n"
+    "      adların bayt sırasındadır, aynı klasör hep aynı baytları verir. Her dosya LZMS ile\n"
+    "      sıkıştırılır (yöntem 1), küçülmüyorsa ya da boşsa olduğu gibi saklanır (yöntem 0).\n"
+    "      Bağlantılar, normal olmayan dosyalar, kurulumun kabul etmeyeceği adlar (Windows'ta\n"
+    "      aynı yolu gösteren iki ad ve aygıt adları dahil), 536870912 bayttan büyük dosyalar,\n"
+    "      4096'dan çok dosya, dosyasız klasör ve 536870912 baytı aşacak paket reddedilir. Paket\n"
+    "      geçici bir dosya üzerinden bir kerede yazılır. Sonra bildirim-yaz'ın aldığı biçimde\n"
+    "      bileşen satırını yazar: --bilesen=AD|SÜRÜM|sha256|boyut|paket (AD varsayılan program).\n"
+    "\n"
+    "  paket-goster PAKET.tpk\n"
+    "      Paketin yapısını denetler ve her girdi için bir satır yazar:\n"
+    "      girdi=AD|YÖNTEM|AÇILMIŞ BOYUT|SAKLANAN BOYUT|sha256 (özetler denetlenmez).\n"
+    "\n"
+    "  paket-ac PAKET.tpk KLASÖR\n"
+    "      Paketi henüz var olmayan KLASÖR'e açar, her girdinin özetini denetler, kurulumun\n"
+    "      reddettiği paketleri reddeder; klasörün dışına yazmaz, bağlantı izlemez. Başarıda\n"
+    "      dosya=SAYI yazar; başarısızlıkta oluşturduğu klasörü siler.\n"
+    "\n"
     "  --help\n"
     "      Bu yardımı gösterir.\n"
     "\n"
@@ -52,21 +71,22 @@ struct Argument {
     const char *value;
 };
 
-// Parses "--name=value" flags after the command word, keeping their order; `operand` names the
-// one operand the command takes, or is null. Reports the first problem.
-bool ParseArguments(int argc, char **argv, const FlagRule *rules, int rule_count, const char *operand,
-                    std::vector<Argument> *arguments)
+// Parses "--name=value" flags after the command word, keeping their order; `operands` names
+// the operands the command takes, all required, operand i being flag -1 - i. Reports the first
+// problem.
+bool ParseArguments(int argc, char **argv, const FlagRule *rules, int rule_count,
+                    const std::vector<const char *> &operands, std::vector<Argument> *arguments)
 {
     std::vector<int> seen(rule_count, 0);
-    int operands = 0;
+    size_t operand_count = 0;
     for (int i = 2; i < argc; i++) {
         const char *text = argv[i];
         if (strncmp(text, "--", 2) != 0) {
-            if (operand == nullptr || ++operands > 1) {
+            if (operand_count == operands.size()) {
                 ReportError("beklenmeyen bağımsız değişken: %s", text);
                 return false;
             }
-            arguments->push_back({-1, text});
+            arguments->push_back({-1 - (int)operand_count++, text});
             continue;
         }
         const char *equals = strchr(text, '=');
@@ -95,14 +115,14 @@ bool ParseArguments(int argc, char **argv, const FlagRule *rules, int rule_count
             return false;
         }
     }
-    if (operand != nullptr && operands == 0) {
-        ReportError("%s gerekli", operand);
+    if (operand_count < operands.size()) {
+        ReportError("%s gerekli", operands[operand_count]);
         return false;
     }
     return true;
 }
 
-// The value of a flag given at most once (or the operand, for -1), or null.
+// The value of a flag given at most once (or of an operand), or null.
 const char *ArgumentValue(const std::vector<Argument> &arguments, int flag)
 {
     for (const Argument &argument : arguments) {
@@ -161,7 +181,7 @@ int GenerateKeysCommand(int argc, char **argv)
     enum { Ozel, Acik };
     static const FlagRule rules[] = {{"ozel", true, false}, {"acik", true, false}};
     std::vector<Argument> arguments;
-    if (!ParseArguments(argc, argv, rules, 2, nullptr, &arguments))
+    if (!ParseArguments(argc, argv, rules, 2, {}, &arguments))
         return kExitUsage;
     const char *private_path = ArgumentValue(arguments, Ozel);
     const char *public_path = ArgumentValue(arguments, Acik);
@@ -180,7 +200,7 @@ int WriteManifestCommand(int argc, char **argv)
     std::vector<Argument> arguments;
     uint64_t a = 0;
     uint64_t b = 0;
-    if (!ParseArguments(argc, argv, rules, 6, nullptr, &arguments) ||
+    if (!ParseArguments(argc, argv, rules, 6, {}, &arguments) ||
         !NumberFlag(arguments, A, "a", UINT32_MAX, &a) || !NumberFlag(arguments, B, "b", UINT64_MAX, &b))
         return kExitUsage;
     PackageArgument package;
@@ -220,13 +240,59 @@ int ShowManifestCommand(int argc, char **argv)
     enum { Acik };
     static const FlagRule rules[] = {{"acik", true, false}};
     std::vector<Argument> arguments;
-    if (!ParseArguments(argc, argv, rules, 1, "bildirim dosyası", &arguments))
+    if (!ParseArguments(argc, argv, rules, 1, {"bildirim dosyası"}, &arguments))
         return kExitUsage;
     uint8_t public_key[64];
     Status status = ReadPublicKeyFile(ArgumentValue(arguments, Acik), public_key);
     if (status == StatusOk)
         status = ShowManifestFile(ArgumentValue(arguments, -1), public_key);
     return status == StatusOk ? kExitOk : kExitFailure;
+}
+
+int BuildPackageCommand(int argc, char **argv)
+{
+    enum { Surum, Ad };
+    static const FlagRule rules[] = {{"surum", true, false}, {"ad", false, false}};
+    std::vector<Argument> arguments;
+    if (!ParseArguments(argc, argv, rules, 2, {"klasör", "paket dosyası"}, &arguments))
+        return kExitUsage;
+    const char *folder = ArgumentValue(arguments, -1);
+    const char *package = ArgumentValue(arguments, -2);
+    const char *name = ArgumentValue(arguments, Ad);
+    std::string component = name != nullptr ? name : "program";
+    std::string version = ArgumentValue(arguments, Surum);
+    // The line's rules are checked before the work; only the digest and the size come later.
+    std::string draft = component + "|" + version + "|" + std::string(64, '0') + "|1|" + FileNamePart(package);
+    const char *fault = ComponentLineFault(draft);
+    if (fault != nullptr) {
+        ReportError("bu paket için bileşen satırı yazılamaz: %s", fault);
+        return kExitUsage;
+    }
+    std::string line;
+    Status status = BuildPackageFile(folder, package);
+    if (status == StatusOk)
+        status = PackageComponentLine(component, version, package, &line);
+    if (status != StatusOk)
+        return kExitFailure;
+    printf("--bilesen=%s\n", line.c_str());
+    return kExitOk;
+}
+
+int ShowPackageCommand(int argc, char **argv)
+{
+    std::vector<Argument> arguments;
+    if (!ParseArguments(argc, argv, nullptr, 0, {"paket dosyası"}, &arguments))
+        return kExitUsage;
+    return ShowPackageFile(ArgumentValue(arguments, -1)) == StatusOk ? kExitOk : kExitFailure;
+}
+
+int ExtractPackageCommand(int argc, char **argv)
+{
+    std::vector<Argument> arguments;
+    if (!ParseArguments(argc, argv, nullptr, 0, {"paket dosyası", "klasör"}, &arguments))
+        return kExitUsage;
+    return ExtractPackageFile(ArgumentValue(arguments, -1), ArgumentValue(arguments, -2)) == StatusOk ? kExitOk
+                                                                                                     : kExitFailure;
 }
 
 } // namespace
@@ -240,6 +306,9 @@ int RunYayin(int argc, char **argv)
         {"anahtar-uret", GenerateKeysCommand},
         {"bildirim-yaz", WriteManifestCommand},
         {"bildirim-goster", ShowManifestCommand},
+        {"paket-yap", BuildPackageCommand},
+        {"paket-goster", ShowPackageCommand},
+        {"paket-ac", ExtractPackageCommand},
     };
     if (argc < 2) {
         ReportError("komut eksik; kullanım için: talvor-yayin --help");

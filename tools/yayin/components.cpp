@@ -137,11 +137,7 @@ Status PackageComponentLine(const std::string &name, const std::string &version,
     Status status = HashFile(path, digest, &size);
     if (status != StatusOk)
         return status;
-    char hex[65];
-    for (int i = 0; i < 32; i++)
-        snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-    const char *slash = strrchr(path, '/');
-    *line = name + "|" + version + "|" + hex + "|" + std::to_string(size) + "|" + (slash != nullptr ? slash + 1 : path);
+    *line = name + "|" + version + "|" + HexDigest(digest) + "|" + std::to_string(size) + "|" + FileNamePart(path);
     return StatusOk;
 }
 

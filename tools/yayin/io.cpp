@@ -36,6 +36,26 @@ std::string EscapeText(const char *text, size_t length)
     return shown;
 }
 
+void AppendLittleEndian(std::vector<uint8_t> *out, uint64_t value, int bytes)
+{
+    for (int i = 0; i < bytes; i++)
+        out->push_back((uint8_t)(value >> (8 * i)));
+}
+
+const char *FileNamePart(const char *path)
+{
+    const char *slash = strrchr(path, '/');
+    return slash != nullptr ? slash + 1 : path;
+}
+
+std::string HexDigest(const uint8_t digest[32])
+{
+    char hex[65];
+    for (int i = 0; i < 32; i++)
+        snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    return hex;
+}
+
 Status ReadFilePieces(const char *path, Status (*take)(const uint8_t *piece, size_t size, void *context),
                       void *context)
 {
@@ -79,21 +99,22 @@ Status AppendPiece(const uint8_t *piece, size_t size, void *context)
     return StatusOk;
 }
 
-bool WriteAll(int descriptor, const uint8_t *data, size_t size)
+} // namespace
+
+bool WriteAllBytes(int descriptor, const void *data, size_t size)
 {
+    const uint8_t *bytes = (const uint8_t *)data;
     while (size > 0) {
-        ssize_t written = write(descriptor, data, size);
+        ssize_t written = write(descriptor, bytes, size);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
             return false;
-        data += written;
+        bytes += written;
         size -= (size_t)written;
     }
     return true;
 }
-
-} // namespace
 
 Status ReadWholeFile(const char *path, size_t limit, std::vector<uint8_t> *data)
 {
@@ -119,7 +140,7 @@ Status WriteTemporaryFile(const char *path, const void *data, size_t size, mode_
     }
     mode_t mask = umask(0);
     umask(mask);
-    bool written = fchmod(descriptor, mode & ~mask) == 0 && WriteAll(descriptor, (const uint8_t *)data, size) &&
+    bool written = fchmod(descriptor, mode & ~mask) == 0 && WriteAllBytes(descriptor, data, size) &&
                    fsync(descriptor) == 0;
     int error = errno;
     if (close(descriptor) != 0 && written) {

@@ -14,12 +14,6 @@ const size_t kHeaderSize = 20;
 const size_t kRecordHeaderSize = 8;
 const size_t kSignatureSize = 64;
 
-void AppendLittleEndian(std::vector<uint8_t> *out, uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; i++)
-        out->push_back((uint8_t)(value >> (8 * i)));
-}
-
 // Reads the written file back and requires the setup's reader to return exactly what was meant.
 Status CheckWrittenManifest(const char *path, const uint8_t public_key[64], uint32_t a, uint64_t b,
                             const std::string &list)

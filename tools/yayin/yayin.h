@@ -1,7 +1,8 @@
 #pragma once
 
 // talvor-yayin: the maker's release tool. It generates the release key pair, writes signed
-// manifests and shows them, checking every component line with the setup's own reader.
+// manifests and shows them, checking every component line with the setup's own reader, and
+// builds, lists and unpacks packages.
 
 #include <stddef.h>
 #include <stdint.h>
@@ -26,6 +27,18 @@ void ReportError(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // `length` bytes of `text` with backslash, control characters and DEL written as \\ and \xHH,
 // so that a value can never break or forge an output line.
 std::string EscapeText(const char *text, size_t length);
+
+// Appends the low `bytes` bytes of `value`, least significant first.
+void AppendLittleEndian(std::vector<uint8_t> *out, uint64_t value, int bytes);
+
+// What follows the last '/' of the path, or all of it.
+const char *FileNamePart(const char *path);
+
+// The 32 bytes as 64 lowercase hexadecimal digits.
+std::string HexDigest(const uint8_t digest[32]);
+
+// Writes all `size` bytes, going on after short writes and interruptions.
+bool WriteAllBytes(int descriptor, const void *data, size_t size);
 
 // Reads the file in pieces of up to 64 KiB and hands each to `take`, stopping at the first
 // status other than StatusOk. Open and read failures are reported; `take` reports its own.
@@ -99,6 +112,77 @@ Status WriteManifestFile(const char *path, EVP_PKEY *key, uint32_t a, uint64_t b
 // Verifies the manifest file at `path` with `public_key` and prints its lines to stdout, or
 // "bildirim=<status>" when the setup would refuse it.
 Status ShowManifestFile(const char *path, const uint8_t public_key[64]);
+
+// --- lzms_compress.cpp ----------------------------------------------------------------------
+
+// `data` as the Compression API's LZMS buffer mode frames it: the 24-byte header, then for
+// every chunk of up to 64 MiB (each an independent stream, compressed by wimlib) its u32 length
+// and its bytes. A chunk that does not get smaller is stored as it is, its length then equal to
+// its size. An empty input gives the header alone.
+Status CompressLzmsBuffer(const uint8_t *data, size_t size, std::vector<uint8_t> *framed);
+
+// --- package_names.cpp ----------------------------------------------------------------------
+
+// Why an entry name cannot go into a package, as a sentence for the user, or null: it fails
+// IsSafeEntryName, is not well-formed UTF-8 (Windows could not convert it), or has a component
+// that Windows takes for a device (CON, NUL.txt, COM1 ...).
+const char *EntryNameFault(const std::string &name);
+
+// Refuses (reported) two names that Windows would take for one path: names equal but for
+// letter case, a file where another name needs a folder, or one folder spelt two ways. The
+// names must have passed EntryNameFault.
+Status CheckNameCollisions(const std::vector<std::string> &names);
+
+// --- package_read.cpp -----------------------------------------------------------------------
+
+struct PackageEntry {
+    std::string name;
+    uint32_t size;        // unpacked
+    uint32_t stored_size;
+    uint8_t method;
+    uint8_t sha256[32];   // of the unpacked bytes
+    const uint8_t *stored; // inside the package's bytes
+};
+
+// The whole package file and its entries, refused (reported) as the setup refuses them: over
+// 512 MiB, wrong magic, entry count outside 1 to 4096, truncated entries, name length and
+// rules, stored bytes past the end, unpacked size, method, a stored entry whose sizes differ,
+// bytes after the last entry; and names that Windows would take for one path. The entries
+// point into `file`.
+Status ReadPackageFile(const char *path, std::vector<uint8_t> *file, std::vector<PackageEntry> *entries);
+
+// The entry's unpacked bytes (method 1 decoded with our own LZMS decoder), refused (reported)
+// when they do not decode to exactly its size or do not match its digest.
+Status UnpackEntry(const char *package, const PackageEntry &entry, std::vector<uint8_t> *bytes);
+
+// --- package_build.cpp ----------------------------------------------------------------------
+
+// Appends the entry `name` for the file bytes `data` (found below the folder `root`, named in
+// messages) to the package being built: its SHA-256, and method 1 only when the framed LZMS
+// form is smaller than the file. Refuses (reported) an entry that would take the package past
+// 512 MiB, leaving `package` as it was.
+Status AppendPackageEntry(const char *root, const std::string &name, const std::vector<uint8_t> &data,
+                          std::vector<uint8_t> *package);
+
+// Builds the package `package_path` from every regular file below `folder`, in byte order of
+// their relative paths. Refuses (reported, naming the path) links and anything else that is
+// neither a regular file nor a folder, names EntryNameFault or CheckNameCollisions refuses,
+// files over 512 MiB, more than 4096 files, a tree without files and a package over 512 MiB.
+// The package is written through a temporary file and replaces an existing one only whole.
+Status BuildPackageFile(const char *folder, const char *package_path);
+
+// --- package_show.cpp -----------------------------------------------------------------------
+
+// Checks the package's layout and prints one line per entry:
+// girdi=NAME|METHOD|UNPACKED SIZE|STORED SIZE|SHA-256 hex.
+Status ShowPackageFile(const char *path);
+
+// --- package_extract.cpp --------------------------------------------------------------------
+
+// Unpacks the package into `folder`, which must not exist: every entry's digest is checked,
+// nothing is written outside the folder and no link is followed. On success prints
+// "dosya=COUNT"; on any failure the folder is removed again.
+Status ExtractPackageFile(const char *package, const char *folder);
 
 // --- commands.cpp ---------------------------------------------------------------------------
 
