@@ -64,6 +64,15 @@ TEST(IsSafeEntryName, FollowsThePathRule)
         {"a\tb", false},
         {"a\x1f", false},
         {"a\x7f", true},
+        // Device names, whose files Windows would write to the device
+        {"CON", false},
+        {"a/nul.txt", false},
+        {"Com1.dll", false},
+        {"lpt9", false},
+        {"aux .txt", false},
+        {"CONSOLE", true},
+        {"COM10", true},
+        {"nul_/a", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(EscapeText(c.name.data(), c.name.size()));

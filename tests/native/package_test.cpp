@@ -264,7 +264,7 @@ TEST_F(PackageBuild, RefusesWhatNoSetupCouldUnpackWithTheReasonAndLeavesNoPackag
         {"not UTF-8", [](const std::string &f) { ASSERT_TRUE(WriteFileBytes(f + "/\xff", "x")); },
          "/\xff: girdi adı geçerli UTF-8 olmalı"},
         {"device name", [](const std::string &f) { ASSERT_TRUE(WriteFileBytes(f + "/d/nul.txt", "x")); },
-         "/d/nul.txt: yolun bir parçası Windows'ta bir aygıt adı"},
+         "/d/nul.txt: girdi adı"},
         {"name of 241 bytes",
          [](const std::string &f) { ASSERT_TRUE(WriteFileBytes(f + "/d/" + std::string(239, 'u'), "x")); },
          "/d/" + std::string(239, 'u') + ": girdi adı"},

@@ -1,12 +1,11 @@
 // The rules on entry names beyond IsSafeEntryName that decide whether Windows can create every
-// entry of a package: UTF-8 that converts, no device names, and no two paths that the file
-// system would take for one.
+// entry of a package: UTF-8 that converts, and no two paths that the file system would take
+// for one.
 
 #include "tools/yayin/yayin.h"
 
 #include <locale.h>
 #include <string.h>
-#include <strings.h>
 #include <wctype.h>
 
 #include <map>
@@ -42,24 +41,6 @@ bool DecodeUtf8(const std::string &text, std::u32string *code_points)
     return true;
 }
 
-// CON, NUL, COM1 and the like name devices in every folder on Windows, with any extension and
-// with spaces before it: "nul .txt" is the null device, and what is written to it is lost.
-bool IsDeviceName(const char *component, size_t length)
-{
-    static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    size_t base = 0;
-    while (base < length && component[base] != '.')
-        base++;
-    while (base > 0 && component[base - 1] == ' ')
-        base--;
-    for (const char *device : kDevices) {
-        if (base == strlen(device) && strncasecmp(component, device, base) == 0)
-            return true;
-    }
-    return base == 4 && (strncasecmp(component, "COM", 3) == 0 || strncasecmp(component, "LPT", 3) == 0) &&
-           component[3] >= '0' && component[3] <= '9';
-}
-
 // The path as the file system compares names: letter case does not count.
 std::u32string FoldedPath(const std::u32string &code_points)
 {
@@ -81,17 +62,10 @@ const char *EntryNameFault(const std::string &name)
     if (!IsSafeEntryName(name.data(), name.size()))
         return "girdi adı 1-240 bayt, '/' ile başlamayan ve bitmeyen, denetim karakteri ve \\ : * ? < > | \" "
                "içermeyen, her parçası boş olmayan, \".\" ya da \"..\" olmayan, '.' ya da boşlukla bitmeyen bir yol "
-               "olmalı";
+               "olmalı; Windows'ta aygıt adı olan parçalar (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$) olamaz";
     std::u32string code_points;
     if (!DecodeUtf8(name, &code_points))
         return "girdi adı geçerli UTF-8 olmalı";
-    for (size_t start = 0; start <= name.size();) {
-        size_t slash = name.find('/', start);
-        size_t end = slash == std::string::npos ? name.size() : slash;
-        if (IsDeviceName(name.data() + start, end - start))
-            return "yolun bir parçası Windows'ta bir aygıt adı (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$)";
-        start = end + 1;
-    }
     return nullptr;
 }
 
