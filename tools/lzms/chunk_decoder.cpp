@@ -206,8 +206,9 @@ bool DecodeItems(ChunkState *s, const uint8_t *data, size_t size, uint8_t *out, 
         uint64_t offset = (pair & 0xffffffff) << power;
         if (offset + span > written || length > (size_t)(end - next))
             return false;
-        for (uint32_t i = 0; i < length; i++, next++)
-            *next = (uint8_t)(next[-offset] + next[-span] - next[-offset - span]);
+        const uint8_t *source = next - (size_t)offset;
+        for (uint8_t *stop = next + length; next != stop; next++, source++)
+            *next = (uint8_t)(*source + *(next - span) - *(source - span));
     }
     return !s->literal.failed && !s->lz_offset.failed && !s->length.failed && !s->delta_offset.failed &&
            !s->delta_power.failed;

@@ -73,22 +73,16 @@ void WriteLe32(uint8_t *p, uint32_t value)
 // translated starts there. data[i + 2] is always inside the chunk.
 unsigned OpcodeLength(const uint8_t *p)
 {
-    switch (p[0]) {
-    case 0x48:
-    case 0x4c:
-        // The r/m field alone (not the mod field) selects instruction-relative addressing.
-        if ((p[2] & 0x07) == 0x05 && (p[1] == 0x8d || (p[1] == 0x8b && (p[0] & 0x04) == 0 && (p[2] & 0xf0) == 0)))
-            return 3;
-        return 0;
-    case 0xe8:
+    if (p[0] == 0xe8)
         return 1;
-    case 0xf0:
+    if (p[0] == 0xf0)
         return p[1] == 0x83 && p[2] == 0x05 ? 3 : 0;
-    case 0xff:
+    if (p[0] == 0xff)
         return p[1] == 0x15 ? 2 : 0;
-    default:
-        return 0;
-    }
+    // 48 or 4c. The r/m field alone (not the mod field) selects instruction-relative addressing.
+    if ((p[2] & 0x07) == 0x05 && (p[1] == 0x8d || (p[1] == 0x8b && (p[0] & 0x04) == 0 && (p[2] & 0xf0) == 0)))
+        return 3;
+    return 0;
 }
 
 } // namespace
