@@ -223,6 +223,25 @@ TEST(LzmsWimlibCrossCheck, ExecutablesAndText)
         ExpectRoundTrip(X86LikeBytes(size, (uint32_t)size), "x86-like instructions");
 }
 
+TEST(LzmsWimlibCrossCheck, X86TranslationFromTheSecondByteToTheTail)
+{
+    // A call at byte 1 and one at byte 200 to the same target mark code, so that the call after
+    // it is translated; then calls up to the last untranslated bytes.
+    Bytes code(400, 0x90);
+    auto call = [&code](size_t at, uint32_t target) {
+        code[at] = 0xe8;
+        uint32_t relative = target - (uint32_t)(at + 5);
+        for (int i = 0; i < 4; i++)
+            code[at + 1 + (size_t)i] = (uint8_t)(relative >> (8 * i));
+    };
+    call(1, 0x1234);
+    call(200, 0x1234);
+    call(210, 0x5678);
+    for (size_t at = 370; at < 390; at += 5)
+        call(at, 0x5678);
+    ExpectRoundTrip(code, "calls");
+}
+
 TEST(LzmsWimlibCrossCheck, SizesFromNothingToMegabytes)
 {
     const size_t sizes[] = {0,   1,    2,    3,    4,    5,     17,    18,    19,      64,      255,
