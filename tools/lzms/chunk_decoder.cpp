@@ -19,9 +19,9 @@ namespace {
 const size_t kMaxChunkSize = (size_t)1 << 30;
 
 // Table sizes only trade table building against the slower path for long codewords.
-const unsigned kLiteralTableBits = 10;
+const unsigned kLiteralTableBits = 9;
 const unsigned kOffsetTableBits = 10;
-const unsigned kLengthTableBits = 9;
+const unsigned kLengthTableBits = 8;
 const unsigned kPowerTableBits = 7;
 
 const unsigned kLiteralRebuild = 1024;
