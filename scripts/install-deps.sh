@@ -12,6 +12,8 @@ packages=(
   # The tests start their own nginx on a free loopback port; a system one that the package may
   # start on port 80 plays no part. (Debian's nginx-light is only nginx plus an extra module.)
   nginx openssl curl            # download tests: a real server, test certificates; a benchmark peer
+  libwim-dev zlib1g-dev         # the LZMS decoder's peer in its tests and benchmark; CRC-32 in tests
+  clang libclang-rt-dev         # the LZMS decoder's libFuzzer target
 )
 
 missing=()

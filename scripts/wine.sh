@@ -18,6 +18,30 @@ state=$WINEPREFIX/.talvor
 wine=$(command -v wine64 || command -v wine)
 wineserver=$(command -v wineserver64 || command -v wineserver || echo /usr/lib/wine/wineserver64)
 
+# Wine's cabinet.dll has no Compression API. Our stand-in (test infrastructure, built as
+# build/tests/cabinet.dll) goes into the prefix's system folder, where the setup looks for it, and
+# the registry tells Wine to load it instead of its own only for our programs and test programs
+# (by program name, which reaches child processes too); everything else keeps Wine's.
+install_compress_api_standin() {
+  local dll=$root/build/tests/cabinet.dll
+  local target=$WINEPREFIX/drive_c/windows/system32/cabinet.dll
+  [ -f "$dll" ] || return 0
+  cmp -s "$dll" "$target" || cp "$dll" "$target"
+  local programs=() path
+  for path in "$root"/build/bin/*.exe "$root"/build/tests/*_test.exe; do
+    if [ -f "$path" ]; then programs+=("$(basename "$path")"); fi
+  done
+  [ "${programs[*]}" != "$(cat "$state/standin-programs" 2>/dev/null)" ] || return 0
+  {
+    echo REGEDIT4
+    for path in "${programs[@]}"; do
+      printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s\\DllOverrides]\n"cabinet"="native"\n' "$path"
+    done
+  } >"$state/standin.reg"
+  "$wine" regedit /S "Z:$state/standin.reg" </dev/null >/dev/null 2>&1
+  echo "${programs[*]}" >"$state/standin-programs"
+}
+
 stop() {
   "$wineserver" -k 2>/dev/null || true
   if [ -f "$state/xvfb.pid" ]; then
@@ -63,6 +87,8 @@ fi
 if "$wineserver" -p </dev/null >/dev/null 2>&1; then
   "$wine" cmd /c exit 0 </dev/null >/dev/null 2>&1
 fi
+
+install_compress_api_standin
 
 program=$1
 shift

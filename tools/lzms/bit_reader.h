@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "tools/lzms/force_inline.h"
+#include "tools/lzms/little_endian.h"
 
 // `bits` holds `count` unread bits from its top down; below them it holds zeros or the bits that
 // follow, so that loading the same bits again changes nothing.
@@ -28,10 +29,7 @@ inline void InitLzmsBitReader(LzmsBitReader *reader, const uint8_t *data, size_t
 LZMS_FORCE_INLINE void RefillLzmsBits(LzmsBitReader *reader)
 {
     if (reader->next - reader->begin >= 8) {
-        const uint8_t *p = reader->next - 8;
-        uint64_t words = 0;
-        for (int i = 7; i >= 0; i--)
-            words = words << 8 | p[i];
+        uint64_t words = LoadLittleEndian64(reader->next - 8);
         unsigned taken = (64 - reader->count) >> 4;
         reader->bits |= words >> reader->count;
         reader->count += 16 * taken;
@@ -41,8 +39,7 @@ LZMS_FORCE_INLINE void RefillLzmsBits(LzmsBitReader *reader)
     while (reader->count <= 48) {
         if (reader->next != reader->begin) {
             reader->next -= 2;
-            uint64_t word = (uint64_t)reader->next[1] << 8 | reader->next[0];
-            reader->bits |= word << (48 - reader->count);
+            reader->bits |= (uint64_t)LoadLittleEndian16(reader->next) << (48 - reader->count);
         }
         reader->count += 16;
     }

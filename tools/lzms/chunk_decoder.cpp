@@ -19,9 +19,9 @@ namespace {
 const size_t kMaxChunkSize = (size_t)1 << 30;
 
 // Table sizes only trade table building against the slower path for long codewords.
-const unsigned kLiteralTableBits = 10;
+const unsigned kLiteralTableBits = 9;
 const unsigned kOffsetTableBits = 10;
-const unsigned kLengthTableBits = 9;
+const unsigned kLengthTableBits = 8;
 const unsigned kPowerTableBits = 7;
 
 const unsigned kLiteralRebuild = 1024;
@@ -35,21 +35,6 @@ const uint32_t kMainStates = 16;
 const uint32_t kMatchStates = 32;
 const uint32_t kOtherStates = 64;
 
-struct ChunkState {
-    LzmsProbability main[kMainStates];
-    LzmsProbability match[kMatchStates];
-    LzmsProbability lz[kOtherStates];
-    LzmsProbability delta[kOtherStates];
-    LzmsProbability lz_repeat[2][kOtherStates];
-    LzmsProbability delta_repeat[2][kOtherStates];
-    LzmsHuffmanCode literal;
-    LzmsHuffmanCode lz_offset;
-    LzmsHuffmanCode length;
-    LzmsHuffmanCode delta_offset;
-    LzmsHuffmanCode delta_power;
-    LzmsX86History x86;
-};
-
 enum Item { ItemLiteral, ItemLz, ItemDelta };
 
 // Recently used match sources, most recent first: three can be referred to, the fourth only
@@ -58,6 +43,26 @@ enum Item { ItemLiteral, ItemLz, ItemDelta };
 struct RepeatQueue {
     uint64_t entries[4];
     uint64_t pending;
+};
+
+// The recent decisions of the classes other than the main one (which the loop keeps at hand) and
+// the repeat queues live here too: they are needed only for matches.
+struct ChunkState {
+    LzmsProbability main[kMainStates];
+    LzmsProbability match[kMatchStates];
+    LzmsProbability lz[kOtherStates];
+    LzmsProbability delta[kOtherStates];
+    LzmsProbability lz_repeat[2][kOtherStates];
+    LzmsProbability delta_repeat[2][kOtherStates];
+    uint32_t match_state, lz_state, delta_state;
+    uint32_t lz_repeat_states[2], delta_repeat_states[2];
+    RepeatQueue lz_queue, delta_queue;
+    LzmsHuffmanCode literal;
+    LzmsHuffmanCode lz_offset;
+    LzmsHuffmanCode length;
+    LzmsHuffmanCode delta_offset;
+    LzmsHuffmanCode delta_power;
+    LzmsX86History x86;
 };
 
 LZMS_FORCE_INLINE void InitRepeatQueue(RepeatQueue *queue)
@@ -69,8 +74,24 @@ LZMS_FORCE_INLINE void InitRepeatQueue(RepeatQueue *queue)
 
 LZMS_FORCE_INLINE void PushFront(RepeatQueue *queue, uint64_t value)
 {
-    memmove(queue->entries + 1, queue->entries, 3 * sizeof queue->entries[0]);
-    queue->entries[0] = value;
+    uint64_t *entries = queue->entries;
+    entries[3] = entries[2];
+    entries[2] = entries[1];
+    entries[1] = entries[0];
+    entries[0] = value;
+}
+
+// Takes entries[index] out of the queue; those after it move up.
+LZMS_FORCE_INLINE uint64_t TakeEntry(RepeatQueue *queue, unsigned index)
+{
+    uint64_t *entries = queue->entries;
+    uint64_t taken = entries[index];
+    if (index == 0)
+        entries[0] = entries[1];
+    if (index <= 1)
+        entries[1] = entries[2];
+    entries[2] = entries[3];
+    return taken;
 }
 
 // Decodes whether a new source follows or which repeated one, and updates the queue: `source`
@@ -89,8 +110,7 @@ LZMS_FORCE_INLINE bool TakeRepeat(LzmsRangeDecoder *range, LzmsProbability *expl
     unsigned index = 0;
     while (index < 2 && DecodeLzmsBit(range, repeat_probabilities[index], &repeat_states[index], kOtherStates - 1))
         index++;
-    *source = queue->entries[index];
-    memmove(queue->entries + index, queue->entries + index + 1, (3 - index) * sizeof queue->entries[0]);
+    *source = TakeEntry(queue, index);
     return true;
 }
 
@@ -155,11 +175,11 @@ bool DecodeItems(ChunkState *s, const uint8_t *data, size_t size, uint8_t *out, 
     LzmsBitReader bits;
     InitLzmsRangeDecoder(&range, data, size);
     InitLzmsBitReader(&bits, data, size);
-    uint32_t main_state = 0, match_state = 0, lz_state = 0, delta_state = 0;
-    uint32_t lz_repeat_states[2] = {0, 0}, delta_repeat_states[2] = {0, 0};
-    RepeatQueue lz_queue, delta_queue;
-    InitRepeatQueue(&lz_queue);
-    InitRepeatQueue(&delta_queue);
+    uint32_t main_state = 0;
+    s->match_state = s->lz_state = s->delta_state = 0;
+    s->lz_repeat_states[0] = s->lz_repeat_states[1] = s->delta_repeat_states[0] = s->delta_repeat_states[1] = 0;
+    InitRepeatQueue(&s->lz_queue);
+    InitRepeatQueue(&s->delta_queue);
     Item previous = ItemLiteral;
 
     uint8_t *next = out;
@@ -175,12 +195,12 @@ bool DecodeItems(ChunkState *s, const uint8_t *data, size_t size, uint8_t *out, 
             return false;
         size_t written = (size_t)(next - out);
 
-        if (DecodeLzmsBit(&range, s->match, &match_state, kMatchStates - 1) == 0) {
+        if (DecodeLzmsBit(&range, s->match, &s->match_state, kMatchStates - 1) == 0) {
             uint64_t offset;
-            if (!TakeRepeat(&range, s->lz, &lz_state, s->lz_repeat, lz_repeat_states, &lz_queue,
+            if (!TakeRepeat(&range, s->lz, &s->lz_state, s->lz_repeat, s->lz_repeat_states, &s->lz_queue,
                             previous == ItemLz, &offset))
                 offset = DecodeSlotValue(&bits, &s->lz_offset, kOffsetTableBits, kLzmsOffsetSlotTable);
-            UseSource(&lz_queue, offset);
+            UseSource(&s->lz_queue, offset);
             previous = ItemLz;
             uint32_t length = DecodeSlotValue(&bits, &s->length, kLengthTableBits, kLzmsLengthSlotTable);
             if (offset > written || length > (size_t)(end - next))
@@ -193,12 +213,12 @@ bool DecodeItems(ChunkState *s, const uint8_t *data, size_t size, uint8_t *out, 
         // A delta match: source pairs are (power << 32) | raw offset, the offset in spans of
         // 2^power bytes.
         uint64_t pair;
-        if (!TakeRepeat(&range, s->delta, &delta_state, s->delta_repeat, delta_repeat_states, &delta_queue,
+        if (!TakeRepeat(&range, s->delta, &s->delta_state, s->delta_repeat, s->delta_repeat_states, &s->delta_queue,
                         previous == ItemDelta, &pair)) {
             uint64_t power = DecodeLzmsSymbol(&bits, &s->delta_power, kPowerTableBits);
             pair = power << 32 | DecodeSlotValue(&bits, &s->delta_offset, kOffsetTableBits, kLzmsOffsetSlotTable);
         }
-        UseSource(&delta_queue, pair);
+        UseSource(&s->delta_queue, pair);
         previous = ItemDelta;
         uint32_t length = DecodeSlotValue(&bits, &s->length, kLengthTableBits, kLzmsLengthSlotTable);
         unsigned power = (unsigned)(pair >> 32);
@@ -206,8 +226,9 @@ bool DecodeItems(ChunkState *s, const uint8_t *data, size_t size, uint8_t *out, 
         uint64_t offset = (pair & 0xffffffff) << power;
         if (offset + span > written || length > (size_t)(end - next))
             return false;
-        for (uint32_t i = 0; i < length; i++, next++)
-            *next = (uint8_t)(next[-offset] + next[-span] - next[-offset - span]);
+        const uint8_t *source = next - (size_t)offset;
+        for (uint8_t *stop = next + length; next != stop; next++, source++)
+            *next = (uint8_t)(*source + *(next - span) - *(source - span));
     }
     return !s->literal.failed && !s->lz_offset.failed && !s->length.failed && !s->delta_offset.failed &&
            !s->delta_power.failed;

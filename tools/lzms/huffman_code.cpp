@@ -4,36 +4,31 @@
 
 namespace {
 
-// The symbols ordered by frequency, ties by symbol value. A stable radix sort on the two 6-bit
-// digits of the frequency: between rebuilds no frequency can reach 4096 (their sum stays below
-// twice the symbol count plus the rebuild interval).
+// The symbols ordered by frequency, ties by symbol value: a counting sort on the frequencies
+// below kFewFrequencies, then an insertion sort of the few above. Their sum stays below twice
+// the symbol count plus the rebuild interval, so at most 57 of them reach 64.
+const unsigned kFewFrequencies = 64;
+
 void SortByFrequency(const uint32_t *frequencies, unsigned count, uint16_t *sorted)
 {
-    uint16_t by_low_digit[kLzmsMaxSymbols];
-    unsigned starts[64];
-
+    unsigned starts[kFewFrequencies + 1];
     memset(starts, 0, sizeof starts);
     for (unsigned s = 0; s < count; s++)
-        starts[frequencies[s] & 63]++;
-    for (unsigned d = 0, total = 0; d < 64; d++) {
-        unsigned n = starts[d];
-        starts[d] = total;
+        starts[frequencies[s] < kFewFrequencies ? frequencies[s] : kFewFrequencies]++;
+    for (unsigned f = 0, total = 0; f <= kFewFrequencies; f++) {
+        unsigned n = starts[f];
+        starts[f] = total;
         total += n;
     }
+    unsigned frequent = starts[kFewFrequencies];
     for (unsigned s = 0; s < count; s++)
-        by_low_digit[starts[frequencies[s] & 63]++] = (uint16_t)s;
-
-    memset(starts, 0, sizeof starts);
-    for (unsigned s = 0; s < count; s++)
-        starts[(frequencies[s] >> 6) & 63]++;
-    for (unsigned d = 0, total = 0; d < 64; d++) {
-        unsigned n = starts[d];
-        starts[d] = total;
-        total += n;
-    }
-    for (unsigned i = 0; i < count; i++) {
-        uint16_t s = by_low_digit[i];
-        sorted[starts[(frequencies[s] >> 6) & 63]++] = s;
+        sorted[starts[frequencies[s] < kFewFrequencies ? frequencies[s] : kFewFrequencies]++] = (uint16_t)s;
+    for (unsigned i = frequent + 1; i < count; i++) {
+        uint16_t s = sorted[i];
+        unsigned j = i;
+        for (; j > frequent && frequencies[sorted[j - 1]] > frequencies[s]; j--)
+            sorted[j] = sorted[j - 1];
+        sorted[j] = s;
     }
 }
 
@@ -116,34 +111,41 @@ void BuildCode(LzmsHuffmanCode *code, unsigned table_bits)
             lengths[sorted[next++]] = (uint8_t)length;
     }
 
-    // Canonical codewords: by length, then by symbol.
-    unsigned codeword = 0, start = 0;
-    uint16_t place[kLzmsMaxCodewordLength + 1];
-    code->length_count[0] = 0;
+    // Canonical codewords: by length, then by symbol. A codeword of at most table_bits bits fills
+    // the table entries that it begins; the entries after all of those begin longer codewords.
+    uint16_t next_codeword[kLzmsMaxCodewordLength + 1];
+    unsigned codeword = 0, start = 0, filled = 0;
     for (unsigned length = 1; length <= kLzmsMaxCodewordLength; length++) {
         code->first_codeword[length] = (uint16_t)codeword;
         code->length_count[length] = (uint16_t)leaves_at[length];
         code->length_start[length] = (uint16_t)start;
-        place[length] = (uint16_t)start;
+        next_codeword[length] = (uint16_t)codeword;
         codeword = (codeword + leaves_at[length]) << 1;
         start += leaves_at[length];
+        if (length <= table_bits)
+            filled += leaves_at[length] << (table_bits - length);
     }
-    for (unsigned s = 0; s < count; s++)
-        code->ordered[place[lengths[s]]++] = (uint16_t)s;
-
-    // Codewords in order fill the table from its start, each over the entries it begins.
-    unsigned position = 0;
-    for (unsigned i = 0; i < count; i++) {
-        unsigned s = code->ordered[i];
+    memset(code->table + filled, 0, (table_size - filled) * sizeof code->table[0]);
+    for (unsigned s = 0; s < count; s++) {
         unsigned length = lengths[s];
-        if (length > table_bits)
-            break;
+        unsigned c = next_codeword[length]++;
+        if (length > table_bits) {
+            code->ordered[code->length_start[length] + c - code->first_codeword[length]] = (uint16_t)s;
+            continue;
+        }
+        // Four entries at a time where the codeword covers that many.
         uint16_t entry = (uint16_t)(s << 4 | length);
-        for (unsigned end = position + (1u << (table_bits - length)); position < end; position++)
-            code->table[position] = entry;
+        uint16_t *first = code->table + (c << (table_bits - length));
+        unsigned n = 1u << (table_bits - length);
+        if (n >= 4) {
+            uint64_t four = entry * 0x0001000100010001ull;
+            for (unsigned i = 0; i < n; i += 4)
+                memcpy(first + i, &four, sizeof four);
+        } else {
+            first[0] = entry;
+            first[n - 1] = entry;
+        }
     }
-    for (; position < table_size; position++)
-        code->table[position] = 0;
 }
 
 } // namespace

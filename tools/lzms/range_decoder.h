@@ -6,13 +6,30 @@
 #include <stdint.h>
 
 #include "tools/lzms/force_inline.h"
+#include "tools/lzms/little_endian.h"
 
-// One adaptive probability: the last 64 decisions made with it (newest in the low bit) and how
-// many of them were 0, which is the chance of a 0 in 64ths.
+// One adaptive probability: the last 64 decisions made with it (newest in the low bit), how many
+// of them were 0, and from that the chance of a 0 in 64ths.
 struct LzmsProbability {
     uint64_t history;
     uint32_t zeros;
+    uint32_t chance;
 };
+
+// The chance for a number of zeros: certainty either way is not allowed, 0 and 64 give 1 and 63.
+struct LzmsChances {
+    uint8_t of_zeros[65];
+};
+
+constexpr LzmsChances MakeLzmsChances()
+{
+    LzmsChances chances = {};
+    for (unsigned zeros = 0; zeros <= 64; zeros++)
+        chances.of_zeros[zeros] = (uint8_t)(zeros == 0 ? 1 : zeros == 64 ? 63 : zeros);
+    return chances;
+}
+
+constexpr LzmsChances kLzmsChances = MakeLzmsChances();
 
 struct LzmsRangeDecoder {
     uint32_t range;
@@ -27,6 +44,7 @@ inline void InitLzmsProbabilities(LzmsProbability *entries, size_t count)
     for (size_t i = 0; i < count; i++) {
         entries[i].history = 0x55555555;
         entries[i].zeros = 48;
+        entries[i].chance = 48;
     }
 }
 
@@ -34,9 +52,21 @@ inline void InitLzmsProbabilities(LzmsProbability *entries, size_t count)
 inline void InitLzmsRangeDecoder(LzmsRangeDecoder *decoder, const uint8_t *data, size_t size)
 {
     decoder->range = 0xffffffff;
-    decoder->code = (uint32_t)data[1] << 24 | (uint32_t)data[0] << 16 | (uint32_t)data[3] << 8 | data[2];
+    decoder->code = (uint32_t)LoadLittleEndian16(data) << 16 | LoadLittleEndian16(data + 2);
     decoder->next = data + 4;
     decoder->end = data + size;
+}
+
+// Takes a decision into its entry and its class's recent decisions. The chance is worked out now,
+// off the path of the next decision made with the entry.
+LZMS_FORCE_INLINE unsigned RecordLzmsBit(LzmsProbability *entry, uint32_t *state, uint32_t mask, unsigned bit)
+{
+    uint32_t zeros = entry->zeros + (uint32_t)(entry->history >> 63) - bit;
+    entry->zeros = zeros;
+    entry->chance = kLzmsChances.of_zeros[zeros];
+    entry->history = entry->history << 1 | bit;
+    *state = (*state << 1 | bit) & mask;
+    return bit;
 }
 
 // Decodes one decision with entries[*state] and shifts it into *state, which keeps as many
@@ -48,26 +78,16 @@ LZMS_FORCE_INLINE unsigned DecodeLzmsBit(LzmsRangeDecoder *decoder, LzmsProbabil
         decoder->range <<= 16;
         decoder->code <<= 16;
         if (decoder->next != decoder->end) {
-            decoder->code |= (uint32_t)decoder->next[1] << 8 | decoder->next[0];
+            decoder->code |= LoadLittleEndian16(decoder->next);
             decoder->next += 2;
         }
     }
-    // Certainty either way is not allowed: 0 and 64 count as 1 and 63.
-    uint32_t probability = entry->zeros;
-    probability += probability == 0;
-    probability -= probability == 64;
-    uint32_t bound = (decoder->range >> 6) * probability;
-    unsigned bit;
+    uint32_t bound = (decoder->range >> 6) * entry->chance;
     if (decoder->code < bound) {
         decoder->range = bound;
-        bit = 0;
-    } else {
-        decoder->range -= bound;
-        decoder->code -= bound;
-        bit = 1;
+        return RecordLzmsBit(entry, state, mask, 0);
     }
-    entry->zeros += (uint32_t)(entry->history >> 63) - bit;
-    entry->history = entry->history << 1 | bit;
-    *state = (*state << 1 | bit) & mask;
-    return bit;
+    decoder->range -= bound;
+    decoder->code -= bound;
+    return RecordLzmsBit(entry, state, mask, 1);
 }

@@ -1,5 +1,7 @@
 #include "tools/lzms/x86_filter.h"
 
+#include "tools/lzms/little_endian.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -33,10 +35,23 @@ constexpr PatternStarts MakePatternStarts()
 
 constexpr PatternStarts kPatternStarts = MakePatternStarts();
 
-// Skips whole 16-byte blocks without a pattern start, as far as the block that holds data[limit].
-size_t SkipPlainBlocks(const uint8_t *data, size_t i, size_t limit)
+// Which of 16 bytes from data[block] on are pattern starts (bit i for data[block + i]).
+struct StartsAhead {
+    size_t block;
+    unsigned starts;
+};
+
+// The position of the next pattern start from data[i] on; data[limit] is one. Translations
+// change only bytes that the scan has passed, so what `ahead` remembers stays true.
+size_t NextPatternStart(const uint8_t *data, size_t i, size_t limit, StartsAhead *ahead)
 {
 #if defined(__SSE2__)
+    if (i - ahead->block < 16) {
+        unsigned starts = ahead->starts >> (i - ahead->block);
+        if (starts != 0)
+            return i + (unsigned)__builtin_ctz(starts);
+        i = ahead->block + 16;
+    }
     const __m128i not_48_4c = _mm_set1_epi8((char)~0x04);
     const __m128i not_e8_e9 = _mm_set1_epi8((char)~0x01);
     for (; i + 16 <= limit + 1; i += 16) {
@@ -45,50 +60,36 @@ size_t SkipPlainBlocks(const uint8_t *data, size_t i, size_t limit)
         __m128i call_jump = _mm_cmpeq_epi8(_mm_and_si128(bytes, not_e8_e9), _mm_set1_epi8((char)0xe8));
         __m128i lock = _mm_cmpeq_epi8(bytes, _mm_set1_epi8((char)0xf0));
         __m128i group = _mm_cmpeq_epi8(bytes, _mm_set1_epi8((char)0xff));
-        __m128i any = _mm_or_si128(_mm_or_si128(rex, call_jump), _mm_or_si128(lock, group));
-        if (_mm_movemask_epi8(any) != 0)
-            break;
+        unsigned starts = (unsigned)_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(rex, call_jump), _mm_or_si128(lock, group)));
+        if (starts != 0) {
+            ahead->block = i;
+            ahead->starts = starts;
+            return i + (unsigned)__builtin_ctz(starts);
+        }
     }
 #else
-    (void)data;
     (void)limit;
+    (void)ahead;
 #endif
+    while (!kPatternStarts.is_start[data[i]])
+        i++;
     return i;
-}
-
-uint32_t ReadLe32(const uint8_t *p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
-void WriteLe32(uint8_t *p, uint32_t value)
-{
-    p[0] = (uint8_t)value;
-    p[1] = (uint8_t)(value >> 8);
-    p[2] = (uint8_t)(value >> 16);
-    p[3] = (uint8_t)(value >> 24);
 }
 
 // The length of the opcode bytes before a 32-bit address at data[i], or 0 when no pattern that is
 // translated starts there. data[i + 2] is always inside the chunk.
 unsigned OpcodeLength(const uint8_t *p)
 {
-    switch (p[0]) {
-    case 0x48:
-    case 0x4c:
-        // The r/m field alone (not the mod field) selects instruction-relative addressing.
-        if ((p[2] & 0x07) == 0x05 && (p[1] == 0x8d || (p[1] == 0x8b && (p[0] & 0x04) == 0 && (p[2] & 0xf0) == 0)))
-            return 3;
-        return 0;
-    case 0xe8:
+    if (p[0] == 0xe8)
         return 1;
-    case 0xf0:
+    if (p[0] == 0xf0)
         return p[1] == 0x83 && p[2] == 0x05 ? 3 : 0;
-    case 0xff:
+    if (p[0] == 0xff)
         return p[1] == 0x15 ? 2 : 0;
-    default:
-        return 0;
-    }
+    // 48 or 4c. The r/m field alone (not the mod field) selects instruction-relative addressing.
+    if ((p[2] & 0x07) == 0x05 && (p[1] == 0x8d || (p[1] == 0x8b && (p[0] & 0x04) == 0 && (p[2] & 0xf0) == 0)))
+        return 3;
+    return 0;
 }
 
 } // namespace
@@ -106,11 +107,10 @@ void UndoLzmsX86Translation(uint8_t *data, size_t size, LzmsX86History *history)
     size_t end = size - kUntranslatedTail;
     uint8_t last_byte = data[size - 1];
     data[size - 1] = 0xe8;
+    StartsAhead ahead = {size, 0};
     size_t i = 1;
     for (;;) {
-        i = SkipPlainBlocks(data, i, size - 1);
-        while (!kPatternStarts.is_start[data[i]])
-            i++;
+        i = NextPatternStart(data, i, size - 1, &ahead);
         if (i >= end)
             break;
         if (data[i] == 0xe9) {
@@ -126,8 +126,8 @@ void UndoLzmsX86Translation(uint8_t *data, size_t size, LzmsX86History *history)
         uint8_t *address = data + i + opcode_length;
         int32_t max_distance = data[i] == 0xe8 ? kMaxTranslationDistance / 2 : kMaxTranslationDistance;
         if (position - last_code <= max_distance)
-            WriteLe32(address, ReadLe32(address) - (uint32_t)position);
-        uint16_t target = (uint16_t)(position + (address[0] | address[1] << 8));
+            StoreLittleEndian32(address, LoadLittleEndian32(address) - (uint32_t)position);
+        uint16_t target = (uint16_t)(position + LoadLittleEndian16(address));
         int32_t address_end = position + (int32_t)opcode_length + 3;
         if (address_end - history->last_reference[target] <= kCodeWindow)
             last_code = address_end;

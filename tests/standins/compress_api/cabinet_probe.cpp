@@ -1,0 +1,12 @@
+// Test infrastructure: loads cabinet.dll from the system folder as the setup does and tells by
+// its exit code whose it got: 0 the Compression API stand-in, 1 Wine's own (no Compression
+// API), 2 none.
+#include <windows.h>
+
+int wmain()
+{
+    HMODULE cabinet = LoadLibraryExW(L"cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (cabinet == nullptr)
+        return 2;
+    return GetProcAddress(cabinet, "CreateDecompressor") != nullptr ? 0 : 1;
+}
