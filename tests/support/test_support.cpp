@@ -91,6 +91,16 @@ std::string Utf8(const std::wstring &text)
     return out;
 }
 
+std::wstring Utf8ToWide(const std::string &text)
+{
+    if (text.empty())
+        return L"";
+    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0);
+    std::wstring out((size_t)length, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], length);
+    return out;
+}
+
 HANDLE StartProgram(const std::wstring &command_line, const std::wstring &folder)
 {
     std::vector<wchar_t> line(command_line.begin(), command_line.end());

@@ -23,6 +23,7 @@ std::string ReadFileBytes(const std::wstring &path);
 bool WriteFileBytes(const std::wstring &path, const std::string &bytes);
 
 std::string Utf8(const std::wstring &text);
+std::wstring Utf8ToWide(const std::string &text);
 
 // Starts `command_line` (in `folder`, or the current folder when empty) and returns its process
 // handle, or null. The caller closes it.

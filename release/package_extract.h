@@ -1,0 +1,23 @@
+#pragma once
+
+#include "core/status.h"
+
+#include <windows.h>
+#include <stdint.h>
+
+// Unpacks a package into `destination`, which this call creates and which must not exist yet:
+// every entry checked (name, sizes, method, digest of the unpacked bytes) before it is written.
+// StatusOk with *count (when given) set to the number of files; otherwise StatusInvalid,
+// StatusNotFound, StatusIoError or StatusNoMemory, and nothing of the destination is left.
+Status ExtractPackage(const wchar_t *package, const wchar_t *destination, uint32_t *count);
+
+// The whole file, at most 512 MiB, in one heap buffer of its size plus one that the caller
+// frees; a link at the path is opened itself, not followed. On failure *buffer is null and
+// *size 0.
+bool ReadWholeFile(const wchar_t *path, uint8_t **buffer, uint32_t *size);
+
+// One WriteFile of the whole length.
+bool WriteAll(HANDLE file, const void *data, DWORD length);
+
+// Creates every folder of `path` after position base_length + 1 and before its last component.
+bool CreateParentDirectories(wchar_t *path, size_t base_length);
