@@ -45,12 +45,21 @@ other_digest=$(printf 'arac' | sha256sum | cut -d' ' -f1)
 
 make_release "$work/ok" "$src/keys/dev-release.pem" --a=7 --b=9 \
   --paket="program:2.1.0:$work/paket-2.1.0.tpk" --bilesen="arac|1.0.0|$other_digest|4|arac.tpk"
-expect "a release signed with the built-in key" 0 "bildirim=0
+expect "a release signed with the built-in key, without its package" 1 "bildirim=0
 program=0
 surum=2.1.0
 boyut=1000
 paket=paket-2.1.0.tpk
-kurulabilir=1" -- check --yerel="Z:$work/ok"
+kurulabilir=1
+paket_dogrulandi=0
+hata=Kurulum klasöründe program paketi bulunamadı ya da boyutu tutmuyor." -- check --yerel="Z:$work/ok"
+
+cp "$work/paket-2.1.0.tpk" "$work/ok/"
+expect "a signed package that is no package" 1 "paket_dogrulandi=1
+acma=1
+dosya=0
+hata=Program paketi açılamadı ya da eksik. Bilgisayarında hiçbir şey değiştirilmedi." -- \
+  bash -o pipefail -c "'$src/scripts/wine.sh' '$denetle' --yerel='Z:$work/ok' | tail -n 4"
 
 expect "the tool shows what it wrote" 0 "a=7
 b=9
@@ -73,6 +82,58 @@ expect "a manifest cut by one byte" 1 "bildirim=1" -- check --yerel="Z:$work/cut
 expect "a folder without a manifest" 1 "hata=Kurulum klasöründe bildirim.tdb bulunamadı." -- check --yerel="Z:$work/yok"
 expect "no folder given" 2 "" -- check
 expect "an unknown option" 2 "" -- check --yerel="Z:$work/ok" --fazla
+
+# A whole release made by the tool from the product's files, taken and unpacked by the checker
+# as the setup would: installable, and unpacked into exactly the files it was made from.
+product=$build/product
+mkdir -p "$work/agac/alt/derin" "$work/urun"
+cp "$product"/* "$work/agac/"
+head -c 300000 /dev/urandom >"$work/agac/alt/rastgele.bin"
+seq 1 200000 >"$work/agac/alt/derin/sayilar.txt"
+: >"$work/agac/alt/bos.dat"
+"$yayin" paket-yap --surum=3.0.0 "$work/agac" "$work/urun/paket-3.0.0.tpk" >"$work/line"
+make_release "$work/urun" "$src/keys/dev-release.pem" "$(cat "$work/line")"
+size=$(stat -c %s "$work/urun/paket-3.0.0.tpk")
+expect "a release of the product's files is installable" 0 "bildirim=0
+program=0
+surum=3.0.0
+boyut=$size
+paket=paket-3.0.0.tpk
+kurulabilir=1
+paket_dogrulandi=1
+acma=0
+dosya=9
+tam=1" -- check --yerel="Z:$work/urun" --ac="Z:$work/acilan"
+if diff -r "$work/agac" "$work/acilan" >/dev/null; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: the unpacked tree differs from its source"
+  diff -r "$work/agac" "$work/acilan" | head
+fi
+methods=$("$yayin" paket-goster "$work/urun/paket-3.0.0.tpk" | cut -d'|' -f2 | sort -u | tr '\n' ' ')
+expect "stored and compressed entries alike" 0 "0 1 " -- echo -n "$methods"
+
+wine_temp=${WINEPREFIX:-$build/wineprefix}/drive_c/users/$(id -un)/Temp
+check --yerel="Z:$work/urun" >/dev/null
+expect "the checker leaves nothing behind without --ac" 0 "" -- \
+  bash -c "ls -d '$wine_temp'/talvor-denetle-* 2>/dev/null || true"
+
+rm -rf "$work/eksik" && mkdir -p "$work/eksik/kaynak" "$work/eksik/yayin"
+cp "$product"/talvor_svc.exe "$work/eksik/kaynak/"
+"$yayin" paket-yap --surum=3.0.1 "$work/eksik/kaynak" "$work/eksik/yayin/paket-3.0.1.tpk" >"$work/line"
+make_release "$work/eksik/yayin" "$src/keys/dev-release.pem" "$(cat "$work/line")"
+expect "a package without the product's files is not installable" 1 "paket_dogrulandi=1
+acma=0
+dosya=1
+tam=0
+hata=Program paketi açılamadı ya da eksik. Bilgisayarında hiçbir şey değiştirilmedi." -- \
+  bash -o pipefail -c "'$src/scripts/wine.sh' '$denetle' --yerel='Z:$work/eksik/yayin' | tail -n 5"
+
+printf 'x' | dd of="$work/urun/paket-3.0.0.tpk" bs=1 seek=100 conv=notrunc 2>/dev/null
+expect "a damaged package is not taken" 1 "paket_dogrulandi=0
+hata=Program paketi imzalı sürüm bilgisiyle eşleşmedi; kullanılmadı." -- \
+  bash -o pipefail -c "'$src/scripts/wine.sh' '$denetle' --yerel='Z:$work/urun' | tail -n 2"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,8 +1,11 @@
 // talvor-denetle: checks a release folder the way the setup will take it, with the setup's own
 // procedures and its built-in release key, and prints one stable key=value line per check.
 //
-//   talvor-denetle --yerel=<folder>
-//   talvor-denetle --adres=<base URL>
+//   talvor-denetle --yerel=<folder> [--ac=<folder>]
+//   talvor-denetle --adres=<base URL> [--ac=<folder>]
+//
+// After the manifest it takes the package as the setup does, into a temporary folder, and unpacks
+// it there, or with --ac into the given folder (which must not exist), where it is left.
 //
 // Exit code 0 when every check passed, 1 otherwise, 2 for a bad command line.
 #include <windows.h>
@@ -12,11 +15,16 @@
 
 #include "app/options.h"
 #include "core/format.h"
+#include "core/progress_state.h"
 #include "fetch/http_download.h"
 #include "fetch/release_source.h"
+#include "install/acquisition.h"
+#include "install/version_store.h"
 #include "release/component_list.h"
+#include "release/package_extract.h"
 #include "release/signature.h"
 #include "release/signed_manifest.h"
+#include "uninstall/remove_tree.h"
 
 namespace {
 
@@ -57,8 +65,50 @@ bool FetchManifest(HANDLE out, uint8_t **data, uint32_t *size)
     return false;
 }
 
+// Fetches, saves and proves the package in a temporary folder of its own, then unpacks it into
+// `open_into` or, when that is empty, beside it and removes what it unpacked.
+bool CheckPackage(HANDLE out, const ProgramEntry *entry, const wchar_t *open_into)
+{
+    wchar_t temp[MAX_PATH];
+    wchar_t work[MAX_PATH];
+    wchar_t package[MAX_PATH];
+    wchar_t unpacked[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    bool named = length > 0 && length < MAX_PATH &&
+                 FormatWide(work, MAX_PATH, L"%stalvor-denetle-%lu", temp, GetCurrentProcessId()) >= 0 &&
+                 FormatWide(package, MAX_PATH, L"%s\\%hs", work, entry->package_file) >= 0 &&
+                 (open_into[0] != 0 ? FormatWide(unpacked, MAX_PATH, L"%s", open_into)
+                                    : FormatWide(unpacked, MAX_PATH, L"%s\\acilan", work)) >= 0;
+    if (!named || !CreateDirectoryW(work, nullptr)) {
+        Print(out, "hata=%ls", L"Geçici klasör kurulamadı.");
+        return false;
+    }
+    bool proven = AcquirePackage(entry, package);
+    Print(out, "paket_dogrulandi=%d", proven ? 1 : 0);
+    bool ok = false;
+    if (!proven) {
+        Print(out, "hata=%ls", Progress.result_text);
+    } else {
+        uint32_t count = 0;
+        Status status = ExtractPackage(package, unpacked, &count);
+        Print(out, "acma=%u", status);
+        Print(out, "dosya=%u", status == StatusOk ? count : 0);
+        bool complete = status == StatusOk && HasRequiredFiles(unpacked);
+        if (status == StatusOk)
+            Print(out, "tam=%d", complete ? 1 : 0);
+        if (!complete)
+            Print(out, "hata=%ls", L"Program paketi açılamadı ya da eksik. Bilgisayarında hiçbir şey değiştirilmedi.");
+        ok = complete;
+    }
+    DeleteFileW(package);
+    if (open_into[0] == 0)
+        DeleteTreePlain(unpacked);
+    RemoveDirectoryW(work);
+    return ok;
+}
+
 // Returns true when every check passed.
-bool CheckRelease(HANDLE out)
+bool CheckRelease(HANDLE out, const wchar_t *open_into)
 {
     uint8_t *data = nullptr;
     uint32_t size = 0;
@@ -82,7 +132,7 @@ bool CheckRelease(HANDLE out)
     Print(out, "boyut=%llu", (unsigned long long)entry.size);
     Print(out, "paket=%s", entry.package_file);
     Print(out, "kurulabilir=%d", installable ? 1 : 0);
-    return installable;
+    return installable && CheckPackage(out, &entry, open_into);
 }
 
 } // namespace
@@ -90,13 +140,26 @@ bool CheckRelease(HANDLE out)
 int wmain(int count, wchar_t **arguments)
 {
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    // One source, given as the setup takes it: a folder, or a base URL.
-    const wchar_t *name = count == 2 ? OptionName(arguments[1]) : nullptr;
-    bool ok = name != nullptr && ParseOptions(count, arguments, DefaultBaseUrl, &Options) &&
-              (wcsncmp(name, L"yerel=", 6) == 0 || wcsncmp(name, L"adres=", 6) == 0);
+    // One source, given as the setup takes it (a folder or a base URL), and where to unpack.
+    const wchar_t *open_into = L"";
+    wchar_t *source[2] = {count > 0 ? arguments[0] : nullptr, nullptr};
+    int sources = 0;
+    bool ok = true;
+    for (int i = 1; i < count && ok; i++) {
+        const wchar_t *name = OptionName(arguments[i]);
+        if (name != nullptr && wcsncmp(name, L"ac=", 3) == 0 && name[3] != 0 && open_into[0] == 0)
+            open_into = name + 3;
+        else if (name != nullptr && (wcsncmp(name, L"yerel=", 6) == 0 || wcsncmp(name, L"adres=", 6) == 0) &&
+                 sources == 0)
+            source[++sources] = arguments[i];
+        else
+            ok = false;
+    }
+    ok = ok && sources == 1 && ParseOptions(2, source, DefaultBaseUrl, &Options);
     if (!ok) {
-        Print(GetStdHandle(STD_ERROR_HANDLE), "kullanim: talvor-denetle --yerel=<klasor> | --adres=<temel adres>");
+        Print(GetStdHandle(STD_ERROR_HANDLE),
+              "kullanim: talvor-denetle --yerel=<klasor> | --adres=<temel adres> [--ac=<klasor>]");
         return 2;
     }
-    return CheckRelease(GetStdHandle(STD_OUTPUT_HANDLE)) ? 0 : 1;
+    return CheckRelease(GetStdHandle(STD_OUTPUT_HANDLE), open_into) ? 0 : 1;
 }
