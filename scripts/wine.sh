@@ -28,7 +28,7 @@ install_compress_api_standin() {
   [ -f "$dll" ] || return 0
   cmp -s "$dll" "$target" || cp "$dll" "$target"
   local programs=() path
-  for path in "$root"/build/bin/*.exe "$root"/build/tests/*_test.exe; do
+  for path in "$root"/build/bin/*.exe "$root"/build/tests/*_test.exe "$root"/build/tests/*_bench.exe; do
     if [ -f "$path" ]; then programs+=("$(basename "$path")"); fi
   done
   [ "${programs[*]}" != "$(cat "$state/standin-programs" 2>/dev/null)" ] || return 0
