@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: builds everything, publishes a demo release with the development key (a signed
-# manifest and a stand-in package file in build/demo-release), checks it with the release checker
-# as the setup will see it, then runs the setup under Wine against it (by default a silent
+# manifest and a package of the stand-in product programs in build/demo-release), checks it with
+# the release checker as the setup will take it, then runs the setup under Wine against it (by default a silent
 # install from that folder; other arguments replace the default) and shows the log it wrote.
 # Ends the prefix's servers when done.
 set -uo pipefail
@@ -13,9 +13,9 @@ trap '"$root/scripts/wine.sh" --stop' EXIT
 release=$root/build/demo-release
 rm -rf "$release"
 mkdir -p "$release"
-head -c 4096 /dev/urandom >"$release/paket-1.0.0.tpk"
+line=$("$root/build/bin/talvor-yayin" paket-yap --surum=1.0.0 "$root/build/product" "$release/paket-1.0.0.tpk") || exit 1
 "$root/build/bin/talvor-yayin" bildirim-yaz --anahtar="$root/keys/dev-release.pem" \
-  --cikti="$release/bildirim.tdb" --paket="program:1.0.0:$release/paket-1.0.0.tpk" || exit 1
+  --cikti="$release/bildirim.tdb" "$line" || exit 1
 echo "--- demo release $release, as the checker sees it:"
 "$root/scripts/wine.sh" "$root/build/bin/talvor-denetle.exe" --yerel="Z:$release" | tr -d '\r'
 
