@@ -12,19 +12,21 @@ yayin=$root/build/bin/talvor-yayin
 work=$(mktemp -d -t talvor-bench.XXXXXX)
 trap '"$root/scripts/wine.sh" --stop; rm -rf "$work"' EXIT
 
-# The corpus: the machine's executables and shared libraries, its documentation, and random
-# data, about 200 MiB in all.
+# The corpus: the machine's executables and shared libraries, text from its documentation, and
+# random data: about 150, 26 and 24 MiB.
 mkdir -p "$work/agac/bin" "$work/agac/doc" "$work/agac/veri" "$work/yayin" "$work/ours" "$work/plain"
-budget=$((150 * 1048576))
-find /usr/bin /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -size +64k -size -40M 2>/dev/null | sort |
-  while read -r f; do
-    [ "$budget" -gt 0 ] || break
-    cp "$f" "$work/agac/bin/$(basename "$f" | tr -c 'A-Za-z0-9._-\n' '_')" 2>/dev/null || continue
+fill() { # FOLDER BUDGET_BYTES: copies the files named on standard input until the budget is spent
+  local folder=$1 budget=$2 n=0 f
+  while read -r f && [ "$budget" -gt 0 ]; do
+    n=$((n + 1))
+    cp "$f" "$folder/$n-$(basename "$f" | tr -c 'A-Za-z0-9._\n-' '_')" 2>/dev/null || continue
     budget=$((budget - $(stat -c %s "$f")))
   done
-find /usr/share/doc -type f -name '*.gz' | sort | head -2000 | while read -r f; do
-  zcat "$f" >"$work/agac/doc/$(echo "$f" | md5sum | cut -c1-12).txt" 2>/dev/null || true
-done
+}
+find /usr/bin /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -size +64k -size -40M | sort |
+  fill "$work/agac/bin" $((150 * 1048576))
+find /usr/share -type f \( -name '*.txt' -o -name '*.html' -o -name '*.py' -o -name '*.h' \) -size +4k | sort |
+  fill "$work/agac/doc" $((26 * 1048576))
 head -c $((24 * 1048576)) /dev/urandom >"$work/agac/veri/rastgele.bin"
 corpus=$(du -sb "$work/agac" | cut -f1)
 largest=$(find "$work/agac" -type f -printf '%s\n' | sort -n | tail -1)

@@ -4,32 +4,14 @@
 #include "app/process_values.h"
 #include "core/progress_state.h"
 #include "install/acquisition.h"
-#include "release/digest.h"
 #include "release/signature.h"
+#include "support/test_package.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
 
 #include <string.h>
 
 #include <string>
-
-static std::string Hex(const uint8_t *bytes, size_t length)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < length; i++) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
-    }
-    return out;
-}
-
-std::string Sha256Hex(const std::string &data)
-{
-    uint8_t digest[32];
-    Sha256Buffer(Bytes(data), (uint32_t)data.size(), digest);
-    return Hex(digest, 32);
-}
 
 // A release folder signed with the development key, which the tests' setup trusts.
 class AcquisitionTest : public LoggedFolderTest {
@@ -57,7 +39,7 @@ protected:
     }
     std::string ProgramLine(const std::string &version = "2.1.0", uint64_t size = 0)
     {
-        return "program|" + version + "|" + Sha256Hex(package_) + "|" +
+        return "program|" + version + "|" + HexOf(Sha256Of(package_)) + "|" +
                std::to_string(size ? size : package_.size()) + "|paket-2.1.0.tpk";
     }
     void PublishPackage(const std::string &bytes)
@@ -110,8 +92,8 @@ TEST_F(AcquisitionTest, ManifestFailuresHaveTheirMessages)
     EXPECT_EQ(Utf8(L"Sürüm bilgisinin Tekvar Yazılım imzası doğrulanamadı. Kurulum güvenlik için durduruldu."), Result());
 
     for (const std::string &line : {ProgramLine("2.1.0", 536870913), ProgramLine("2.1.0.4"), ProgramLine("2.12345.0"),
-                                    std::string("arac|1.0.0|") + Sha256Hex("x") + "|1|arac.tpk",
-                                    "program|2.1.0|" + Sha256Hex(package_) + "|0|paket-2.1.0.tpk"}) {
+                                    std::string("arac|1.0.0|") + HexOf(Sha256Of("x")) + "|1|arac.tpk",
+                                    "program|2.1.0|" + HexOf(Sha256Of(package_)) + "|0|paket-2.1.0.tpk"}) {
         Publish(line);
         EXPECT_FALSE(AcquireManifest(&entry_)) << line;
         EXPECT_EQ(Utf8(L"İmzalı sürüm bilgisinde kurulabilir bir program bulunamadı."), Result()) << line;

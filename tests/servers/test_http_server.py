@@ -5,6 +5,7 @@ Each route answers in a way a real server might misbehave, so that the client's 
 can be checked:
 
   /dosyalar/<name>              the file <name> of --root
+  /yavas/<ms>/<name>            the same, pausing ms milliseconds after each MiB
   /veri/<n>                     n bytes, byte i being i % 251; options in the query:
                                   uzunluksuz=1  no Content-Length, the body ends at the close
                                   duyur=<m>     announce m bytes, send n, close
@@ -114,6 +115,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         try:
             if parts[0] == "dosyalar" and len(parts) >= 2:
                 return self.file(urllib.parse.unquote("/".join(parts[1:])))
+            if parts[0] == "yavas" and len(parts) >= 3:
+                pause = min(number(parts[1]) / 1000, MAX_WAIT_S)
+                return self.file(urllib.parse.unquote("/".join(parts[2:])), pause)
             if parts[0] == "veri" and len(parts) == 2:
                 return self.data(number(parts[1]), self.data_options(query))
             if parts[0] == "durum" and len(parts) == 2:
@@ -160,7 +164,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(piece)
             self.wfile.flush()
 
-    def file(self, name):
+    def file(self, name, pause=0.0):
         root = self.server.root
         try:
             path = os.path.realpath(os.path.join(root, name))
@@ -175,7 +179,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with handle:
             size = os.fstat(handle.fileno()).st_size
             self.start(200, size, [("Content-Type", "application/octet-stream")])
-            self.send_pieces(file_pieces(handle))
+            self.send_pieces(self.paced(file_pieces(handle), pause))
+
+    def paced(self, pieces, pause):
+        for piece in pieces:
+            yield piece
+            if pause and self.server.stopping.wait(pause):
+                return
 
     @staticmethod
     def data_options(query):

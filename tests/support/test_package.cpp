@@ -15,6 +15,17 @@ std::string Sha256Of(const std::string &data)
     return std::string((const char *)digest, 32);
 }
 
+std::string HexOf(const std::string &bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
 std::string PackageBytes(const std::vector<TestEntry> &entries, int64_t count)
 {
     std::string out = "TPK1";

@@ -21,3 +21,5 @@ struct TestEntry {
 std::string PackageBytes(const std::vector<TestEntry> &entries, int64_t count = -1);
 
 std::string Sha256Of(const std::string &data);
+// Lower-case hexadecimal digits of the bytes.
+std::string HexOf(const std::string &bytes);

@@ -1,0 +1,160 @@
+// Acquisition from the update server: the loopback test server that with_servers.sh starts.
+#include <gtest/gtest.h>
+
+#include "app/options.h"
+#include "app/process_values.h"
+#include "core/progress_state.h"
+#include "fetch/fetch_servers.h"
+#include "fetch/http_download.h"
+#include "install/acquisition.h"
+#include "release/signature.h"
+#include "support/test_package.h"
+#include "support/test_signing.h"
+#include "support/test_support.h"
+
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+std::wstring Served(const char *name)
+{
+    const char *dir = getenv("TALVOR_TEST_SERVE_DIR");
+    std::string path = std::string(dir != nullptr ? dir : "") + "\\" + name;
+    return std::wstring(path.begin(), path.end());
+}
+
+class ServerAcquisitionTest : public LoggedFolderTest {
+protected:
+    void SetUp() override
+    {
+        LoggedFolderTest::SetUp();
+        REQUIRE_SERVERS();
+        ParseOptions(0, nullptr, DefaultBaseUrl, &Options);
+        memset(&Progress, 0, sizeof Progress);
+        ASSERT_TRUE(SetBaseUrl(&Options, ServerUrl("TALVOR_TEST_HTTP", "dosyalar/").c_str()));
+        target_ = folder_ + L"\\4.0.0.tpk";
+    }
+    // An entry for a package served under `name` with these bytes.
+    ProgramEntry Entry(const char *name, const std::string &bytes)
+    {
+        ProgramEntry entry = {};
+        strcpy(entry.name, "program");
+        strcpy(entry.version, "4.0.0");
+        memcpy(entry.sha256, Sha256Of(bytes).data(), 32);
+        entry.size = bytes.size();
+        strcpy(entry.package_file, name);
+        return entry;
+    }
+    std::string Result() const { return Utf8(Progress.result_text); }
+    std::wstring target_;
+};
+
+uint32_t CountCall(uintptr_t context, uint32_t, uint32_t)
+{
+    (*(unsigned *)context)++;
+    return 1;
+}
+
+DWORD WINAPI CancelOnceBytesArrive(void *)
+{
+    // The download's progress line replaces the status once the first bytes are in.
+    for (int i = 0; i < 20000; i++) {
+        if (wcsstr(Progress.status_text, L" MB") != nullptr) {
+            RaiseFlag(&Progress.cancel_requested);
+            return 0;
+        }
+        Sleep(1);
+    }
+    return 1;
+}
+
+} // namespace
+
+TEST_F(ServerAcquisitionTest, SignedReleaseFromTheServer)
+{
+    TestKey key(TALVOR_DEV_KEY_FILE);
+    ASSERT_TRUE(key.ok());
+    if (memcmp(key.public_key(), GetReleasePublicKey(), 64) != 0)
+        GTEST_SKIP() << "the setup was built with another release key than the development key";
+    std::string package(300000, 'q');
+    ASSERT_TRUE(WriteFileBytes(Served("sunucu-4.0.0.tpk"), package));
+    ManifestLayout layout;
+    layout.records = {{9, "program|4.0.0|" + HexOf(Sha256Of(package)) + "|300000|sunucu-4.0.0.tpk"}};
+    ASSERT_TRUE(WriteFileBytes(Served("bildirim.tdb"), SignedManifestFile(key, ManifestBody(layout))));
+
+    ProgramEntry entry;
+    ASSERT_TRUE(AcquireManifest(&entry));
+    ASSERT_TRUE(AcquirePackage(&entry, target_.c_str()));
+    EXPECT_EQ(package, ReadFileBytes(target_));
+    std::string log = Log();
+    size_t chosen = log.find("kurulacak surum: 4.0.0 (sunucu-4.0.0.tpk, 300000 bayt)");
+    size_t verified = log.find("paket dogrulandi");
+    ASSERT_NE(std::string::npos, chosen);
+    ASSERT_NE(std::string::npos, verified);
+    EXPECT_LT(log.find("bildirim.tdb"), chosen);
+    EXPECT_NE(std::string::npos, log.find("sunucu-4.0.0.tpk", chosen + 40));
+    EXPECT_LT(log.find("sunucu-4.0.0.tpk", chosen + 40), verified);
+}
+
+TEST_F(ServerAcquisitionTest, FailuresFromTheServerHaveTheirMessages)
+{
+    ASSERT_TRUE(SetBaseUrl(&Options, ServerUrl("TALVOR_TEST_HTTP", "yok/").c_str()));
+    ProgramEntry entry;
+    EXPECT_FALSE(AcquireManifest(&entry));
+    EXPECT_EQ(Utf8(L"Sürüm bilgisi alınamadı. İnternet bağlantını denetleyip kurulumu yeniden çalıştır."), Result());
+
+    entry = Entry("sunucuda-yok.tpk", "x");
+    ASSERT_TRUE(WriteFileBytes(target_, "an older file"));
+    EXPECT_FALSE(AcquirePackage(&entry, target_.c_str()));
+    EXPECT_EQ(Utf8(L"Program paketi indirilemedi. İnternet bağlantını denetleyip yeniden dene."), Result());
+    EXPECT_FALSE(FileExists(target_));
+
+    ASSERT_TRUE(SetBaseUrl(&Options, ServerUrl("TALVOR_TEST_HTTP", "dosyalar/").c_str()));
+    std::string package(1000, 'k');
+    ASSERT_TRUE(WriteFileBytes(Served("degismis-4.0.0.tpk"), "K" + package.substr(1)));
+    entry = Entry("degismis-4.0.0.tpk", package);
+    EXPECT_FALSE(AcquirePackage(&entry, target_.c_str()));
+    EXPECT_EQ(Utf8(L"Program paketi imzalı sürüm bilgisiyle eşleşmedi; kullanılmadı."), Result());
+    EXPECT_FALSE(FileExists(target_));
+
+    // A cancel request ends the download after its first read, whatever the lock says.
+    RaiseFlag(&Progress.cancel_locked);
+    RaiseFlag(&Progress.cancel_requested);
+    ASSERT_TRUE(WriteFileBytes(Served("degismis-4.0.0.tpk"), package));
+    EXPECT_FALSE(AcquirePackage(&entry, target_.c_str()));
+    EXPECT_EQ(Utf8(L"Kurulumdan vazgeçildi. Bilgisayarında hiçbir şey değiştirilmedi."), Result());
+    EXPECT_FALSE(FileExists(target_));
+}
+
+TEST_F(ServerAcquisitionTest, CancelDuringTheDownloadStopsIt)
+{
+    // 8 MiB with a pause after each: the cancel surely comes while bytes are still arriving.
+    ASSERT_TRUE(SetBaseUrl(&Options, ServerUrl("TALVOR_TEST_HTTP", "yavas/200/").c_str()));
+    std::string package(8 << 20, 'b');
+    ASSERT_TRUE(WriteFileBytes(Served("iptal-4.0.0.tpk"), package));
+    // A cancel takes effect between two reads; it needs a download that arrives in more than one.
+    unsigned calls = 0;
+    uint8_t *body = nullptr;
+    uint32_t size = 0, http_status = 0;
+    ASSERT_EQ(StatusOk, HttpDownload((ServerUrl("TALVOR_TEST_HTTP", "yavas/200/") + L"iptal-4.0.0.tpk").c_str(),
+                                     (uint32_t)package.size(), 30000, CountCall, (uintptr_t)&calls, &body, &size,
+                                     &http_status));
+    free(body);
+    if (calls < 2)
+        GTEST_SKIP() << "Wine's WinHttpReadData returns only when the whole amount asked for has arrived ("
+                     << calls << " read for 8 MiB paced over 1.6 s), so there is no moment between two reads to cancel in";
+    ProgramEntry entry = Entry("iptal-4.0.0.tpk", package);
+    HANDLE watcher = CreateThread(nullptr, 0, CancelOnceBytesArrive, nullptr, 0, nullptr);
+    ASSERT_NE(nullptr, watcher);
+    EXPECT_FALSE(AcquirePackage(&entry, target_.c_str()));
+    WaitForSingleObject(watcher, 30000);
+    DWORD code = 1;
+    GetExitCodeThread(watcher, &code);
+    CloseHandle(watcher);
+    EXPECT_EQ(0u, code); // the cancel came while bytes were arriving
+    EXPECT_EQ(Utf8(L"Kurulumdan vazgeçildi. Bilgisayarında hiçbir şey değiştirilmedi."), Result());
+    EXPECT_FALSE(FileExists(target_));
+    EXPECT_NE(std::string::npos, Log().find("indirilemedi: iptal-4.0.0.tpk"));
+}
