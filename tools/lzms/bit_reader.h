@@ -29,7 +29,7 @@ inline void InitLzmsBitReader(LzmsBitReader *reader, const uint8_t *data, size_t
 LZMS_FORCE_INLINE void RefillLzmsBits(LzmsBitReader *reader)
 {
     if (reader->next - reader->begin >= 8) {
-        uint64_t words = LoadLittleEndian64(reader->next - 8);
+        uint64_t words = LoadLittleEndian<uint64_t>(reader->next - 8);
         unsigned taken = (64 - reader->count) >> 4;
         reader->bits |= words >> reader->count;
         reader->count += 16 * taken;
@@ -39,7 +39,7 @@ LZMS_FORCE_INLINE void RefillLzmsBits(LzmsBitReader *reader)
     while (reader->count <= 48) {
         if (reader->next != reader->begin) {
             reader->next -= 2;
-            reader->bits |= (uint64_t)LoadLittleEndian16(reader->next) << (48 - reader->count);
+            reader->bits |= (uint64_t)LoadLittleEndian<uint16_t>(reader->next) << (48 - reader->count);
         }
         reader->count += 16;
     }

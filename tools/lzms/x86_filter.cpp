@@ -126,8 +126,8 @@ void UndoLzmsX86Translation(uint8_t *data, size_t size, LzmsX86History *history)
         uint8_t *address = data + i + opcode_length;
         int32_t max_distance = data[i] == 0xe8 ? kMaxTranslationDistance / 2 : kMaxTranslationDistance;
         if (position - last_code <= max_distance)
-            StoreLittleEndian32(address, LoadLittleEndian32(address) - (uint32_t)position);
-        uint16_t target = (uint16_t)(position + LoadLittleEndian16(address));
+            StoreLittleEndian<uint32_t>(address, LoadLittleEndian<uint32_t>(address) - (uint32_t)position);
+        uint16_t target = (uint16_t)(position + LoadLittleEndian<uint16_t>(address));
         int32_t address_end = position + (int32_t)opcode_length + 3;
         if (address_end - history->last_reference[target] <= kCodeWindow)
             last_code = address_end;
