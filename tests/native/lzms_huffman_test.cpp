@@ -27,6 +27,7 @@ unsigned DecodeCodeword(LzmsHuffmanCode *code, unsigned table_bits, uint32_t cod
     uint8_t data[4] = {0, 0, (uint8_t)word, (uint8_t)(word >> 8)};
     LzmsBitReader reader;
     InitLzmsBitReader(&reader, data, sizeof data);
+    RefillLzmsBits(&reader);
     unsigned symbol = DecodeLzmsSymbol(&reader, code, table_bits);
     // The reader holds the two words and zeros after them: 64 bits less the codeword.
     EXPECT_EQ(64u - length, reader.count);

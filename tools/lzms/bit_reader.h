@@ -25,13 +25,15 @@ inline void InitLzmsBitReader(LzmsBitReader *reader, const uint8_t *data, size_t
     reader->begin = data;
 }
 
-// Tops the reader up to more than 48 bits. Before the start of the data it reads zeros.
+// Tops the reader up to more than 48 bits, however many it holds: the decoder calls it at fixed
+// points, often enough that no read between two calls needs more, so that no read has to test
+// for it. Before the start of the data it reads zeros.
 LZMS_FORCE_INLINE void RefillLzmsBits(LzmsBitReader *reader)
 {
     if (reader->next - reader->begin >= 8) {
-        uint64_t words = LoadLittleEndian64(reader->next - 8);
+        uint64_t words = LoadLittleEndian<uint64_t>(reader->next - 8);
         unsigned taken = (64 - reader->count) >> 4;
-        reader->bits |= words >> reader->count;
+        reader->bits |= reader->count < 64 ? words >> reader->count : 0;
         reader->count += 16 * taken;
         reader->next -= 2 * taken;
         return;
@@ -39,16 +41,10 @@ LZMS_FORCE_INLINE void RefillLzmsBits(LzmsBitReader *reader)
     while (reader->count <= 48) {
         if (reader->next != reader->begin) {
             reader->next -= 2;
-            reader->bits |= (uint64_t)LoadLittleEndian16(reader->next) << (48 - reader->count);
+            reader->bits |= (uint64_t)LoadLittleEndian<uint16_t>(reader->next) << (48 - reader->count);
         }
         reader->count += 16;
     }
-}
-
-LZMS_FORCE_INLINE void EnsureLzmsBits(LzmsBitReader *reader, unsigned needed)
-{
-    if (reader->count < needed)
-        RefillLzmsBits(reader);
 }
 
 // The next `n` bits (1 to 32) without consuming them; at least `n` must be loaded.
@@ -63,10 +59,9 @@ LZMS_FORCE_INLINE void ConsumeLzmsBits(LzmsBitReader *reader, unsigned n)
     reader->count -= n;
 }
 
-// Reads `n` plain bits, 0 to 30.
+// Reads `n` plain bits, 0 to 30; at least `n` must be loaded.
 LZMS_FORCE_INLINE uint32_t ReadLzmsBits(LzmsBitReader *reader, unsigned n)
 {
-    EnsureLzmsBits(reader, n);
     uint32_t value = (uint32_t)((reader->bits >> 1) >> (63 - n));
     ConsumeLzmsBits(reader, n);
     return value;

@@ -4,24 +4,12 @@
 
 #include <string.h>
 
+#include "tools/lzms/little_endian.h"
+
 namespace {
 
 const uint8_t kMagic[4] = {0x0a, 0x51, 0xe5, 0xc0};
 const size_t kCheckByteOffset = 6;
-
-uint64_t ReadLittleEndian(const uint8_t *bytes, int count)
-{
-    uint64_t value = 0;
-    for (int i = count - 1; i >= 0; i--)
-        value = value << 8 | bytes[i];
-    return value;
-}
-
-void WriteLittleEndian(uint8_t *bytes, uint64_t value, int count)
-{
-    for (int i = 0; i < count; i++)
-        bytes[i] = (uint8_t)(value >> (8 * i));
-}
 
 // zlib's CRC-32, continued from `crc`; the header is short, so bit by bit is enough.
 uint32_t ContinueCrc32(uint32_t crc, const uint8_t *bytes, size_t size)
@@ -48,20 +36,20 @@ uint8_t HeaderCheckByte(const uint8_t *header)
 void WriteLzmsBufferHeader(uint8_t *header, uint64_t total_size, uint64_t chunk_size)
 {
     memcpy(header, kMagic, sizeof kMagic);
-    WriteLittleEndian(header + 4, kLzmsBufferHeaderSize, 2);
+    StoreLittleEndian<uint16_t>(header + 4, (uint16_t)kLzmsBufferHeaderSize);
     header[7] = kLzmsAlgorithm;
-    WriteLittleEndian(header + 8, total_size, 8);
-    WriteLittleEndian(header + 16, total_size < chunk_size ? total_size : chunk_size, 8);
+    StoreLittleEndian<uint64_t>(header + 8, total_size);
+    StoreLittleEndian<uint64_t>(header + 16, total_size < chunk_size ? total_size : chunk_size);
     header[kCheckByteOffset] = HeaderCheckByte(header);
 }
 
 bool ReadLzmsBufferSize(const uint8_t *data, size_t size, uint64_t *total_size)
 {
     if (size < kLzmsBufferHeaderSize || memcmp(data, kMagic, sizeof kMagic) != 0 ||
-        ReadLittleEndian(data + 4, 2) != kLzmsBufferHeaderSize || data[7] != kLzmsAlgorithm ||
+        LoadLittleEndian<uint16_t>(data + 4) != kLzmsBufferHeaderSize || data[7] != kLzmsAlgorithm ||
         data[kCheckByteOffset] != HeaderCheckByte(data))
         return false;
-    *total_size = ReadLittleEndian(data + 8, 8);
+    *total_size = LoadLittleEndian<uint64_t>(data + 8);
     return true;
 }
 
@@ -71,7 +59,7 @@ bool DecodeLzmsBuffer(const uint8_t *data, size_t size, uint8_t *out, size_t out
     if (!ReadLzmsBufferSize(data, size, &total_size) || total_size != out_size)
         return false;
     // Every chunk but the last has the first chunk's size, so the first chunk states it.
-    uint64_t chunk_size = ReadLittleEndian(data + 16, 8);
+    uint64_t chunk_size = LoadLittleEndian<uint64_t>(data + 16);
     if (chunk_size > total_size || (chunk_size == 0 && total_size != 0))
         return false;
 
@@ -82,7 +70,7 @@ bool DecodeLzmsBuffer(const uint8_t *data, size_t size, uint8_t *out, size_t out
         size_t chunk_out = chunk_size < left ? (size_t)chunk_size : left;
         if (size - position < 4)
             return false;
-        uint64_t stored = ReadLittleEndian(data + position, 4);
+        uint32_t stored = LoadLittleEndian<uint32_t>(data + position);
         position += 4;
         if (stored > size - position)
             return false;

@@ -37,12 +37,12 @@ const uint32_t kOtherStates = 64;
 
 enum Item { ItemLiteral, ItemLz, ItemDelta };
 
-// Recently used match sources, most recent first: three can be referred to, the fourth only
-// moves up when one of them is used. A source just used joins the queue only after the next
-// item; until then it waits as `pending` (0 when none waits).
+// Recently used match sources, most recent first. A source just used is not referred to by the
+// item right after it, if that is a match of the same kind: it joins the queue only after that
+// item, so then the references start at the second entry. Three entries can be referred to; a
+// fourth moves up when one of them is used.
 struct RepeatQueue {
     uint64_t entries[4];
-    uint64_t pending;
 };
 
 // The recent decisions of the classes other than the main one (which the loop keeps at hand) and
@@ -69,62 +69,46 @@ LZMS_FORCE_INLINE void InitRepeatQueue(RepeatQueue *queue)
 {
     for (unsigned i = 0; i < 4; i++)
         queue->entries[i] = i + 1;
-    queue->pending = 0;
 }
 
-LZMS_FORCE_INLINE void PushFront(RepeatQueue *queue, uint64_t value)
+LZMS_FORCE_INLINE void PushFront(RepeatQueue *queue, uint64_t source)
 {
     uint64_t *entries = queue->entries;
     entries[3] = entries[2];
     entries[2] = entries[1];
     entries[1] = entries[0];
-    entries[0] = value;
+    entries[0] = source;
 }
 
-// Takes entries[index] out of the queue; those after it move up.
-LZMS_FORCE_INLINE uint64_t TakeEntry(RepeatQueue *queue, unsigned index)
-{
-    uint64_t *entries = queue->entries;
-    uint64_t taken = entries[index];
-    if (index == 0)
-        entries[0] = entries[1];
-    if (index <= 1)
-        entries[1] = entries[2];
-    entries[2] = entries[3];
-    return taken;
-}
-
-// Decodes whether a new source follows or which repeated one, and updates the queue: `source`
-// receives the repeated source or stays for the caller to fill in. `fresh` says whether the
-// pending source came from the item just before.
+// Decodes whether a new source follows (false) or which queued one is used again (true, in
+// *source, moved to the front). `after_same_kind` says whether the item before was a match of
+// this kind.
 LZMS_FORCE_INLINE bool TakeRepeat(LzmsRangeDecoder *range, LzmsProbability *explicit_probabilities, uint32_t *explicit_state,
-                LzmsProbability (*repeat_probabilities)[kOtherStates], uint32_t *repeat_states,
-                RepeatQueue *queue, bool fresh, uint64_t *source)
+                                  LzmsProbability (*repeat_probabilities)[kOtherStates], uint32_t *repeat_states,
+                                  RepeatQueue *queue, bool after_same_kind, uint64_t *source)
 {
-    if (queue->pending != 0 && !fresh) {
-        PushFront(queue, queue->pending);
-        queue->pending = 0;
-    }
     if (DecodeLzmsBit(range, explicit_probabilities, explicit_state, kOtherStates - 1) == 0)
         return false;
     unsigned index = 0;
     while (index < 2 && DecodeLzmsBit(range, repeat_probabilities[index], &repeat_states[index], kOtherStates - 1))
         index++;
-    *source = TakeEntry(queue, index);
+    index += after_same_kind;
+    uint64_t *entries = queue->entries;
+    uint64_t taken = entries[index];
+    entries[3] = index >= 3 ? entries[2] : entries[3];
+    entries[2] = index >= 2 ? entries[1] : entries[2];
+    entries[1] = index >= 1 ? entries[0] : entries[1];
+    entries[0] = taken;
+    *source = taken;
     return true;
-}
-
-LZMS_FORCE_INLINE void UseSource(RepeatQueue *queue, uint64_t source)
-{
-    if (queue->pending != 0)
-        PushFront(queue, queue->pending);
-    queue->pending = source;
 }
 
 LZMS_FORCE_INLINE uint32_t DecodeSlotValue(LzmsBitReader *bits, LzmsHuffmanCode *code, unsigned table_bits, const LzmsSlotTable &slots)
 {
     unsigned slot = DecodeLzmsSymbol(bits, code, table_bits);
-    return slots.base[slot] + ReadLzmsBits(bits, slots.extra_bits[slot]);
+    // Most lengths have no extra bits.
+    unsigned extra_bits = slots.extra_bits[slot];
+    return extra_bits == 0 ? slots.base[slot] : slots.base[slot] + ReadLzmsBits(bits, extra_bits);
 }
 
 // Copies an LZ match whose source and length were checked; source and copy may overlap.
@@ -184,7 +168,10 @@ bool DecodeItems(ChunkState *s, const uint8_t *data, size_t size, uint8_t *out, 
 
     uint8_t *next = out;
     uint8_t *end = out + out_size;
+    // The bit reader is topped up to 49 bits before each item and before each further value of
+    // up to 15 + 30 bits (a slot and its extra bits) that an item needs.
     while (next != end) {
+        RefillLzmsBits(&bits);
         if (DecodeLzmsBit(&range, s->main, &main_state, kMainStates - 1) == 0) {
             *next++ = (uint8_t)DecodeLzmsSymbol(&bits, &s->literal, kLiteralTableBits);
             previous = ItemLiteral;
@@ -198,9 +185,11 @@ bool DecodeItems(ChunkState *s, const uint8_t *data, size_t size, uint8_t *out, 
         if (DecodeLzmsBit(&range, s->match, &s->match_state, kMatchStates - 1) == 0) {
             uint64_t offset;
             if (!TakeRepeat(&range, s->lz, &s->lz_state, s->lz_repeat, s->lz_repeat_states, &s->lz_queue,
-                            previous == ItemLz, &offset))
+                            previous == ItemLz, &offset)) {
                 offset = DecodeSlotValue(&bits, &s->lz_offset, kOffsetTableBits, kLzmsOffsetSlotTable);
-            UseSource(&s->lz_queue, offset);
+                PushFront(&s->lz_queue, offset);
+                RefillLzmsBits(&bits);
+            }
             previous = ItemLz;
             uint32_t length = DecodeSlotValue(&bits, &s->length, kLengthTableBits, kLzmsLengthSlotTable);
             if (offset > written || length > (size_t)(end - next))
@@ -216,9 +205,11 @@ bool DecodeItems(ChunkState *s, const uint8_t *data, size_t size, uint8_t *out, 
         if (!TakeRepeat(&range, s->delta, &s->delta_state, s->delta_repeat, s->delta_repeat_states, &s->delta_queue,
                         previous == ItemDelta, &pair)) {
             uint64_t power = DecodeLzmsSymbol(&bits, &s->delta_power, kPowerTableBits);
+            RefillLzmsBits(&bits);
             pair = power << 32 | DecodeSlotValue(&bits, &s->delta_offset, kOffsetTableBits, kLzmsOffsetSlotTable);
+            PushFront(&s->delta_queue, pair);
+            RefillLzmsBits(&bits);
         }
-        UseSource(&s->delta_queue, pair);
         previous = ItemDelta;
         uint32_t length = DecodeSlotValue(&bits, &s->length, kLengthTableBits, kLzmsLengthSlotTable);
         unsigned power = (unsigned)(pair >> 32);

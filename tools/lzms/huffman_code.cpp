@@ -6,23 +6,39 @@ namespace {
 
 // The symbols ordered by frequency, ties by symbol value: a counting sort on the frequencies
 // below kFewFrequencies, then an insertion sort of the few above. Their sum stays below twice
-// the symbol count plus the rebuild interval, so at most 57 of them reach 64.
+// the symbol count plus the rebuild interval, so at most 57 of them reach 64. The two halves of
+// the symbols are counted and placed side by side: one bucket's count and place then make two
+// chains of additions instead of one.
 const unsigned kFewFrequencies = 64;
+
+unsigned Bucket(uint32_t frequency)
+{
+    return frequency < kFewFrequencies ? frequency : kFewFrequencies;
+}
 
 void SortByFrequency(const uint32_t *frequencies, unsigned count, uint16_t *sorted)
 {
-    unsigned starts[kFewFrequencies + 1];
-    memset(starts, 0, sizeof starts);
-    for (unsigned s = 0; s < count; s++)
-        starts[frequencies[s] < kFewFrequencies ? frequencies[s] : kFewFrequencies]++;
-    for (unsigned f = 0, total = 0; f <= kFewFrequencies; f++) {
-        unsigned n = starts[f];
-        starts[f] = total;
-        total += n;
+    unsigned half = (count + 1) / 2;
+    unsigned first[kFewFrequencies + 1], second[kFewFrequencies + 1];
+    memset(first, 0, sizeof first);
+    memset(second, 0, sizeof second);
+    for (unsigned s = 0; s < half; s++) {
+        first[Bucket(frequencies[s])]++;
+        if (half + s < count)
+            second[Bucket(frequencies[half + s])]++;
     }
-    unsigned frequent = starts[kFewFrequencies];
-    for (unsigned s = 0; s < count; s++)
-        sorted[starts[frequencies[s] < kFewFrequencies ? frequencies[s] : kFewFrequencies]++] = (uint16_t)s;
+    for (unsigned f = 0, total = 0; f <= kFewFrequencies; f++) {
+        unsigned in_first = first[f], in_second = second[f];
+        first[f] = total;
+        second[f] = total + in_first;
+        total += in_first + in_second;
+    }
+    unsigned frequent = first[kFewFrequencies];
+    for (unsigned s = 0; s < half; s++) {
+        sorted[first[Bucket(frequencies[s])]++] = (uint16_t)s;
+        if (half + s < count)
+            sorted[second[Bucket(frequencies[half + s])]++] = (uint16_t)(half + s);
+    }
     for (unsigned i = frequent + 1; i < count; i++) {
         uint16_t s = sorted[i];
         unsigned j = i;
@@ -38,8 +54,8 @@ void SortByFrequency(const uint32_t *frequencies, unsigned count, uint16_t *sort
 bool CountCodewordLengths(const uint32_t *frequencies, const uint16_t *sorted, unsigned count,
                           unsigned leaves_at[kLzmsMaxCodewordLength + 2])
 {
-    // Leaf weights in order and inner node weights as they are made; an exhausted list reads as
-    // infinitely heavy, so that every pick is a comparison without a branch.
+    // Leaf weights in order and inner node weights as they are made; an exhausted list (and the
+    // node being made) reads as infinitely heavy, so that every pick is one comparison.
     uint32_t leaf_weight[kLzmsMaxSymbols + 1];
     uint32_t weight[kLzmsMaxSymbols];
     uint16_t parent[kLzmsMaxSymbols];
@@ -47,38 +63,50 @@ bool CountCodewordLengths(const uint32_t *frequencies, const uint16_t *sorted, u
     for (unsigned i = 0; i < count; i++)
         leaf_weight[i] = frequencies[sorted[i]];
     leaf_weight[count] = UINT32_MAX;
-    unsigned leaf = 0, inner = 0;
-    for (unsigned made = 0; made < count - 1; made++) {
+
+    // The lightest leaves, while they weigh the same, pair up among themselves: each is no
+    // heavier than a pair of them. (Their pairs' parents are written when the pairs are taken.)
+    unsigned equal = 1;
+    while (equal < count && leaf_weight[equal] == leaf_weight[0])
+        equal++;
+    unsigned made = 0;
+    for (; made < equal / 2; made++)
+        weight[made] = 2 * leaf_weight[0];
+    unsigned leaf = 2 * made, inner = 0;
+    for (; made < count - 1; made++) {
         weight[made] = UINT32_MAX;
         uint32_t sum = 0;
         for (int pick = 0; pick < 2; pick++) {
-            uint32_t leaf_side = leaf_weight[leaf], inner_side = weight[inner];
-            bool take_leaf = leaf_side <= inner_side;
-            sum += take_leaf ? leaf_side : inner_side;
-            // Harmless when a leaf is taken: the node's real parent is written when it is taken.
-            parent[inner] = (uint16_t)made;
-            leaf += take_leaf;
-            inner += !take_leaf;
+            if (leaf_weight[leaf] <= weight[inner]) {
+                sum += leaf_weight[leaf++];
+            } else {
+                sum += weight[inner];
+                parent[inner++] = (uint16_t)made;
+            }
         }
         weight[made] = sum;
     }
 
     // Inner nodes are made after their children, so the root is the last one. An inner node at
     // depth d has two children at d + 1; those that are not inner nodes are leaves.
-    unsigned inner_at[kLzmsMaxCodewordLength + 1];
+    // Counted in two tallies, for odd and even nodes, for the same reason as in the sort.
+    unsigned inner_at[2][kLzmsMaxCodewordLength + 1];
     memset(inner_at, 0, sizeof inner_at);
     unsigned root = count - 2;
     depth[root] = 0;
-    inner_at[0] = 1;
+    inner_at[root & 1][0] = 1;
     for (unsigned node = root; node-- > 0;) {
         unsigned d = depth[parent[node]] + 1u;
         if (d >= kLzmsMaxCodewordLength)
             return false;
         depth[node] = (uint8_t)d;
-        inner_at[d]++;
+        inner_at[node & 1][d]++;
     }
-    for (unsigned length = 1; length <= kLzmsMaxCodewordLength; length++)
-        leaves_at[length] = 2 * inner_at[length - 1] - (length < kLzmsMaxCodewordLength ? inner_at[length] : 0);
+    for (unsigned length = 1; length <= kLzmsMaxCodewordLength; length++) {
+        unsigned above = inner_at[0][length - 1] + inner_at[1][length - 1];
+        unsigned here = length < kLzmsMaxCodewordLength ? inner_at[0][length] + inner_at[1][length] : 0;
+        leaves_at[length] = 2 * above - here;
+    }
     return true;
 }
 

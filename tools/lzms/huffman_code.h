@@ -42,10 +42,10 @@ void RebuildLzmsHuffmanCode(LzmsHuffmanCode *code, unsigned table_bits);
 // The symbol of a codeword longer than the table covers; `top` is the next 15 bits.
 unsigned DecodeLongLzmsCodeword(const LzmsHuffmanCode *code, unsigned table_bits, uint32_t top, unsigned *length);
 
-// Decodes one symbol, counts it and rebuilds the code when its interval is over.
+// Decodes one symbol, counts it and rebuilds the code when its interval is over. At least 15
+// bits must be loaded.
 LZMS_FORCE_INLINE unsigned DecodeLzmsSymbol(LzmsBitReader *reader, LzmsHuffmanCode *code, unsigned table_bits)
 {
-    EnsureLzmsBits(reader, kLzmsMaxCodewordLength);
     unsigned entry = code->table[PeekLzmsBits(reader, table_bits)];
     unsigned length = entry & 15;
     unsigned symbol = entry >> 4;

@@ -1,49 +1,33 @@
 // Little-endian loads and stores of the decoder's words, whatever the host's byte order.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
 #include "tools/lzms/force_inline.h"
 
+template <typename Word> LZMS_FORCE_INLINE Word FromLittleEndian(Word value)
+{
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-#define LZMS_BIG_ENDIAN_HOST 1
-#endif
-
-LZMS_FORCE_INLINE uint16_t LoadLittleEndian16(const uint8_t *p)
-{
-    uint16_t value;
-    memcpy(&value, p, sizeof value);
-#ifdef LZMS_BIG_ENDIAN_HOST
-    value = __builtin_bswap16(value);
-#endif
+    Word swapped = 0;
+    for (size_t i = 0; i < sizeof value; i++, value >>= 8)
+        swapped = (Word)(swapped << 8 | (value & 0xff));
+    return swapped;
+#else
     return value;
+#endif
 }
 
-LZMS_FORCE_INLINE uint32_t LoadLittleEndian32(const uint8_t *p)
+template <typename Word> LZMS_FORCE_INLINE Word LoadLittleEndian(const uint8_t *p)
 {
-    uint32_t value;
+    Word value;
     memcpy(&value, p, sizeof value);
-#ifdef LZMS_BIG_ENDIAN_HOST
-    value = __builtin_bswap32(value);
-#endif
-    return value;
+    return FromLittleEndian(value);
 }
 
-LZMS_FORCE_INLINE void StoreLittleEndian32(uint8_t *p, uint32_t value)
+template <typename Word> LZMS_FORCE_INLINE void StoreLittleEndian(uint8_t *p, Word value)
 {
-#ifdef LZMS_BIG_ENDIAN_HOST
-    value = __builtin_bswap32(value);
-#endif
+    value = FromLittleEndian(value);
     memcpy(p, &value, sizeof value);
-}
-
-LZMS_FORCE_INLINE uint64_t LoadLittleEndian64(const uint8_t *p)
-{
-    uint64_t value;
-    memcpy(&value, p, sizeof value);
-#ifdef LZMS_BIG_ENDIAN_HOST
-    value = __builtin_bswap64(value);
-#endif
-    return value;
 }

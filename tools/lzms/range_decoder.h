@@ -52,7 +52,7 @@ inline void InitLzmsProbabilities(LzmsProbability *entries, size_t count)
 inline void InitLzmsRangeDecoder(LzmsRangeDecoder *decoder, const uint8_t *data, size_t size)
 {
     decoder->range = 0xffffffff;
-    decoder->code = (uint32_t)LoadLittleEndian16(data) << 16 | LoadLittleEndian16(data + 2);
+    decoder->code = (uint32_t)LoadLittleEndian<uint16_t>(data) << 16 | LoadLittleEndian<uint16_t>(data + 2);
     decoder->next = data + 4;
     decoder->end = data + size;
 }
@@ -78,7 +78,7 @@ LZMS_FORCE_INLINE unsigned DecodeLzmsBit(LzmsRangeDecoder *decoder, LzmsProbabil
         decoder->range <<= 16;
         decoder->code <<= 16;
         if (decoder->next != decoder->end) {
-            decoder->code |= LoadLittleEndian16(decoder->next);
+            decoder->code |= LoadLittleEndian<uint16_t>(decoder->next);
             decoder->next += 2;
         }
     }

@@ -35,15 +35,37 @@ constexpr PatternStarts MakePatternStarts()
 
 constexpr PatternStarts kPatternStarts = MakePatternStarts();
 
-// Which of 16 bytes from data[block] on are pattern starts (bit i for data[block + i]).
+// Which of 16 places from data[block] on start a pattern (bit i for data[block + i]).
 struct StartsAhead {
     size_t block;
     unsigned starts;
 };
 
-// The position of the next pattern start from data[i] on; data[limit] is one. Translations
-// change only bytes that the scan has passed, so what `ahead` remembers stays true.
-size_t NextPatternStart(const uint8_t *data, size_t i, size_t limit, StartsAhead *ahead)
+#if defined(__SSE2__)
+// The patterns of 16 places at once, each place's byte and the two after it compared as
+// OpcodeLength compares them; jmp e9 counts too (it is skipped).
+unsigned PatternStartsAt(const uint8_t *p)
+{
+    __m128i b0 = _mm_loadu_si128((const __m128i *)p);
+    __m128i b1 = _mm_loadu_si128((const __m128i *)(p + 1));
+    __m128i b2 = _mm_loadu_si128((const __m128i *)(p + 2));
+    auto is = [](__m128i bytes, int value) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8((char)value)); };
+    auto masked_is = [&is](__m128i bytes, int mask, int value) { return is(_mm_and_si128(bytes, _mm_set1_epi8((char)mask)), value); };
+    __m128i call_jump = masked_is(b0, 0xfe, 0xe8);
+    __m128i indirect_call = _mm_and_si128(is(b0, 0xff), is(b1, 0x15));
+    __m128i lock_add = _mm_and_si128(_mm_and_si128(is(b0, 0xf0), is(b1, 0x83)), is(b2, 0x05));
+    __m128i mov = _mm_and_si128(_mm_and_si128(is(b1, 0x8b), is(b0, 0x48)), masked_is(b2, 0xf0, 0x00));
+    __m128i relative = _mm_and_si128(_mm_and_si128(masked_is(b0, 0xfb, 0x48), masked_is(b2, 0x07, 0x05)),
+                                     _mm_or_si128(is(b1, 0x8d), mov));
+    __m128i any = _mm_or_si128(_mm_or_si128(call_jump, indirect_call), _mm_or_si128(lock_add, relative));
+    return (unsigned)_mm_movemask_epi8(any);
+}
+#endif
+
+// The next place from data[i] on that may start a pattern; data[size - 1] is a pattern start
+// byte. Translations change only bytes that the scan has passed, so what `ahead` remembers
+// stays true.
+size_t NextPatternStart(const uint8_t *data, size_t i, size_t size, StartsAhead *ahead)
 {
 #if defined(__SSE2__)
     if (i - ahead->block < 16) {
@@ -52,15 +74,8 @@ size_t NextPatternStart(const uint8_t *data, size_t i, size_t limit, StartsAhead
             return i + (unsigned)__builtin_ctz(starts);
         i = ahead->block + 16;
     }
-    const __m128i not_48_4c = _mm_set1_epi8((char)~0x04);
-    const __m128i not_e8_e9 = _mm_set1_epi8((char)~0x01);
-    for (; i + 16 <= limit + 1; i += 16) {
-        __m128i bytes = _mm_loadu_si128((const __m128i *)(data + i));
-        __m128i rex = _mm_cmpeq_epi8(_mm_and_si128(bytes, not_48_4c), _mm_set1_epi8(0x48));
-        __m128i call_jump = _mm_cmpeq_epi8(_mm_and_si128(bytes, not_e8_e9), _mm_set1_epi8((char)0xe8));
-        __m128i lock = _mm_cmpeq_epi8(bytes, _mm_set1_epi8((char)0xf0));
-        __m128i group = _mm_cmpeq_epi8(bytes, _mm_set1_epi8((char)0xff));
-        unsigned starts = (unsigned)_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(rex, call_jump), _mm_or_si128(lock, group)));
+    for (; i + 18 <= size; i += 16) {
+        unsigned starts = PatternStartsAt(data + i);
         if (starts != 0) {
             ahead->block = i;
             ahead->starts = starts;
@@ -68,7 +83,7 @@ size_t NextPatternStart(const uint8_t *data, size_t i, size_t limit, StartsAhead
         }
     }
 #else
-    (void)limit;
+    (void)size;
     (void)ahead;
 #endif
     while (!kPatternStarts.is_start[data[i]])
@@ -110,7 +125,7 @@ void UndoLzmsX86Translation(uint8_t *data, size_t size, LzmsX86History *history)
     StartsAhead ahead = {size, 0};
     size_t i = 1;
     for (;;) {
-        i = NextPatternStart(data, i, size - 1, &ahead);
+        i = NextPatternStart(data, i, size, &ahead);
         if (i >= end)
             break;
         if (data[i] == 0xe9) {
@@ -126,8 +141,8 @@ void UndoLzmsX86Translation(uint8_t *data, size_t size, LzmsX86History *history)
         uint8_t *address = data + i + opcode_length;
         int32_t max_distance = data[i] == 0xe8 ? kMaxTranslationDistance / 2 : kMaxTranslationDistance;
         if (position - last_code <= max_distance)
-            StoreLittleEndian32(address, LoadLittleEndian32(address) - (uint32_t)position);
-        uint16_t target = (uint16_t)(position + LoadLittleEndian16(address));
+            StoreLittleEndian<uint32_t>(address, LoadLittleEndian<uint32_t>(address) - (uint32_t)position);
+        uint16_t target = (uint16_t)(position + LoadLittleEndian<uint16_t>(address));
         int32_t address_end = position + (int32_t)opcode_length + 3;
         if (address_end - history->last_reference[target] <= kCodeWindow)
             last_code = address_end;
