@@ -15,6 +15,15 @@ inline std::wstring ServerUrl(const char *variable, const char *path = "")
     return std::wstring(url.begin(), url.end());
 }
 
+// A file in the folder that the loopback servers serve: written here, it is on the update server
+// (under /dosyalar/ and the other file routes).
+inline std::wstring ServedFile(const char *name)
+{
+    const char *dir = getenv("TALVOR_TEST_SERVE_DIR");
+    std::string path = std::string(dir != nullptr ? dir : "") + "\\" + name;
+    return std::wstring(path.begin(), path.end());
+}
+
 #define REQUIRE_SERVERS()                                                                        \
     do {                                                                                         \
         if (ServerUrl("TALVOR_TEST_HTTP").empty())                                               \

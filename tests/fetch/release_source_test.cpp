@@ -40,14 +40,6 @@ protected:
     uint32_t size_ = 0;
 };
 
-// A folder that the loopback servers serve: files written here are on the update server.
-std::wstring ServedFile(const char *name)
-{
-    const char *dir = getenv("TALVOR_TEST_SERVE_DIR");
-    std::string path = std::string(dir != nullptr ? dir : "") + "\\" + name;
-    return std::wstring(path.begin(), path.end());
-}
-
 } // namespace
 
 TEST_F(ReleaseSourceTest, ProgressLineAndBar)

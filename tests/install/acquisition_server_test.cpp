@@ -18,13 +18,6 @@
 
 namespace {
 
-std::wstring Served(const char *name)
-{
-    const char *dir = getenv("TALVOR_TEST_SERVE_DIR");
-    std::string path = std::string(dir != nullptr ? dir : "") + "\\" + name;
-    return std::wstring(path.begin(), path.end());
-}
-
 class ServerAcquisitionTest : public LoggedFolderTest {
 protected:
     void SetUp() override
@@ -79,10 +72,10 @@ TEST_F(ServerAcquisitionTest, SignedReleaseFromTheServer)
     if (memcmp(key.public_key(), GetReleasePublicKey(), 64) != 0)
         GTEST_SKIP() << "the setup was built with another release key than the development key";
     std::string package(300000, 'q');
-    ASSERT_TRUE(WriteFileBytes(Served("sunucu-4.0.0.tpk"), package));
+    ASSERT_TRUE(WriteFileBytes(ServedFile("sunucu-4.0.0.tpk"), package));
     ManifestLayout layout;
     layout.records = {{9, "program|4.0.0|" + HexOf(Sha256Of(package)) + "|300000|sunucu-4.0.0.tpk"}};
-    ASSERT_TRUE(WriteFileBytes(Served("bildirim.tdb"), SignedManifestFile(key, ManifestBody(layout))));
+    ASSERT_TRUE(WriteFileBytes(ServedFile("bildirim.tdb"), SignedManifestFile(key, ManifestBody(layout))));
 
     ProgramEntry entry;
     ASSERT_TRUE(AcquireManifest(&entry));
@@ -113,7 +106,7 @@ TEST_F(ServerAcquisitionTest, FailuresFromTheServerHaveTheirMessages)
 
     ASSERT_TRUE(SetBaseUrl(&Options, ServerUrl("TALVOR_TEST_HTTP", "dosyalar/").c_str()));
     std::string package(1000, 'k');
-    ASSERT_TRUE(WriteFileBytes(Served("degismis-4.0.0.tpk"), "K" + package.substr(1)));
+    ASSERT_TRUE(WriteFileBytes(ServedFile("degismis-4.0.0.tpk"), "K" + package.substr(1)));
     entry = Entry("degismis-4.0.0.tpk", package);
     EXPECT_FALSE(AcquirePackage(&entry, target_.c_str()));
     EXPECT_EQ(Utf8(L"Program paketi imzalı sürüm bilgisiyle eşleşmedi; kullanılmadı."), Result());
@@ -122,7 +115,7 @@ TEST_F(ServerAcquisitionTest, FailuresFromTheServerHaveTheirMessages)
     // A cancel request ends the download after its first read, whatever the lock says.
     RaiseFlag(&Progress.cancel_locked);
     RaiseFlag(&Progress.cancel_requested);
-    ASSERT_TRUE(WriteFileBytes(Served("degismis-4.0.0.tpk"), package));
+    ASSERT_TRUE(WriteFileBytes(ServedFile("degismis-4.0.0.tpk"), package));
     EXPECT_FALSE(AcquirePackage(&entry, target_.c_str()));
     EXPECT_EQ(Utf8(L"Kurulumdan vazgeçildi. Bilgisayarında hiçbir şey değiştirilmedi."), Result());
     EXPECT_FALSE(FileExists(target_));
@@ -133,7 +126,7 @@ TEST_F(ServerAcquisitionTest, CancelDuringTheDownloadStopsIt)
     // 8 MiB with a pause after each: the cancel surely comes while bytes are still arriving.
     ASSERT_TRUE(SetBaseUrl(&Options, ServerUrl("TALVOR_TEST_HTTP", "yavas/200/").c_str()));
     std::string package(8 << 20, 'b');
-    ASSERT_TRUE(WriteFileBytes(Served("iptal-4.0.0.tpk"), package));
+    ASSERT_TRUE(WriteFileBytes(ServedFile("iptal-4.0.0.tpk"), package));
     // A cancel takes effect between two reads; it needs a download that arrives in more than one.
     unsigned calls = 0;
     uint8_t *body = nullptr;
