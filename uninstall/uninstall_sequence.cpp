@@ -1,8 +1,85 @@
 #include "uninstall/uninstall_sequence.h"
 
+#include "app/options.h"
+#include "app/process_values.h"
+#include "core/format.h"
 #include "core/progress_state.h"
+#include "core/setup_log.h"
+#include "registration/shortcuts.h"
+#include "registration/uninstall_entry.h"
+#include "service/app_shutdown.h"
+#include "service/legacy_driver.h"
+#include "service/service_control.h"
+#include "uninstall/remove_tree.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+static const wchar_t kSettingsKey[] = L"Software\\Tekvar Yazılım\\Talvor";
+
+// The run value and the uninstall entry; what is already gone is no failure.
+static void DeleteRegistration()
+{
+    HKEY run;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+        RegDeleteValueW(run, kRunValueName);
+        RegCloseKey(run);
+    }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+}
+
+// "<known folder>\Talvor" removed without deletion at restart: the user's data is theirs to
+// unlock, and a shared folder must pass the owner check when asked.
+static void RemoveDataFolder(REFKNOWNFOLDERID known, bool require_trusted_owner)
+{
+    wchar_t *base = nullptr;
+    if (FAILED(SHGetKnownFolderPath(known, 0, nullptr, &base)))
+        return;
+    wchar_t folder[260];
+    bool fits = FormatWide(folder, 260, L"%s\\Talvor", base) > 0;
+    CoTaskMemFree(base);
+    if (fits)
+        RemoveTreeLogged(folder, false, require_trusted_owner);
+}
+
+static void DeleteSettings()
+{
+    SetStatus(L"Ayarlar ve kayıtlar siliniyor…", 90, 0);
+    RemoveDataFolder(FOLDERID_ProgramData, true);
+    RemoveDataFolder(FOLDERID_LocalAppData, false);
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+}
 
 bool RunUninstall()
 {
-    return ReportError(L"Bu kurulum sürümü Talvor'ı henüz kaldıramıyor.");
+    RaiseFlag(&Progress.cancel_locked);
+
+    SetStatus(L"Talvor kapatılıyor…", 10, 0);
+    CloseRunningApp();
+
+    SetStatus(L"Talvor hizmeti kaldırılıyor…", 30, 0);
+    if (!SvcStopAndDelete(kProductServiceName))
+        return ReportError(L"Talvor hizmeti kaldırılamadı (kod %lu). Bilgisayarı yeniden başlatıp tekrar dene.",
+                           GetLastError());
+    RemoveLegacyDriverService();
+
+    SetStatus(L"Kısayollar ve kayıtlar siliniyor…", 50, 0);
+    DeleteShortcut(FOLDERID_CommonPrograms);
+    DeleteShortcut(FOLDERID_PublicDesktop);
+    DeleteRegistration();
+
+    SetStatus(L"Dosyalar siliniyor…", 70, 0);
+    RemoveInstallTree(InstallFolder);
+
+    if (Options.delete_settings)
+        DeleteSettings();
+
+    SetStatus(L"Talvor kaldırıldı.", 100, 0);
+    FormatWide(Progress.result_text, 1024, L"Talvor bilgisayarından kaldırıldı.%s%s",
+               Options.delete_settings ? L" Ayarların ve kayıtların da silindi." : L" Ayarların bu bilgisayarda duruyor.",
+               RestartPending ? L" Kalan birkaç dosya bilgisayar yeniden başlayınca silinecek." : L"");
+    LogLine("kaldirma tamam (yeniden baslatma %d)", RestartPending ? 1 : 0);
+    return true;
 }
