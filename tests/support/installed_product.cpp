@@ -38,11 +38,14 @@ bool SetupTrustsDevelopmentKey()
 }
 
 bool PublishProductRelease(const std::wstring &folder, const std::string &version, const std::string &service_behaviour,
-                           const std::vector<std::pair<std::string, std::string>> &extra)
+                           const std::vector<std::pair<std::string, std::string>> &extra,
+                           const std::vector<std::string> &omit)
 {
     std::vector<TestEntry> entries;
     for (const char *name : {"Talvor.exe", "WinDivert.dll", "WinDivert64.sys", "talvor_gui.exe", "talvor_guncelle.exe",
                              "talvor_svc.exe"}) {
+        if (std::find(omit.begin(), omit.end(), name) != omit.end())
+            continue;
         TestEntry entry;
         entry.name = name;
         entry.data = ReadFileBytes(ProductPath(Utf8ToWide(name).c_str()));
