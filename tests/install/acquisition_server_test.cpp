@@ -154,22 +154,6 @@ TEST_F(ServerAcquisitionTest, CancelDuringTheDownloadStopsIt)
     EXPECT_NE(std::string::npos, Log().find("indirilemedi: iptal-4.0.0.tpk"));
 }
 
-// Raises the cancel flag as soon as the install reports that it downloads the package.
-DWORD WINAPI CancelWhenThePackageDownloadStarts(void *)
-{
-    for (int i = 0; i < 30000 && !Progress.worker_done; i++) {
-        AcquireSRWLockShared(&Progress.status_lock);
-        bool downloading = Progress.percent == 5;
-        ReleaseSRWLockShared(&Progress.status_lock);
-        if (downloading) {
-            RaiseFlag(&Progress.cancel_requested);
-            return 0;
-        }
-        Sleep(1);
-    }
-    return 1;
-}
-
 // The whole install asked to stop while its package comes slowly from the server: whether the
 // download's progress call or the check after it sees the request, nothing is installed and no
 // package stays in the store.
@@ -184,7 +168,7 @@ TEST_F(ServerAcquisitionTest, InstallCancelledDuringTheDownloadChangesNothing)
     ASSERT_TRUE(SetBaseUrl(&Options, ServerUrl("TALVOR_TEST_HTTP", "yavas/200/").c_str()));
     wcscpy(InstallFolder, kProductFolder);
 
-    HANDLE watcher = CreateThread(nullptr, 0, CancelWhenThePackageDownloadStarts, nullptr, 0, nullptr);
+    HANDLE watcher = CreateThread(nullptr, 0, CancelAtPercent, (void *)5, 0, nullptr);
     ASSERT_NE(nullptr, watcher);
     WorkerThread(nullptr);
     WaitForSingleObject(watcher, 30000);

@@ -47,13 +47,15 @@ protected:
         wcscpy(Options.local_folder, release.c_str());
     }
     // One run of the worker body from a fresh progress state, the cancel flag raised first when
-    // asked; `during` runs beside it.
-    bool Run(bool cancel_first = false, LPTHREAD_START_ROUTINE during = nullptr)
+    // asked, or raised at the given percentage by a second thread.
+    bool Run(bool cancel_first = false, unsigned cancel_at_percent = 0)
     {
         memset(&Progress, 0, sizeof Progress);
         if (cancel_first)
             RaiseFlag(&Progress.cancel_requested);
-        HANDLE helper = during != nullptr ? CreateThread(nullptr, 0, during, nullptr, 0, nullptr) : nullptr;
+        HANDLE helper = cancel_at_percent != 0
+                            ? CreateThread(nullptr, 0, CancelAtPercent, (void *)(uintptr_t)cancel_at_percent, 0, nullptr)
+                            : nullptr;
         WorkerThread(nullptr);
         if (helper != nullptr) {
             WaitForSingleObject(helper, 60000);
@@ -64,22 +66,6 @@ protected:
     std::string Result() const { return Utf8(Progress.result_text); }
     int published_ = 0;
 };
-
-// Raises the cancel flag once the status says the package is being unpacked.
-DWORD WINAPI CancelWhileUnpacking(void *)
-{
-    for (int i = 0; i < 60000 && !Progress.worker_done; i++) {
-        AcquireSRWLockShared(&Progress.status_lock);
-        bool unpacking = Progress.percent == 62;
-        ReleaseSRWLockShared(&Progress.status_lock);
-        if (unpacking) {
-            RaiseFlag(&Progress.cancel_requested);
-            return 1;
-        }
-        Sleep(1);
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -102,7 +88,7 @@ TEST_F(InstallSequenceTest, CancelWhileUnpackingIsIgnoredAndFinishingTextsFit)
     // A large file keeps the unpacking going long enough for the request to arrive during it.
     UseRelease("1.0.0", {{"veri.bin", std::string(48 << 20, 'v')}});
     Options.desktop_shortcut = 0;
-    ASSERT_TRUE(Run(false, CancelWhileUnpacking)) << Result();
+    ASSERT_TRUE(Run(false, 62)) << Result();
     EXPECT_TRUE(Progress.cancel_requested);
     EXPECT_EQ("Talvor 1.0.0 kuruldu ve hizmeti çalışıyor. Başlat menüsünden açabilirsin; Windows açılınca "
               "kendiliğinden başlar.",

@@ -75,3 +75,8 @@ private:
     DWORD type_ = 0;
     bool had_ = false;
 };
+
+// A thread that raises the cancel flag of Progress as soon as the worker shows the percentage
+// given as its parameter; exit code 0 when it did, 1 when the worker ended first or a minute
+// went by.
+DWORD WINAPI CancelAtPercent(void *percent);
