@@ -1,13 +1,26 @@
 #include "ui/wizard.h"
 
-#include "app/error_box.h"
+#include "app/options.h"
+#include "app/process_values.h"
+#include "core/progress_state.h"
 #include "core/setup_log.h"
+#include "core/system_library.h"
+#include "ui/pages.h"
 
 int RunWizard()
 {
-    // The pages are not part of this version: say so plainly instead of doing nothing.
-    LogLine("sayfali kurulum bu surumde yok");
-    ShowErrorBox(L"Sayfalı kurulum henüz yok",
-                 L"Bu Talvor Kurulum sürümü yalnızca /sessiz ile çalışır.");
-    return 1;
+    BuildPages();
+    auto task_dialog = LoadSystemFunction<decltype(&TaskDialogIndirect)>(L"comctl32.dll", "TaskDialogIndirect");
+    BOOL verification = FALSE;
+    if (task_dialog == nullptr || FAILED(task_dialog(&ConfirmPage, nullptr, nullptr, &verification))) {
+        LogLine("pencere acilamadi");
+        return 1;
+    }
+    if (!Progress.worker_done) {
+        LogLine("kullanici vazgecti");
+        return 2;
+    }
+    if (Progress.succeeded && Options.mode == 0 && LaunchAfterFinish)
+        LaunchProduct();
+    return 0;
 }

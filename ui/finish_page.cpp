@@ -1,0 +1,48 @@
+#include "ui/pages.h"
+
+#include "app/options.h"
+#include "app/process_values.h"
+#include "core/format.h"
+#include "core/progress_state.h"
+
+#include <shellapi.h>
+
+TASKDIALOGCONFIG FinishPage;
+
+static TASKDIALOG_BUTTON FinishButtons[1];
+
+void BuildFinishPage()
+{
+    bool removal = Options.mode == 1;
+    InitPageConfig(&FinishPage, PageFinish);
+    FinishButtons[0] = {IDOK, Progress.succeeded ? L"Bitir" : L"Kapat"};
+    FinishPage.pButtons = FinishButtons;
+    FinishPage.cButtons = 1;
+    FinishPage.dwFlags |= TDF_ALLOW_DIALOG_CANCELLATION;
+    FinishPage.pszContent = Progress.result_text;
+    if (Progress.succeeded) {
+        FinishPage.pszMainInstruction = removal ? L"Talvor kaldırıldı" : L"Talvor hazır";
+        if (!removal) {
+            FinishPage.pszVerificationText = L"Talvor'yi şimdi aç";
+            FinishPage.dwFlags |= TDF_VERIFICATION_FLAG_CHECKED;
+            AddConflictFooter(&FinishPage);
+        }
+        return;
+    }
+    FinishPage.dwFlags &= ~TDF_USE_HICON_MAIN;
+    FinishPage.pszMainIcon = TD_ERROR_ICON;
+    FinishPage.pszMainInstruction = removal ? L"Talvor kaldırılamadı" : L"Talvor kurulamadı";
+}
+
+void LaunchProduct()
+{
+    wchar_t product[262];
+    wchar_t explorer[260];
+    if (FormatWide(product, 262, L"\"%s\\Talvor.exe\"", InstallFolder) < 0)
+        return;
+    UINT length = GetWindowsDirectoryW(explorer, 260);
+    if (length == 0 || length >= 260 || FormatWide(explorer + length, 260 - length, L"\\explorer.exe") < 0)
+        return;
+    // Started by the shell, never by the elevated setup itself.
+    ShellExecuteW(nullptr, L"open", explorer, product, nullptr, SW_SHOWNORMAL);
+}

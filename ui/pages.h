@@ -1,0 +1,35 @@
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+// The wizard is one task dialog whose three pages are swapped by navigation. Their
+// configurations live for the whole process, since the dialog reads them when it navigates.
+
+// Page identifiers, the callback data of each page's configuration.
+enum : LONG_PTR { PageConfirm = 1, PageProgress = 2, PageFinish = 3 };
+// The confirmation page's proceed button; IDCANCEL is every "Vazgeç", IDOK the finish button.
+enum : int { ButtonProceed = 100 };
+
+extern TASKDIALOGCONFIG ConfirmPage;
+extern TASKDIALOGCONFIG ProgressPage;
+extern TASKDIALOGCONFIG FinishPage;
+
+// The fields every page shares: size, instance, title by mode, flags, callback and its page
+// identifier, and the program's icon when it loaded.
+void InitPageConfig(TASKDIALOGCONFIG *config, LONG_PTR page);
+
+// The conflicting security software warning in the footer; install pages only.
+void AddConflictFooter(TASKDIALOGCONFIG *config);
+
+// Fills the confirmation and progress pages for this run's mode and installed version.
+void BuildPages();
+
+// Fills the finish page from the worker's outcome.
+void BuildFinishPage();
+
+// Hands the installed launcher to the Windows shell, which starts it as the signed-in user.
+void LaunchProduct();
+
+// The one callback of all three pages.
+HRESULT CALLBACK PageCallback(HWND window, UINT notification, WPARAM wparam, LPARAM lparam, LONG_PTR page);
