@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/dialog_driver.h"
 #include "support/installed_product.h"
 #include "support/test_support.h"
 
@@ -22,34 +23,10 @@ protected:
     }
 };
 
-struct WindowSearch {
-    DWORD process_id;
-    HWND found;
-};
-
-BOOL CALLBACK FindProcessWindow(HWND window, LPARAM param)
-{
-    auto search = (WindowSearch *)param;
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != search->process_id || !IsWindowVisible(window))
-        return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-BOOL CALLBACK CollectText(HWND window, LPARAM param)
-{
-    wchar_t text[1024];
-    if (GetWindowTextW(window, text, 1024) > 0)
-        *(std::wstring *)param += std::wstring(text) + L"\n";
-    return TRUE;
-}
-
 struct BoxRun {
     long exit_code = -1;
     bool shown = false;
-    std::wstring texts; // the window's title and the texts of its controls
+    std::wstring texts; // the window's title, main instruction and content, a line each
 };
 
 // Runs the setup without /sessiz, waits for its error box, reads it and presses Close.
@@ -59,18 +36,17 @@ BoxRun RunWithErrorBox(const std::wstring &arguments)
     HANDLE process = StartProgram(SetupCommand(arguments));
     if (process == nullptr)
         return run;
-    WindowSearch search = {GetProcessId(process), nullptr};
-    for (int i = 0; i < 300 && search.found == nullptr; i++) {
+    HWND box = nullptr;
+    for (int i = 0; i < 300 && box == nullptr; i++) {
         if (WaitForSingleObject(process, 100) == WAIT_OBJECT_0)
             break;
-        EnumWindows(FindProcessWindow, (LPARAM)&search);
+        box = FindDialog(GetProcessId(process), L"Talvor");
     }
-    if (search.found != nullptr) {
-        run.shown = true;
-        Sleep(300); // let the dialog finish laying out its controls
-        CollectText(search.found, (LPARAM)&run.texts);
-        EnumChildWindows(search.found, CollectText, (LPARAM)&run.texts);
-        SendMessageW(search.found, TDM_CLICK_BUTTON, IDCLOSE, 0);
+    if (box != nullptr) {
+        DialogPage page = ReadPage(box);
+        run.shown = page.dialog != nullptr;
+        run.texts = page.title + L"\n" + page.main_instruction + L"\n" + page.content + L"\n";
+        SendMessageW(box, TDM_CLICK_BUTTON, IDCLOSE, 0);
     }
     DWORD code = (DWORD)-1;
     if (WaitForSingleObject(process, 20000) == WAIT_OBJECT_0)
