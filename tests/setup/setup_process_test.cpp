@@ -1,5 +1,5 @@
 // The setup program run as a process in the test prefix: exit codes, the single-instance guard,
-// the log files and the error box.
+// the log files and the error box. The paged run's pages are driven in tests/ui/wizard_test.cpp.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -168,12 +168,4 @@ TEST_F(SetupProcessTest, ConflictIsLoggedInBothModes)
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ("Kaspersky bulundu", lines[1]);
     }
-}
-
-TEST_F(SetupProcessTest, PagedRunSaysItIsNotAvailable)
-{
-    BoxRun run = RunWithErrorBox(L"");
-    EXPECT_EQ(1, run.exit_code);
-    EXPECT_TRUE(run.shown);
-    EXPECT_TRUE(Contains(run.texts, L"Sayfalı kurulum henüz yok")) << Utf8(run.texts);
 }
