@@ -14,6 +14,7 @@ packages=(
   nginx openssl curl            # download tests: a real server, test certificates; a benchmark peer
   libwim-dev zlib1g-dev         # the LZMS decoder's peer in its tests and benchmark; CRC-32 in tests
   clang libclang-rt-dev         # the LZMS decoder's libFuzzer target
+  x11-apps imagemagick fonts-wine # pictures of the setup's pages: screen captures, cropping, Wine's own fonts
 )
 
 missing=()
