@@ -13,31 +13,8 @@ namespace {
 
 const char kNoStoreLeftovers[] = "only version folders";
 
-class InstallRunTest : public ::testing::Test {
+class InstallRunTest : public ProductReleaseTest {
 protected:
-    void SetUp() override
-    {
-        if (!SetupTrustsDevelopmentKey())
-            GTEST_SKIP() << "the setup was built with another release key than the development key";
-        RemoveProductCompletely();
-        releases_ = MakeTempFolder(L"yayin");
-        ASSERT_FALSE(releases_.empty());
-    }
-    void TearDown() override
-    {
-        RemoveProductCompletely();
-        RemoveFolder(releases_);
-    }
-
-    // A release folder of its own for each version and variant.
-    std::wstring Release(const std::string &version, const std::string &behaviour = "",
-                         const std::vector<std::pair<std::string, std::string>> &extra = {})
-    {
-        std::wstring folder = releases_ + L"\\" + std::to_wstring(++published_);
-        EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-        EXPECT_TRUE(PublishProductRelease(folder, version, behaviour, extra));
-        return folder;
-    }
     // Runs the setup and returns its exit code; the log lines it wrote are in last_lines_.
     long Install(const std::wstring &release, const std::wstring &more = L"")
     {
@@ -64,8 +41,6 @@ protected:
         return all;
     }
 
-    std::wstring releases_;
-    int published_ = 0;
     std::vector<std::string> last_lines_;
 };
 

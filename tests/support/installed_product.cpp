@@ -69,6 +69,30 @@ bool PublishProductRelease(const std::wstring &folder, const std::string &versio
            WriteFileBytes(folder + L"\\bildirim.tdb", SignedManifestFile(DevelopmentKey(), ManifestBody(layout)));
 }
 
+void ProductReleaseTest::SetUp()
+{
+    if (!SetupTrustsDevelopmentKey())
+        GTEST_SKIP() << "the setup was built with another release key than the development key";
+    RemoveProductCompletely();
+    releases_ = MakeTempFolder(L"yayin");
+    ASSERT_FALSE(releases_.empty());
+}
+
+void ProductReleaseTest::TearDown()
+{
+    RemoveProductCompletely();
+    RemoveFolder(releases_);
+}
+
+std::wstring ProductReleaseTest::Release(const std::string &version, const std::string &behaviour,
+                                         const std::vector<std::pair<std::string, std::string>> &extra)
+{
+    std::wstring folder = releases_ + L"\\" + std::to_wstring(++published_);
+    EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    EXPECT_TRUE(PublishProductRelease(folder, version, behaviour, extra));
+    return folder;
+}
+
 std::wstring SetupCommand(const std::wstring &arguments)
 {
     return L"\"" + BuildPath(L"bin\\Talvor-Kurulum.exe") + L"\" " + arguments;

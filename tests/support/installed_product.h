@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -26,6 +28,20 @@ bool PublishProductRelease(const std::wstring &folder, const std::string &versio
 // The development key is the one the setup under test trusts; a build with another key cannot
 // take the releases above, and its tests skip.
 bool SetupTrustsDevelopmentKey();
+
+// A test that runs the setup against releases of the stand-in product: skipped when the setup
+// does not trust the development key; the product is taken off the machine before and after.
+class ProductReleaseTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // A release folder of its own for each version and variant (PublishProductRelease).
+    std::wstring Release(const std::string &version, const std::string &behaviour = "",
+                         const std::vector<std::pair<std::string, std::string>> &extra = {});
+
+    std::wstring releases_;
+    int published_ = 0;
+};
 
 // "<build>\bin\Talvor-Kurulum.exe" quoted, followed by the arguments.
 std::wstring SetupCommand(const std::wstring &arguments);

@@ -217,33 +217,19 @@ private:
     bool had_ = false;
 };
 
-class WizardTest : public ::testing::Test {
+class WizardTest : public ProductReleaseTest {
 protected:
     void SetUp() override
     {
-        if (!SetupTrustsDevelopmentKey())
-            GTEST_SKIP() << "the setup was built with another release key than the development key";
-        RemoveProductCompletely();
+        ProductReleaseTest::SetUp();
         DeleteFileW(RemovalLogPath().c_str());
-        releases_ = MakeTempFolder(L"yayin");
-        ASSERT_FALSE(releases_.empty());
     }
     void TearDown() override
     {
         DeleteTestService(L"klif");
-        RemoveProductCompletely();
-        RemoveFolder(releases_);
+        ProductReleaseTest::TearDown();
     }
 
-    // A release folder of its own for each version and variant.
-    std::wstring Release(const std::string &version, const std::string &behaviour = "",
-                         const std::vector<std::pair<std::string, std::string>> &extra = {})
-    {
-        std::wstring folder = releases_ + L"\\" + std::to_wstring(++published_);
-        EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-        EXPECT_TRUE(PublishProductRelease(folder, version, behaviour, extra));
-        return folder;
-    }
     static std::wstring From(const std::wstring &release) { return L"\"--yerel=" + release + L"\""; }
 
     // Presses the proceed button of a confirmation page and waits for the finish page; the
@@ -256,8 +242,6 @@ protected:
     }
 
     WineTitleBars title_bars_;
-    std::wstring releases_;
-    int published_ = 0;
 };
 
 } // namespace
