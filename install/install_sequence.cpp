@@ -79,20 +79,19 @@ bool AcquireRelease(RunState *run)
     if (!AcquireManifest(&run->entry) || !FormRunPaths(run))
         return false;
     SHCreateDirectoryExW(nullptr, run->store_root, nullptr);
-    return AcquirePackage(&run->entry, run->package_path);
-}
-
-// Unpacks the package into the staging folder and checks that the product is complete there.
-// From its start a cancel is refused: the flag goes up before the last look at the request, so
-// that one that came earlier is honoured here rather than taken by the page and then ignored.
-bool UnpackRelease(RunState *run)
-{
-    SetStatus(L"Dosyalar açılıyor…", 62, 0);
-    RaiseFlag(&Progress.cancel_locked);
-    if (Progress.cancel_requested) {
+    if (!AcquirePackage(&run->entry, run->package_path))
+        return false;
+    if (CancelRequested()) {
         DeleteFileW(run->package_path);
         return ReportError(L"Kurulumdan vazgeçildi. Bilgisayarında hiçbir şey değiştirilmedi.");
     }
+    return true;
+}
+
+// Unpacks the package into the staging folder and checks that the product is complete there.
+bool UnpackRelease(RunState *run)
+{
+    SetStatus(L"Dosyalar açılıyor…", 62, 0);
     RemoveInstallTree(run->staging_dir);
     // A run that was ended half-way leaves its staging folder, package or backup behind.
     ClearStoreLeftovers(InstallFolder, run->entry.version);
@@ -125,9 +124,10 @@ void ReadInstalledVersions(RunState *run)
     }
 }
 
-// Stops the running product: the first change to the installed one.
+// Passes the point of no return and stops the running product.
 bool StopRunningProduct(RunState *run)
 {
+    RaiseFlag(&Progress.cancel_locked);
     SetStatus(L"Çalışan Talvor durduruluyor…", 72, 0);
     CloseRunningApp();
     run->had_service = SvcQueryImagePath(kProductServiceName, run->old_service_path, 520);
