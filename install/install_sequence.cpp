@@ -1,8 +1,274 @@
 #include "install/install_sequence.h"
 
+#include "app/options.h"
+#include "app/process_values.h"
+#include "core/format.h"
 #include "core/progress_state.h"
+#include "core/setup_log.h"
+#include "install/acquisition.h"
+#include "install/version_store.h"
+#include "registration/shortcuts.h"
+#include "registration/uninstall_entry.h"
+#include "release/package_extract.h"
+#include "service/app_shutdown.h"
+#include "service/legacy_driver.h"
+#include "service/run_program.h"
+#include "service/service_control.h"
+#include "uninstall/remove_tree.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string.h>
+
+// An install, an update and a reinstall take the same road: acquire the release, unpack it
+// beside the installed versions, stop the product, swap the new version in, switch the service
+// over and watch it, then register. Only the finishing text tells them apart.
+
+namespace {
+
+struct RunState {
+    ProgramEntry entry;
+    bool had_service;
+    wchar_t old_service_path[520];
+    char current_before[32];
+    char previous_before[32];
+    DWORD installer_exit_code;
+    uint32_t unpacked_count;
+    wchar_t store_root[260];
+    wchar_t package_path[260];
+    wchar_t staging_dir[260];
+    wchar_t version_dir[260];
+    wchar_t backup_dir[260];
+    wchar_t new_service_path[260];
+    wchar_t launcher_source[260];
+    wchar_t launcher_target[260];
+    wchar_t uninstaller_path[260];
+};
+
+const wchar_t kPointerCurrent[] = L"guncel";
+const wchar_t kPointerPrevious[] = L"onceki";
+
+// Every path of the run is formed before anything changes, so that no move, copy or removal is
+// ever given a cut path. The backup's name is checked with the longest tick count it can get.
+bool FormRunPaths(RunState *run)
+{
+    const char *version = run->entry.version;
+    bool fits = FormatWide(run->store_root, 260, L"%s\\surumler", InstallFolder) >= 0 &&
+                FormatWide(run->package_path, 260, L"%s\\%hs.tpk", run->store_root, version) >= 0 &&
+                FormatWide(run->staging_dir, 260, L"%s\\%hs.kur", run->store_root, version) >= 0 &&
+                VersionDirPath(InstallFolder, version, run->version_dir, 260) &&
+                FormatWide(run->backup_dir, 260, L"%s.eski-%llu", run->version_dir, ~0ULL) >= 0 &&
+                FormatWide(run->new_service_path, 260, L"%s\\talvor_svc.exe", run->version_dir) >= 0 &&
+                FormatWide(run->launcher_source, 260, L"%s\\Talvor.exe", run->version_dir) >= 0 &&
+                FormatWide(run->launcher_target, 260, L"%s\\Talvor.exe", InstallFolder) >= 0 &&
+                FormatWide(run->uninstaller_path, 260, L"%s\\Talvor-Kaldir.exe", InstallFolder) >= 0;
+    run->backup_dir[0] = 0;
+    if (!fits)
+        return ReportError(L"Kurulum klasörünün yolu çok uzun. Bilgisayarında hiçbir şey değiştirilmedi.");
+    return true;
+}
+
+// Gets the signed manifest and the package it names into the store. Until its end the user
+// may still cancel, and nothing of the installed product has changed.
+bool AcquireRelease(RunState *run)
+{
+    run->previous_before[0] = 0;
+    run->installer_exit_code = 1;
+    run->unpacked_count = 0;
+    if (!AcquireManifest(&run->entry) || !FormRunPaths(run))
+        return false;
+    SHCreateDirectoryExW(nullptr, run->store_root, nullptr);
+    if (!AcquirePackage(&run->entry, run->package_path))
+        return false;
+    if (CancelRequested()) {
+        DeleteFileW(run->package_path);
+        return ReportError(L"Kurulumdan vazgeçildi. Bilgisayarında hiçbir şey değiştirilmedi.");
+    }
+    return true;
+}
+
+// Unpacks the package into the staging folder and checks that the product is complete there.
+bool UnpackRelease(RunState *run)
+{
+    SetStatus(L"Dosyalar açılıyor…", 62, 0);
+    RemoveInstallTree(run->staging_dir);
+    // A run that was ended half-way leaves its staging folder, package or backup behind.
+    ClearStoreLeftovers(InstallFolder, run->entry.version);
+    if (ExtractPackage(run->package_path, run->staging_dir, &run->unpacked_count) != StatusOk ||
+        !HasRequiredFiles(run->staging_dir)) {
+        DeleteFileW(run->package_path);
+        RemoveInstallTree(run->staging_dir);
+        return ReportError(L"Program paketi açılamadı ya da eksik. Bilgisayarında hiçbir şey değiştirilmedi.");
+    }
+    DeleteFileW(run->package_path);
+    LogLine("paket acildi: %u dosya", run->unpacked_count);
+    return true;
+}
+
+// Reads the pointers, preferring the version the service really runs when an earlier run of
+// this same version was ended after writing the pointers but before switching the service:
+// that version is the one to keep and to go back to.
+void ReadInstalledVersions(RunState *run)
+{
+    if (ReadVersionPointer(InstallFolder, kPointerCurrent, run->current_before, 32) != StatusOk)
+        run->current_before[0] = 0;
+    if (ReadVersionPointer(InstallFolder, kPointerPrevious, run->previous_before, 32) != StatusOk)
+        run->previous_before[0] = 0;
+    char running[32];
+    if (run->had_service && strcmp(run->current_before, run->entry.version) == 0 &&
+        VersionOfServiceProgram(InstallFolder, run->old_service_path, running, sizeof running) &&
+        strcmp(running, run->entry.version) != 0 && IsRegularFile(run->old_service_path)) {
+        LogLine("hizmet %s surumunu calistiriyor; guncel yerine o esas aliniyor", running);
+        memcpy(run->current_before, running, sizeof running);
+    }
+}
+
+// Passes the point of no return and stops the running product.
+bool StopRunningProduct(RunState *run)
+{
+    RaiseFlag(&Progress.cancel_locked);
+    SetStatus(L"Çalışan Talvor durduruluyor…", 72, 0);
+    CloseRunningApp();
+    run->had_service = SvcQueryImagePath(kProductServiceName, run->old_service_path, 520);
+    ReadInstalledVersions(run);
+    LogLine("onceki kurulum: hizmet=%d yol=%ls guncel=%s", run->had_service ? 1 : 0, run->old_service_path,
+            run->current_before);
+    if (run->had_service && !SvcStop(kProductServiceName)) {
+        RemoveInstallTree(run->staging_dir);
+        return ReportError(
+            L"Çalışan Talvor hizmeti durdurulamadı. Bilgisayarı yeniden başlatıp kurulumu tekrar çalıştır.");
+    }
+    RemoveLegacyDriverService();
+    return true;
+}
+
+// The launcher and the uninstaller copy in the install folder; failures are only logged.
+void CopyInstallFolderPrograms(const RunState *run)
+{
+    if (!CopyFileW(run->launcher_source, run->launcher_target, FALSE))
+        LogLine("baslatici kopyalanamadi (kod %lu)", GetLastError());
+    wchar_t self[260];
+    DWORD length = GetModuleFileNameW(nullptr, self, 260);
+    if (length == 0 || length >= 260 || _wcsicmp(self, run->uninstaller_path) == 0)
+        return;
+    if (!CopyFileW(self, run->uninstaller_path, FALSE))
+        LogLine("kaldirici kopyalanamadi (kod %lu)", GetLastError());
+}
+
+// Moves the staging folder into the version's place (an existing one of the same version is set
+// aside first and deleted after), places the install folder's programs and writes the pointers.
+bool SwapVersionIn(RunState *run)
+{
+    SetStatus(L"Dosyalar yerleştiriliyor…", 78, 0);
+    run->backup_dir[0] = 0;
+    if (GetFileAttributesW(run->version_dir) != INVALID_FILE_ATTRIBUTES) {
+        FormatWide(run->backup_dir, 260, L"%s.eski-%llu", run->version_dir, GetTickCount64());
+        if (!MoveFileExW(run->version_dir, run->backup_dir, 0)) {
+            run->backup_dir[0] = 0;
+            RemoveInstallTree(run->version_dir);
+        }
+    }
+    if (!MoveFileExW(run->staging_dir, run->version_dir, 0)) {
+        DWORD code = GetLastError();
+        if (run->backup_dir[0] != 0)
+            MoveFileExW(run->backup_dir, run->version_dir, 0);
+        RemoveInstallTree(run->staging_dir);
+        if (run->had_service)
+            SvcStartAndCheck();
+        return ReportError(L"Dosyalar yerine konamadı (kod %lu). Önceki kurulum olduğu gibi bırakıldı.", code);
+    }
+    if (run->backup_dir[0] != 0)
+        RemoveInstallTree(run->backup_dir);
+
+    CopyInstallFolderPrograms(run);
+
+    const char *version = run->entry.version;
+    if (WriteVersionPointer(InstallFolder, kPointerCurrent, version) != StatusOk ||
+        WriteVersionPointer(InstallFolder, kPointerPrevious, PreviousToKeep(run->current_before, version)) != StatusOk)
+        return ReportError(L"Kurulum bilgisi yazılamadı.");
+    return true;
+}
+
+// Points the service at the new version, or has the service program register itself, then
+// starts it and watches that it stays up.
+bool StartNewService(RunState *run)
+{
+    SetStatus(L"Talvor hizmeti başlatılıyor…", 86, 0);
+    if (run->had_service && !SvcRepoint(run->new_service_path)) {
+        LogLine("hizmet yolu ayarlanamadi (kod %lu); yeniden kuruluyor", GetLastError());
+        SvcStopAndDelete(kProductServiceName);
+        run->had_service = false;
+        Sleep(1000);
+    }
+    if (!run->had_service) {
+        DWORD exit_code = 0;
+        bool ran = RunProgramAndWait(run->new_service_path, L"kur", &exit_code);
+        if (ran)
+            run->installer_exit_code = exit_code;
+        if (!ran || exit_code != 0)
+            LogLine("hizmet kurulamadi (cikis %lu)", run->installer_exit_code);
+    }
+    return SvcStartAndCheck();
+}
+
+// Registration, shortcuts and pruning; none of them can fail the install any more.
+void FinishInstall(const RunState *run)
+{
+    LogLine("hizmet calisiyor: %ls", run->new_service_path);
+    SetStatus(L"Kısayollar ve kayıtlar oluşturuluyor…", 95, 0);
+    if (!WriteUninstallEntry(run->version_dir))
+        LogLine("kaldirma kaydi yazilamadi");
+    if (!WriteStartupEntry())
+        LogLine("baslangic kaydi yazilamadi");
+    if (!CreateShortcut(FOLDERID_CommonPrograms))
+        LogLine("baslat menusu kisayolu olusturulamadi");
+    if (Options.desktop_shortcut && !CreateShortcut(FOLDERID_PublicDesktop))
+        LogLine("masaustu kisayolu olusturulamadi");
+
+    const char *version = run->entry.version;
+    PruneVersions(InstallFolder, version, PreviousToKeep(run->current_before, version));
+    SetStatus(L"Kurulum tamamlandı.", 100, 0);
+    if (run->current_before[0] != 0 && strcmp(run->current_before, version) != 0)
+        FormatWide(Progress.result_text, 1024,
+                   L"Talvor %hs sürümünden %hs sürümüne güncellendi. Ayarların korundu ve hizmet çalışıyor.",
+                   run->current_before, version);
+    else
+        FormatWide(Progress.result_text, 1024,
+                   L"Talvor %hs kuruldu ve hizmeti çalışıyor. Başlat menüsünden%s açabilirsin; Windows açılınca "
+                   L"kendiliğinden başlar.",
+                   version, Options.desktop_shortcut ? L" ya da masaüstünden" : L"");
+    LogLine("kurulum tamam: %s", version);
+}
+
+// The new service did not stay up: back to the previous executable and pointers where the old
+// service program is still there to run.
+bool RollBack(const RunState *run)
+{
+    LogLine("yeni hizmet saglikli acilmadi");
+    bool possible = run->old_service_path[0] != 0 && IsRegularFile(run->old_service_path) &&
+                    SvcRepoint(run->old_service_path) && SvcStartAndCheck();
+    if (!possible)
+        return ReportError(L"Talvor hizmeti başlatılamadı. Ayrıntı: %s\\kurulum.log", InstallFolder);
+    if (run->current_before[0] != 0) {
+        WriteVersionPointer(InstallFolder, kPointerCurrent, run->current_before);
+        WriteVersionPointer(InstallFolder, kPointerPrevious,
+                            run->previous_before[0] != 0 ? run->previous_before : run->current_before);
+    }
+    return ReportError(L"Yeni sürüm %hs bu bilgisayarda açılamadı; önceki Talvor'ya geri dönüldü ve çalışıyor.",
+                       run->entry.version);
+}
+
+} // namespace
 
 bool RunInstall()
 {
-    return ReportError(L"Bu kurulum sürümü Talvor'ı henüz kuramıyor.");
+    RunState run;
+    memset(&run, 0, sizeof run);
+    if (!AcquireRelease(&run) || !UnpackRelease(&run) || !StopRunningProduct(&run) || !SwapVersionIn(&run))
+        return false;
+    if (!StartNewService(&run))
+        return RollBack(&run);
+    FinishInstall(&run);
+    return true;
 }

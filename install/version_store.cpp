@@ -146,3 +146,96 @@ bool IsRegularFile(const wchar_t *path)
     DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+enum LeftoverKind { NotLeftover, LeftoverStaging, LeftoverPackage, LeftoverBackup };
+
+// Splits a store entry name into its version and the kind of transient entry it is.
+static LeftoverKind ClassifyStoreEntry(const wchar_t *name, char *version, size_t size)
+{
+    char text[64];
+    if (WideCharToMultiByte(CP_UTF8, 0, name, -1, text, sizeof text, nullptr, nullptr) == 0)
+        return NotLeftover;
+    LeftoverKind kind = NotLeftover;
+    size_t length = strlen(text);
+    char *backup = strstr(text, ".eski-");
+    if (backup != nullptr) {
+        const char *digits = backup + 6;
+        size_t count = strspn(digits, "0123456789");
+        if (count == 0 || count > 20 || digits[count] != 0)
+            return NotLeftover;
+        *backup = 0;
+        kind = LeftoverBackup;
+    } else if (length > 4 && strcmp(text + length - 4, ".kur") == 0) {
+        text[length - 4] = 0;
+        kind = LeftoverStaging;
+    } else if (length > 4 && strcmp(text + length - 4, ".tpk") == 0) {
+        text[length - 4] = 0;
+        kind = LeftoverPackage;
+    }
+    if (kind == NotLeftover || !IsValidVersion(text) || strlen(text) >= size)
+        return NotLeftover;
+    memcpy(version, text, strlen(text) + 1);
+    return kind;
+}
+
+// Puts a backup back where its version directory was; true when it moved.
+static bool RestoreBackup(const wchar_t *install_folder, const char *version, const wchar_t *backup)
+{
+    wchar_t version_dir[260];
+    if (!VersionDirPath(install_folder, version, version_dir, 260) ||
+        GetFileAttributesW(version_dir) != INVALID_FILE_ATTRIBUTES || !MoveFileExW(backup, version_dir, 0))
+        return false;
+    LogLine("yarim kalan kurulumun yedegi geri kondu: %ls", version_dir);
+    return true;
+}
+
+void ClearStoreLeftovers(const wchar_t *install_folder, const char *own_version)
+{
+    wchar_t pattern[260];
+    if (FormatWide(pattern, 260, L"%s\\surumler\\*", install_folder) < 0)
+        return;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(pattern, &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        char version[32];
+        LeftoverKind kind = ClassifyStoreEntry(entry.cFileName, version, sizeof version);
+        if (kind == NotLeftover || (kind != LeftoverBackup && strcmp(version, own_version) == 0))
+            continue;
+        wchar_t path[260];
+        if (FormatWide(path, 260, L"%s\\surumler\\%s", install_folder, entry.cFileName) < 0)
+            continue;
+        if (kind == LeftoverBackup && RestoreBackup(install_folder, version, path))
+            continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveInstallTree(path);
+        else
+            DeleteFileW(path);
+        LogLine("yarim kalan kurulumdan kalan silindi: %ls", path);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+bool VersionOfServiceProgram(const wchar_t *install_folder, const wchar_t *executable, char *version, size_t size)
+{
+    wchar_t store[260];
+    if (FormatWide(store, 260, L"%s\\surumler\\", install_folder) < 0)
+        return false;
+    size_t store_length = wcslen(store);
+    if (_wcsnicmp(executable, store, store_length) != 0)
+        return false;
+    const wchar_t *name = executable + store_length;
+    const wchar_t *separator = wcschr(name, L'\\');
+    if (separator == nullptr || _wcsicmp(separator + 1, L"talvor_svc.exe") != 0)
+        return false;
+    char text[32];
+    int length = WideCharToMultiByte(CP_UTF8, 0, name, (int)(separator - name), text, sizeof text - 1, nullptr, nullptr);
+    if (length <= 0)
+        return false;
+    text[length] = 0;
+    if (!IsValidVersion(text) || (size_t)length >= size)
+        return false;
+    memcpy(version, text, length + 1);
+    return true;
+}

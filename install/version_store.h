@@ -44,5 +44,16 @@ unsigned PruneVersions(const wchar_t *install_folder, const char *keep, const ch
 // Whether the directory holds every required file; logs the first one missing.
 bool HasRequiredFiles(const wchar_t *directory);
 
+// Clears what an interrupted run left in the store: "<version>.kur" staging folders,
+// "<version>.tpk" packages and "<version>.eski-<ticks>" backups. A backup whose version directory
+// is missing is moved back into place instead, since it may be the only copy the service points
+// at. The staging folder and package of `own_version` belong to the running install and are
+// kept. Each entry is logged.
+void ClearStoreLeftovers(const wchar_t *install_folder, const char *own_version);
+
+// The version whose directory in the store holds `executable` directly, as "talvor_svc.exe"
+// (letters in any case); false for any other path.
+bool VersionOfServiceProgram(const wchar_t *install_folder, const wchar_t *executable, char *version, size_t size);
+
 // The path exists and is not a directory.
 bool IsRegularFile(const wchar_t *path);

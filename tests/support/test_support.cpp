@@ -129,6 +129,31 @@ long RunProgram(const std::wstring &command_line, DWORD timeout_ms, const std::w
     return (long)code;
 }
 
+FileHeldElsewhere::FileHeldElsewhere(const std::wstring &path)
+{
+    process_ = StartProgram(L"\"" + BuildPath(L"tests\\idle_program.exe") + L"\" \"" + path + L"\"");
+    // Held once an exclusive open meets a sharing violation.
+    for (int i = 0; i < 100 && process_ != nullptr; i++) {
+        HANDLE probe = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+            held_ = true;
+            break;
+        }
+        if (probe != INVALID_HANDLE_VALUE)
+            CloseHandle(probe);
+        Sleep(50);
+    }
+}
+
+FileHeldElsewhere::~FileHeldElsewhere()
+{
+    if (process_ == nullptr)
+        return;
+    TerminateProcess(process_, 0);
+    WaitForSingleObject(process_, 5000);
+    CloseHandle(process_);
+}
+
 ScopedEnvironment::ScopedEnvironment(const wchar_t *name, const wchar_t *value) : name_(name), had_old_(false)
 {
     wchar_t old[32768];

@@ -33,6 +33,19 @@ HANDLE StartProgram(const std::wstring &command_line, const std::wstring &folder
 // not be started or had to be ended after the time-out.
 long RunProgram(const std::wstring &command_line, DWORD timeout_ms = 60000, const std::wstring &folder = L"");
 
+// A file held open without delete sharing by another process (idle_program.exe) for as long as
+// the object lives.
+class FileHeldElsewhere {
+public:
+    explicit FileHeldElsewhere(const std::wstring &path);
+    ~FileHeldElsewhere();
+    bool held() const { return held_; }
+
+private:
+    HANDLE process_ = nullptr;
+    bool held_ = false;
+};
+
 // Makes `link` a symbolic link to the folder `target`. Wine cannot make junctions, so there it is
 // a Unix symbolic link made from the Linux side, which Wine lists as a reparse point; on Windows
 // it is a directory symbolic link. False when neither can be made.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/installed_product.h"
 #include "support/test_support.h"
 #include "uninstall/remove_tree.h"
 
@@ -7,40 +8,6 @@
 
 #include <string>
 #include <vector>
-
-// The paths Windows will delete at the next restart, as MoveFileExW listed them.
-static std::vector<std::wstring> PendingDeletions()
-{
-    std::vector<std::wstring> paths;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
-                      &key) != ERROR_SUCCESS)
-        return paths;
-    std::vector<wchar_t> value(65536);
-    DWORD size = (DWORD)(value.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, (BYTE *)value.data(), &size) ==
-        ERROR_SUCCESS) {
-        // Pairs of source and destination, where an empty destination means delete: the empty
-        // strings are part of the value, so it is split by its size, not at the first double zero.
-        std::vector<std::wstring> strings;
-        size_t count = size / sizeof(wchar_t);
-        for (size_t start = 0; start < count;) {
-            size_t end = start;
-            while (end < count && value[end] != 0)
-                end++;
-            strings.emplace_back(value.data() + start, end - start);
-            start = end + 1;
-        }
-        for (size_t i = 0; i + 1 < strings.size(); i += 2) {
-            std::wstring path = strings[i];
-            if (path.compare(0, 4, L"\\??\\") == 0)
-                path.erase(0, 4);
-            paths.push_back(path);
-        }
-    }
-    RegCloseKey(key);
-    return paths;
-}
 
 static size_t Position(const std::vector<std::wstring> &paths, const std::wstring &path)
 {
@@ -56,14 +23,6 @@ protected:
     void SetUp() override
     {
         LoggedFolderTest::SetUp();
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                                               0, KEY_READ, &key));
-        saved_.resize(65536);
-        saved_size_ = (DWORD)(saved_.size() * sizeof(wchar_t));
-        had_pending_ = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &saved_type_,
-                                        (BYTE *)saved_.data(), &saved_size_) == ERROR_SUCCESS;
-        RegCloseKey(key);
         tree_ = folder_ + L"\\agac";
         ASSERT_TRUE(CreateDirectoryW(tree_.c_str(), nullptr));
     }
@@ -71,16 +30,6 @@ protected:
     {
         for (const std::wstring &link : links_)
             RemoveFolderLink(link);
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE,
-                          &key) == ERROR_SUCCESS) {
-            if (had_pending_)
-                RegSetValueExW(key, L"PendingFileRenameOperations", 0, saved_type_, (const BYTE *)saved_.data(),
-                               saved_size_);
-            else
-                RegDeleteValueW(key, L"PendingFileRenameOperations");
-            RegCloseKey(key);
-        }
         for (const std::wstring &path : read_only_)
             SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         LoggedFolderTest::TearDown();
@@ -122,43 +71,7 @@ protected:
     std::wstring tree_;
     std::vector<std::wstring> links_;
     std::vector<std::wstring> read_only_;
-    std::vector<wchar_t> saved_;
-    DWORD saved_size_ = 0;
-    DWORD saved_type_ = REG_MULTI_SZ;
-    bool had_pending_ = false;
-};
-
-// A file held open without delete sharing by another process for as long as the object lives.
-class FileHeldElsewhere {
-public:
-    explicit FileHeldElsewhere(const std::wstring &path)
-    {
-        process_ = StartProgram(L"\"" + BuildPath(L"tests\\idle_program.exe") + L"\" \"" + path + L"\"");
-        // Held once an exclusive open meets a sharing violation.
-        for (int i = 0; i < 100 && process_ != nullptr; i++) {
-            HANDLE probe = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-            if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
-                held_ = true;
-                break;
-            }
-            if (probe != INVALID_HANDLE_VALUE)
-                CloseHandle(probe);
-            Sleep(50);
-        }
-    }
-    ~FileHeldElsewhere()
-    {
-        if (process_ == nullptr)
-            return;
-        TerminateProcess(process_, 0);
-        WaitForSingleObject(process_, 5000);
-        CloseHandle(process_);
-    }
-    bool held() const { return held_; }
-
-private:
-    HANDLE process_ = nullptr;
-    bool held_ = false;
+    PendingDeletionsGuard pending_guard_;
 };
 
 TEST_F(RemoveTreeTest, WholeTreeIsDeleted)

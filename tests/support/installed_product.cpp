@@ -1,0 +1,254 @@
+#include "support/installed_product.h"
+
+#include "release/signature.h"
+#include "support/test_package.h"
+#include "support/test_signing.h"
+#include "support/test_support.h"
+
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <string.h>
+
+#include <algorithm>
+
+const wchar_t kProductFolder[] = L"C:\\Program Files\\Talvor";
+const wchar_t kInstallLogPath[] = L"C:\\Program Files\\Talvor\\kurulum.log";
+const wchar_t kUninstallEntryKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Talvor";
+const wchar_t kRunEntryKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+static const wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+std::wstring RemovalLogPath()
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"Talvor-Kaldir.log";
+}
+
+static const TestKey &DevelopmentKey()
+{
+    static TestKey key(TALVOR_DEV_KEY_FILE);
+    return key;
+}
+
+bool SetupTrustsDevelopmentKey()
+{
+    return DevelopmentKey().ok() && memcmp(DevelopmentKey().public_key(), GetReleasePublicKey(), 64) == 0;
+}
+
+bool PublishProductRelease(const std::wstring &folder, const std::string &version, const std::string &service_behaviour,
+                           const std::vector<std::pair<std::string, std::string>> &extra)
+{
+    std::vector<TestEntry> entries;
+    for (const char *name : {"Talvor.exe", "WinDivert.dll", "WinDivert64.sys", "talvor_gui.exe", "talvor_guncelle.exe",
+                             "talvor_svc.exe"}) {
+        TestEntry entry;
+        entry.name = name;
+        entry.data = ReadFileBytes(ProductPath(Utf8ToWide(name).c_str()));
+        if (entry.data.empty())
+            return false;
+        entries.push_back(entry);
+    }
+    if (!service_behaviour.empty())
+        entries.push_back(TestEntry{"talvor_svc.davranis", service_behaviour});
+    for (const auto &file : extra)
+        entries.push_back(TestEntry{file.first, file.second});
+    std::sort(entries.begin(), entries.end(), [](const TestEntry &a, const TestEntry &b) { return a.name < b.name; });
+
+    std::string package = PackageBytes(entries);
+    std::string package_name = "paket-" + version + ".tpk";
+    ManifestLayout layout;
+    layout.records = {{9, "program|" + version + "|" + HexOf(Sha256Of(package)) + "|" + std::to_string(package.size()) +
+                              "|" + package_name}};
+    return WriteFileBytes(folder + L"\\" + Utf8ToWide(package_name), package) &&
+           WriteFileBytes(folder + L"\\bildirim.tdb", SignedManifestFile(DevelopmentKey(), ManifestBody(layout)));
+}
+
+std::wstring SetupCommand(const std::wstring &arguments)
+{
+    return L"\"" + BuildPath(L"bin\\Talvor-Kurulum.exe") + L"\" " + arguments;
+}
+
+long InstallFrom(const std::wstring &release, const std::wstring &more)
+{
+    // The worst case after the point of no return is a few minutes of the sequence's own waits.
+    return RunProgram(SetupCommand(L"/sessiz \"--yerel=" + release + L"\" " + more), 240000);
+}
+
+std::vector<std::string> LogLines(const std::wstring &path)
+{
+    std::string log = ReadFileBytes(path);
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(end - at >= 20 ? log.substr(at + 20, end - at - 20) : log.substr(at, end - at));
+    return lines;
+}
+
+std::string PointerFile(const wchar_t *name)
+{
+    std::wstring path = std::wstring(kProductFolder) + L"\\" + name;
+    return FileExists(path) ? ReadFileBytes(path) : "-";
+}
+
+std::vector<std::string> StoreEntries()
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((std::wstring(kProductFolder) + L"\\surumler\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0)
+            names.push_back(Utf8(entry.cFileName));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+ProductService QueryProductService()
+{
+    ProductService result;
+    SC_HANDLE service = OpenProductService(SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
+    if (service == nullptr)
+        return result;
+    result.exists = true;
+    ServiceState state = {0, 0};
+    if (QueryServiceState(service, state)) {
+        result.state = state.state;
+        result.pid = state.pid;
+    }
+    DWORD needed = 0;
+    QueryServiceConfigW(service, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed + sizeof(QUERY_SERVICE_CONFIGW));
+    auto config = (QUERY_SERVICE_CONFIGW *)buffer.data();
+    if (QueryServiceConfigW(service, config, (DWORD)buffer.size(), &needed)) {
+        result.command = config->lpBinaryPathName ? config->lpBinaryPathName : L"";
+        result.start_type = config->dwStartType;
+    }
+    CloseServiceHandle(service);
+    return result;
+}
+
+bool ReadMachineString(const wchar_t *key, const wchar_t *name, std::wstring &out)
+{
+    wchar_t value[1024];
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return false;
+    out = value;
+    return true;
+}
+
+static std::wstring KnownFolderFile(REFKNOWNFOLDERID folder, const wchar_t *name)
+{
+    wchar_t *path = nullptr;
+    std::wstring result;
+    if (SUCCEEDED(SHGetKnownFolderPath(folder, 0, nullptr, &path)))
+        result = std::wstring(path) + L"\\" + name;
+    CoTaskMemFree(path);
+    return result;
+}
+
+std::wstring StartMenuShortcut()
+{
+    return KnownFolderFile(FOLDERID_CommonPrograms, L"Talvor.lnk");
+}
+
+std::wstring DesktopShortcut()
+{
+    return KnownFolderFile(FOLDERID_PublicDesktop, L"Talvor.lnk");
+}
+
+static void EndTrayApplications()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, L"talvor_gui.exe") != 0)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process != nullptr) {
+            TerminateProcess(process, 0);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+void RemoveProductCompletely()
+{
+    RemoveProductService();
+    EndTrayApplications();
+    RemoveFolder(kProductFolder);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
+    HKEY run;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunEntryKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+        RegDeleteValueW(run, L"Talvor");
+        RegCloseKey(run);
+    }
+    DeleteFileW(StartMenuShortcut().c_str());
+    DeleteFileW(DesktopShortcut().c_str());
+}
+
+std::vector<std::wstring> PendingDeletions()
+{
+    std::vector<std::wstring> paths;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return paths;
+    std::vector<wchar_t> value(65536);
+    DWORD size = (DWORD)(value.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, (BYTE *)value.data(), &size) ==
+        ERROR_SUCCESS) {
+        // Pairs of source and destination, where an empty destination means delete: the empty
+        // strings are part of the value, so it is split by its size, not at the first double zero.
+        std::vector<std::wstring> strings;
+        size_t count = size / sizeof(wchar_t);
+        for (size_t start = 0; start < count;) {
+            size_t end = start;
+            while (end < count && value[end] != 0)
+                end++;
+            strings.emplace_back(value.data() + start, end - start);
+            start = end + 1;
+        }
+        for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+            std::wstring path = strings[i];
+            if (path.compare(0, 4, L"\\??\\") == 0)
+                path.erase(0, 4);
+            paths.push_back(path);
+        }
+    }
+    RegCloseKey(key);
+    return paths;
+}
+
+PendingDeletionsGuard::PendingDeletionsGuard() : saved_(131072)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    DWORD size = (DWORD)saved_.size();
+    had_ = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type_, saved_.data(), &size) ==
+           ERROR_SUCCESS;
+    saved_.resize(had_ ? size : 0);
+    RegCloseKey(key);
+}
+
+PendingDeletionsGuard::~PendingDeletionsGuard()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    if (had_)
+        RegSetValueExW(key, L"PendingFileRenameOperations", 0, type_, saved_.data(), (DWORD)saved_.size());
+    else
+        RegDeleteValueW(key, L"PendingFileRenameOperations");
+    RegCloseKey(key);
+}

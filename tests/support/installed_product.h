@@ -1,0 +1,76 @@
+#pragma once
+
+// Releases of the stand-in product, the setup run as a process against them, and what an
+// install leaves in the test prefix's file system, service manager and registry, read back.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The setup's install folder in the test prefix, and its log there.
+extern const wchar_t kProductFolder[];  // C:\Program Files\Talvor
+extern const wchar_t kInstallLogPath[]; // C:\Program Files\Talvor\kurulum.log
+// The removal log in the temporary folder.
+std::wstring RemovalLogPath();
+
+// Writes into `folder` (which must exist) a release the setup takes with --yerel=: a package of
+// the stand-in product programs named "paket-<version>.tpk" and its manifest, signed with the
+// development key. `service_behaviour`, when not empty, goes into the package as
+// "talvor_svc.davranis", so that this version's service misbehaves (tests/product/README.md).
+// `extra` adds further files as name and content pairs.
+bool PublishProductRelease(const std::wstring &folder, const std::string &version,
+                           const std::string &service_behaviour = "",
+                           const std::vector<std::pair<std::string, std::string>> &extra = {});
+// The development key is the one the setup under test trusts; a build with another key cannot
+// take the releases above, and its tests skip.
+bool SetupTrustsDevelopmentKey();
+
+// "<build>\bin\Talvor-Kurulum.exe" quoted, followed by the arguments.
+std::wstring SetupCommand(const std::wstring &arguments);
+// Runs the setup silently from the release folder: "/sessiz --yerel=<folder>" and `more`.
+long InstallFrom(const std::wstring &release, const std::wstring &more = L"");
+
+// The log's lines without their time stamps; only whole lines (ended by CR LF).
+std::vector<std::string> LogLines(const std::wstring &path);
+
+// A pointer file's raw content, or "-" when there is none.
+std::string PointerFile(const wchar_t *name);
+// The names in the store folder "surumler", sorted.
+std::vector<std::string> StoreEntries();
+
+struct ProductService {
+    bool exists = false;
+    DWORD state = 0;
+    DWORD pid = 0;
+    DWORD start_type = 0;
+    std::wstring command; // the registered command line, as the service manager has it
+};
+ProductService QueryProductService();
+
+// Reads a string value under HKEY_LOCAL_MACHINE (64-bit view); false when there is none.
+bool ReadMachineString(const wchar_t *key, const wchar_t *name, std::wstring &out);
+extern const wchar_t kUninstallEntryKey[];
+extern const wchar_t kRunEntryKey[];
+// The product's shortcut in the all-users Start menu and on the public desktop.
+std::wstring StartMenuShortcut();
+std::wstring DesktopShortcut();
+
+// Takes the product off the machine the hard way, whatever state a test left it in: the
+// service, the tray application, the install folder, the registration and the shortcuts.
+void RemoveProductCompletely();
+
+// The paths Windows will delete at the next restart, as MoveFileExW listed them.
+std::vector<std::wstring> PendingDeletions();
+
+// Saves the list of deletions at the next restart and puts it back when it goes.
+class PendingDeletionsGuard {
+public:
+    PendingDeletionsGuard();
+    ~PendingDeletionsGuard();
+
+private:
+    std::vector<BYTE> saved_;
+    DWORD type_ = 0;
+    bool had_ = false;
+};
