@@ -13,6 +13,7 @@
 # and calls servers_stop and servers_untrust from its exit trap. Every server is started with
 # --pdeathsig, so it also ends when the caller is killed outright.
 
+# shellcheck disable=SC2154 # servers_work, servers_wine_sh, servers_trust_root, servers_who: set by the caller
 servers_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # A server not listening by then is not going to.
 servers_start_limit_s=20
