@@ -82,7 +82,9 @@ const char *PreviousToKeep(const char *current, const char *new_version)
     return new_version;
 }
 
-void ForEachVersionDir(const wchar_t *install_folder, VersionDirVisitor visit, void *context)
+// Calls visit for every entry of the store folder "surumler" but "." and "..", in listing order.
+static void ForEachStoreEntry(const wchar_t *install_folder, void (*visit)(const WIN32_FIND_DATAW &entry, void *context),
+                              void *context)
 {
     wchar_t pattern[260];
     if (FormatWide(pattern, 260, L"%s\\surumler\\*", install_folder) < 0)
@@ -92,15 +94,34 @@ void ForEachVersionDir(const wchar_t *install_folder, VersionDirVisitor visit, v
     if (find == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            continue;
-        char name[32];
-        if (WideCharToMultiByte(CP_UTF8, 0, entry.cFileName, -1, name, sizeof name, nullptr, nullptr) == 0)
-            continue;
-        if (IsValidVersion(name))
-            visit(name, context);
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0)
+            visit(entry, context);
     } while (FindNextFileW(find, &entry));
     FindClose(find);
+}
+
+struct VersionDirWalk {
+    VersionDirVisitor visit;
+    void *context;
+};
+
+static void VisitVersionDir(const WIN32_FIND_DATAW &entry, void *context)
+{
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
+    char name[32];
+    if (WideCharToMultiByte(CP_UTF8, 0, entry.cFileName, -1, name, sizeof name, nullptr, nullptr) == 0)
+        return;
+    if (IsValidVersion(name)) {
+        VersionDirWalk *walk = (VersionDirWalk *)context;
+        walk->visit(name, walk->context);
+    }
+}
+
+void ForEachVersionDir(const wchar_t *install_folder, VersionDirVisitor visit, void *context)
+{
+    VersionDirWalk walk = {visit, context};
+    ForEachStoreEntry(install_folder, VisitVersionDir, &walk);
 }
 
 struct PruneState {
@@ -189,32 +210,34 @@ static bool RestoreBackup(const wchar_t *install_folder, const char *version, co
     return true;
 }
 
+struct LeftoverSweep {
+    const wchar_t *install_folder;
+    const char *own_version;
+};
+
+static void ClearLeftover(const WIN32_FIND_DATAW &entry, void *context)
+{
+    LeftoverSweep *sweep = (LeftoverSweep *)context;
+    char version[32];
+    LeftoverKind kind = ClassifyStoreEntry(entry.cFileName, version, sizeof version);
+    if (kind == NotLeftover || (kind != LeftoverBackup && strcmp(version, sweep->own_version) == 0))
+        return;
+    wchar_t path[260];
+    if (FormatWide(path, 260, L"%s\\surumler\\%s", sweep->install_folder, entry.cFileName) < 0)
+        return;
+    if (kind == LeftoverBackup && RestoreBackup(sweep->install_folder, version, path))
+        return;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveInstallTree(path);
+    else
+        DeleteFileW(path);
+    LogLine("yarim kalan kurulumdan kalan silindi: %ls", path);
+}
+
 void ClearStoreLeftovers(const wchar_t *install_folder, const char *own_version)
 {
-    wchar_t pattern[260];
-    if (FormatWide(pattern, 260, L"%s\\surumler\\*", install_folder) < 0)
-        return;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW(pattern, &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        char version[32];
-        LeftoverKind kind = ClassifyStoreEntry(entry.cFileName, version, sizeof version);
-        if (kind == NotLeftover || (kind != LeftoverBackup && strcmp(version, own_version) == 0))
-            continue;
-        wchar_t path[260];
-        if (FormatWide(path, 260, L"%s\\surumler\\%s", install_folder, entry.cFileName) < 0)
-            continue;
-        if (kind == LeftoverBackup && RestoreBackup(install_folder, version, path))
-            continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            RemoveInstallTree(path);
-        else
-            DeleteFileW(path);
-        LogLine("yarim kalan kurulumdan kalan silindi: %ls", path);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    LeftoverSweep sweep = {install_folder, own_version};
+    ForEachStoreEntry(install_folder, ClearLeftover, &sweep);
 }
 
 bool VersionOfServiceProgram(const wchar_t *install_folder, const wchar_t *executable, char *version, size_t size)

@@ -27,7 +27,8 @@ install_compress_api_standin() {
   local target=$WINEPREFIX/drive_c/windows/system32/cabinet.dll
   [ -f "$dll" ] || return 0
   cmp -s "$dll" "$target" || cp "$dll" "$target"
-  local programs=() path
+  # The setup also runs as its uninstaller copy, under that copy's name.
+  local programs=(Talvor-Kaldir.exe) path
   for path in "$root"/build/bin/*.exe "$root"/build/tests/*_test.exe "$root"/build/tests/*_bench.exe; do
     if [ -f "$path" ]; then programs+=("$(basename "$path")"); fi
   done

@@ -3,11 +3,13 @@
 
 #include "app/options.h"
 #include "app/process_values.h"
+#include "app/worker.h"
 #include "core/progress_state.h"
 #include "fetch/fetch_servers.h"
 #include "fetch/http_download.h"
 #include "install/acquisition.h"
 #include "release/signature.h"
+#include "support/installed_product.h"
 #include "support/test_package.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
@@ -150,4 +152,35 @@ TEST_F(ServerAcquisitionTest, CancelDuringTheDownloadStopsIt)
     EXPECT_EQ(Utf8(L"Kurulumdan vazgeçildi. Bilgisayarında hiçbir şey değiştirilmedi."), Result());
     EXPECT_FALSE(FileExists(target_));
     EXPECT_NE(std::string::npos, Log().find("indirilemedi: iptal-4.0.0.tpk"));
+}
+
+// The whole install asked to stop while its package comes slowly from the server: whether the
+// download's progress call or the check after it sees the request, nothing is installed and no
+// package stays in the store.
+TEST_F(ServerAcquisitionTest, InstallCancelledDuringTheDownloadChangesNothing)
+{
+    if (!SetupTrustsDevelopmentKey())
+        GTEST_SKIP() << "the setup was built with another release key than the development key";
+    RemoveProductCompletely();
+    std::wstring served = ServedFile("");
+    served.pop_back();
+    ASSERT_TRUE(PublishProductRelease(served, "4.1.0", "", {{"dolgu.bin", std::string(8 << 20, 'd')}}));
+    ASSERT_TRUE(SetBaseUrl(&Options, ServerUrl("TALVOR_TEST_HTTP", "yavas/200/").c_str()));
+    wcscpy(InstallFolder, kProductFolder);
+
+    HANDLE watcher = CreateThread(nullptr, 0, CancelAtPercent, (void *)5, 0, nullptr);
+    ASSERT_NE(nullptr, watcher);
+    WorkerThread(nullptr);
+    WaitForSingleObject(watcher, 30000);
+    DWORD code = 1;
+    GetExitCodeThread(watcher, &code);
+    CloseHandle(watcher);
+
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(Progress.succeeded);
+    EXPECT_EQ(Utf8(L"Kurulumdan vazgeçildi. Bilgisayarında hiçbir şey değiştirilmedi."), Result());
+    EXPECT_TRUE(StoreEntries().empty());
+    EXPECT_EQ("-", PointerFile(L"guncel"));
+    EXPECT_FALSE(QueryProductService().exists);
+    RemoveProductCompletely();
 }

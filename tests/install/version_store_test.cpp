@@ -231,3 +231,60 @@ TEST_F(VersionStoreTest, RequiredFilesMustAllBeFiles)
     EXPECT_TRUE(IsRegularFile((dir + L"\\talvor_svc.exe").c_str()));
     EXPECT_FALSE(IsRegularFile((dir + L"\\yok.exe").c_str()));
 }
+
+// What an interrupted run leaves in the store goes; a backup is put back where its version
+// folder is missing; the running install's own package and staging folder, the version folders
+// and anything not named like a leftover stay.
+TEST_F(VersionStoreTest, LeftoversOfAnInterruptedRunAreClearedOrRestored)
+{
+    MakeVersion(L"1.0.0");
+    MakeVersion(L"1.0.0.eski-99");
+    MakeVersion(L"1.0.0.kur");
+    ASSERT_TRUE(WriteFileBytes(store_ + L"\\1.0.0.tpk", "TPK1"));
+    MakeVersion(L"3.0.0.eski-18446744073709551615");
+    MakeVersion(L"2.0.0.kur");
+    ASSERT_TRUE(WriteFileBytes(store_ + L"\\2.0.0.tpk", "TPK1"));
+    for (const wchar_t *foreign : {L"notlar.txt", L"1.0.0.eski-", L"1.0.0.eski-12x", L"x.kur", L"1.0.kur"})
+        ASSERT_TRUE(WriteFileBytes(store_ + L"\\" + foreign, "x"));
+
+    ClearStoreLeftovers(folder_.c_str(), "2.0.0");
+
+    std::vector<std::string> left;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((store_ + L"\\*").c_str(), &entry);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    do {
+        if (entry.cFileName[0] != L'.')
+            left.push_back(Utf8(entry.cFileName));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ((std::vector<std::string>{"1.0.0", "1.0.0.eski-", "1.0.0.eski-12x", "1.0.kur", "2.0.0.kur", "2.0.0.tpk",
+                                        "3.0.0", "notlar.txt", "x.kur"}),
+              left);
+    EXPECT_TRUE(HasRequiredFiles((store_ + L"\\3.0.0").c_str()));
+    std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("yarim kalan kurulumun yedegi geri kondu: " + Utf8(store_) + "\\3.0.0\r\n"));
+    EXPECT_NE(std::string::npos, log.find("yarim kalan kurulumdan kalan silindi: " + Utf8(store_) + "\\1.0.0.kur\r\n"));
+
+    ClearStoreLeftovers((folder_ + L"\\yok").c_str(), "2.0.0");
+}
+
+TEST(VersionOfServiceProgram, OnlyTheServiceProgramDirectlyInAVersionFolder)
+{
+    const wchar_t *folder = L"C:\\Program Files\\Talvor";
+    char version[32];
+    ASSERT_TRUE(VersionOfServiceProgram(folder, L"C:\\Program Files\\Talvor\\surumler\\1.2.3\\talvor_svc.exe", version,
+                                        sizeof version));
+    EXPECT_STREQ("1.2.3", version);
+    EXPECT_TRUE(VersionOfServiceProgram(folder, L"c:\\program files\\TALVOR\\SURUMLER\\0001.2.3\\Talvor_Svc.EXE", version,
+                                        sizeof version));
+    EXPECT_STREQ("0001.2.3", version);
+    for (const wchar_t *other : {L"C:\\Program Files\\Talvor\\surumler\\1.2.3.kur\\talvor_svc.exe",
+                                 L"C:\\Program Files\\Talvor\\surumler\\1.2.3\\alt\\talvor_svc.exe",
+                                 L"C:\\Program Files\\Talvor\\surumler\\1.2.3\\talvor_gui.exe",
+                                 L"C:\\Program Files\\Talvor\\talvor_svc.exe", L"D:\\Talvor\\surumler\\1.2.3\\talvor_svc.exe",
+                                 L"C:\\Program Files\\Talvor\\surumler\\\\talvor_svc.exe", L""})
+        EXPECT_FALSE(VersionOfServiceProgram(folder, other, version, sizeof version)) << Utf8(other);
+    EXPECT_FALSE(VersionOfServiceProgram(folder, L"C:\\Program Files\\Talvor\\surumler\\1.2.3\\talvor_svc.exe", version, 5));
+}

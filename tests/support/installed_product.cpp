@@ -1,12 +1,13 @@
 #include "support/installed_product.h"
 
+#include "core/progress_state.h"
 #include "release/signature.h"
+#include "service/app_shutdown.h"
 #include "support/test_package.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
 
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <string.h>
 
@@ -38,11 +39,14 @@ bool SetupTrustsDevelopmentKey()
 }
 
 bool PublishProductRelease(const std::wstring &folder, const std::string &version, const std::string &service_behaviour,
-                           const std::vector<std::pair<std::string, std::string>> &extra)
+                           const std::vector<std::pair<std::string, std::string>> &extra,
+                           const std::vector<std::string> &omit)
 {
     std::vector<TestEntry> entries;
     for (const char *name : {"Talvor.exe", "WinDivert.dll", "WinDivert64.sys", "talvor_gui.exe", "talvor_guncelle.exe",
                              "talvor_svc.exe"}) {
+        if (std::find(omit.begin(), omit.end(), name) != omit.end())
+            continue;
         TestEntry entry;
         entry.name = name;
         entry.data = ReadFileBytes(ProductPath(Utf8ToWide(name).c_str()));
@@ -161,30 +165,10 @@ std::wstring DesktopShortcut()
     return KnownFolderFile(FOLDERID_PublicDesktop, L"Talvor.lnk");
 }
 
-static void EndTrayApplications()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return;
-    PROCESSENTRY32W entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (_wcsicmp(entry.szExeFile, L"talvor_gui.exe") != 0)
-            continue;
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-        if (process != nullptr) {
-            TerminateProcess(process, 0);
-            WaitForSingleObject(process, 5000);
-            CloseHandle(process);
-        }
-    }
-    CloseHandle(snapshot);
-}
-
 void RemoveProductCompletely()
 {
     RemoveProductService();
-    EndTrayApplications();
+    CloseRunningApp();
     RemoveFolder(kProductFolder);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
@@ -251,4 +235,19 @@ PendingDeletionsGuard::~PendingDeletionsGuard()
     else
         RegDeleteValueW(key, L"PendingFileRenameOperations");
     RegCloseKey(key);
+}
+
+DWORD WINAPI CancelAtPercent(void *percent)
+{
+    for (int i = 0; i < 60000 && !Progress.worker_done; i++) {
+        AcquireSRWLockShared(&Progress.status_lock);
+        bool reached = Progress.percent == (unsigned)(uintptr_t)percent;
+        ReleaseSRWLockShared(&Progress.status_lock);
+        if (reached) {
+            RaiseFlag(&Progress.cancel_requested);
+            return 0;
+        }
+        Sleep(1);
+    }
+    return 1;
 }

@@ -18,10 +18,11 @@ std::wstring RemovalLogPath();
 // the stand-in product programs named "paket-<version>.tpk" and its manifest, signed with the
 // development key. `service_behaviour`, when not empty, goes into the package as
 // "talvor_svc.davranis", so that this version's service misbehaves (tests/product/README.md).
-// `extra` adds further files as name and content pairs.
+// `extra` adds further files as name and content pairs; `omit` leaves product files out.
 bool PublishProductRelease(const std::wstring &folder, const std::string &version,
                            const std::string &service_behaviour = "",
-                           const std::vector<std::pair<std::string, std::string>> &extra = {});
+                           const std::vector<std::pair<std::string, std::string>> &extra = {},
+                           const std::vector<std::string> &omit = {});
 // The development key is the one the setup under test trusts; a build with another key cannot
 // take the releases above, and its tests skip.
 bool SetupTrustsDevelopmentKey();
@@ -74,3 +75,8 @@ private:
     DWORD type_ = 0;
     bool had_ = false;
 };
+
+// A thread that raises the cancel flag of Progress as soon as the worker shows the percentage
+// given as its parameter; exit code 0 when it did, 1 when the worker ended first or a minute
+// went by.
+DWORD WINAPI CancelAtPercent(void *percent);

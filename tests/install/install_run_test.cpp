@@ -1,0 +1,292 @@
+// The setup run as a process against signed releases of the stand-in product: installs,
+// updates, reinstalls, failures and rollbacks, read back from the prefix's file system, service
+// manager, registry and shell folders.
+#include <gtest/gtest.h>
+
+#include "support/installed_product.h"
+#include "support/test_support.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kNoStoreLeftovers[] = "only version folders";
+
+class InstallRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!SetupTrustsDevelopmentKey())
+            GTEST_SKIP() << "the setup was built with another release key than the development key";
+        RemoveProductCompletely();
+        releases_ = MakeTempFolder(L"yayin");
+        ASSERT_FALSE(releases_.empty());
+    }
+    void TearDown() override
+    {
+        RemoveProductCompletely();
+        RemoveFolder(releases_);
+    }
+
+    // A release folder of its own for each version and variant.
+    std::wstring Release(const std::string &version, const std::string &behaviour = "",
+                         const std::vector<std::pair<std::string, std::string>> &extra = {})
+    {
+        std::wstring folder = releases_ + L"\\" + std::to_wstring(++published_);
+        EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        EXPECT_TRUE(PublishProductRelease(folder, version, behaviour, extra));
+        return folder;
+    }
+    // Runs the setup and returns its exit code; the log lines it wrote are in last_lines_.
+    long Install(const std::wstring &release, const std::wstring &more = L"")
+    {
+        size_t before = LogLines(kInstallLogPath).size();
+        long code = InstallFrom(release, more);
+        std::vector<std::string> lines = LogLines(kInstallLogPath);
+        last_lines_.assign(lines.begin() + std::min(before, lines.size()), lines.end());
+        return code;
+    }
+    bool Logged(const std::string &line) const
+    {
+        for (const std::string &l : last_lines_)
+            if (l == line)
+                return true;
+        return false;
+    }
+    std::string LastLine() const { return last_lines_.empty() ? "" : last_lines_.back(); }
+    // The whole log of the last run, for failure messages.
+    std::string Lines() const
+    {
+        std::string all;
+        for (const std::string &l : last_lines_)
+            all += l + "\n";
+        return all;
+    }
+
+    std::wstring releases_;
+    int published_ = 0;
+    std::vector<std::string> last_lines_;
+};
+
+std::wstring VersionFolder(const std::string &version)
+{
+    return std::wstring(kProductFolder) + L"\\surumler\\" + Utf8ToWide(version);
+}
+
+std::wstring ServiceCommand(const std::string &version)
+{
+    return L"\"" + VersionFolder(version) + L"\\talvor_svc.exe\"";
+}
+
+// The service is registered for the version's program and runs.
+void ExpectServiceRuns(const std::string &version)
+{
+    ProductService service = QueryProductService();
+    ASSERT_TRUE(service.exists);
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, service.state);
+    EXPECT_EQ(ServiceCommand(version), service.command);
+    EXPECT_EQ((DWORD)SERVICE_AUTO_START, service.start_type);
+}
+
+std::string StoreListing()
+{
+    std::string listing;
+    for (const std::string &name : StoreEntries())
+        listing += name + " ";
+    return listing;
+}
+
+} // namespace
+
+TEST_F(InstallRunTest, FreshInstallPlacesEverything)
+{
+    ASSERT_EQ(0, Install(Release("1.0.0"))) << Lines();
+
+    ExpectServiceRuns("1.0.0");
+    // Registered by the service program's own "kur" run from the version folder.
+    std::string record = ReadFileBytes(VersionFolder("1.0.0") + L"\\talvor_svc.kayit");
+    EXPECT_EQ(0u, record.find("kur ")) << record;
+    EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
+    EXPECT_EQ("1.0.0", PointerFile(L"onceki"));
+    EXPECT_EQ(std::vector<std::string>{"1.0.0"}, StoreEntries());
+    std::wstring folder = kProductFolder;
+    EXPECT_EQ(ReadFileBytes(VersionFolder("1.0.0") + L"\\Talvor.exe"), ReadFileBytes(folder + L"\\Talvor.exe"));
+    EXPECT_EQ(ReadFileBytes(BuildPath(L"bin\\Talvor-Kurulum.exe")), ReadFileBytes(folder + L"\\Talvor-Kaldir.exe"));
+
+    std::wstring value;
+    ASSERT_TRUE(ReadMachineString(kUninstallEntryKey, L"DisplayVersion", value));
+    EXPECT_EQ(L"1.0.0", value);
+    ASSERT_TRUE(ReadMachineString(kUninstallEntryKey, L"UninstallString", value));
+    EXPECT_EQ(L"\"" + folder + L"\\Talvor-Kaldir.exe\" /kaldir", value);
+    ASSERT_TRUE(ReadMachineString(kRunEntryKey, L"Talvor", value));
+    EXPECT_NE(std::wstring::npos, value.find(folder + L"\\Talvor.exe"));
+    EXPECT_TRUE(FileExists(StartMenuShortcut()));
+    EXPECT_TRUE(FileExists(DesktopShortcut()));
+
+    EXPECT_TRUE(Logged("paket acildi: 6 dosya")) << Lines();
+    EXPECT_TRUE(Logged("onceki kurulum: hizmet=0 yol= guncel=")) << Lines();
+    EXPECT_TRUE(Logged("hizmet calisiyor: C:\\Program Files\\Talvor\\surumler\\1.0.0\\talvor_svc.exe")) << Lines();
+    EXPECT_EQ("kurulum tamam: 1.0.0", LastLine());
+}
+
+// Update, reinstall and pruning: an update keeps the new and the previous version only; a
+// reinstall sets the existing folder aside and deletes it after the swap.
+TEST_F(InstallRunTest, UpdatesPruneAndReinstallsReplaceTheFolder)
+{
+    ASSERT_EQ(0, Install(Release("0.9.0")));
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    ASSERT_EQ(0, Install(Release("2.0.0"))) << Lines();
+    ExpectServiceRuns("2.0.0");
+    EXPECT_EQ("2.0.0", PointerFile(L"guncel"));
+    EXPECT_EQ("1.0.0", PointerFile(L"onceki"));
+    EXPECT_EQ((std::vector<std::string>{"1.0.0", "2.0.0"}), StoreEntries());
+    EXPECT_TRUE(Logged("onceki kurulum: hizmet=1 yol=C:\\Program Files\\Talvor\\surumler\\1.0.0\\talvor_svc.exe "
+                       "guncel=1.0.0"))
+        << Lines();
+
+    // A marker in the installed folder shows whether the folder was replaced.
+    std::wstring marker = VersionFolder("2.0.0") + L"\\eski-dosya";
+    ASSERT_TRUE(WriteFileBytes(marker, "x"));
+    ASSERT_EQ(0, Install(Release("2.0.0"))) << Lines();
+    ExpectServiceRuns("2.0.0");
+    EXPECT_FALSE(FileExists(marker));
+    EXPECT_EQ("2.0.0", PointerFile(L"guncel"));
+    EXPECT_EQ("2.0.0", PointerFile(L"onceki"));
+    EXPECT_EQ(std::vector<std::string>{"2.0.0"}, StoreEntries()) << kNoStoreLeftovers;
+}
+
+TEST_F(InstallRunTest, WithoutDesktopShortcutOnlyTheStartMenuGetsOne)
+{
+    ASSERT_EQ(0, Install(Release("1.0.0"), L"/masaustu-yok")) << Lines();
+    EXPECT_TRUE(FileExists(StartMenuShortcut()));
+    EXPECT_FALSE(FileExists(DesktopShortcut()));
+}
+
+// A pointer that holds no version counts as no current version: the update is taken as a first
+// install of the new version.
+TEST_F(InstallRunTest, InvalidCurrentPointerCountsAsNoVersion)
+{
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    ASSERT_TRUE(WriteFileBytes(std::wstring(kProductFolder) + L"\\guncel", "1.0"));
+    ASSERT_EQ(0, Install(Release("2.0.0"))) << Lines();
+    ExpectServiceRuns("2.0.0");
+    EXPECT_TRUE(Logged("onceki kurulum: hizmet=1 yol=C:\\Program Files\\Talvor\\surumler\\1.0.0\\talvor_svc.exe "
+                       "guncel="))
+        << Lines();
+    EXPECT_EQ("2.0.0", PointerFile(L"guncel"));
+    EXPECT_EQ("2.0.0", PointerFile(L"onceki"));
+    EXPECT_EQ(std::vector<std::string>{"2.0.0"}, StoreEntries());
+}
+
+// The uninstaller copy in the install folder is the setup itself; run from there it must not
+// try to copy itself onto itself.
+TEST_F(InstallRunTest, SetupRunningAsTheUninstallerCopyIsNotCopiedOntoItself)
+{
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    std::wstring copy = std::wstring(kProductFolder) + L"\\Talvor-Kaldir.exe";
+    FILETIME before = {}, after = {};
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(copy.c_str(), GetFileExInfoStandard, &data));
+    before = data.ftLastWriteTime;
+    Sleep(1100); // file times here have a resolution of a second or finer
+
+    size_t lines_before = LogLines(kInstallLogPath).size();
+    ASSERT_EQ(0, RunProgram(L"\"" + copy + L"\" /sessiz \"--yerel=" + Release("1.1.0") + L"\"", 240000));
+    std::vector<std::string> lines = LogLines(kInstallLogPath);
+    last_lines_.assign(lines.begin() + lines_before, lines.end());
+    ASSERT_TRUE(GetFileAttributesExW(copy.c_str(), GetFileExInfoStandard, &data));
+    after = data.ftLastWriteTime;
+    EXPECT_EQ(0, CompareFileTime(&before, &after));
+    EXPECT_EQ("kurulum tamam: 1.1.0", LastLine()) << Lines();
+    for (const std::string &line : last_lines_)
+        EXPECT_EQ(std::string::npos, line.find("kaldirici kopyalanamadi")) << line;
+}
+
+// A package that fails its digest, and a correctly signed one that lacks a product file, change
+// nothing: the same service process runs on, the pointers and the store are as they were.
+TEST_F(InstallRunTest, RefusedPackagesChangeNothing)
+{
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    DWORD pid = QueryProductService().pid;
+
+    std::wstring damaged = Release("2.0.0");
+    std::wstring package = damaged + L"\\paket-2.0.0.tpk";
+    std::string bytes = ReadFileBytes(package);
+    bytes[bytes.size() / 2] ^= 1;
+    ASSERT_TRUE(WriteFileBytes(package, bytes));
+    EXPECT_EQ(1, Install(damaged));
+    EXPECT_EQ("HATA: Program paketi imzalı sürüm bilgisiyle eşleşmedi; kullanılmadı.", LastLine()) << Lines();
+
+    std::wstring incomplete = releases_ + L"\\eksik";
+    ASSERT_TRUE(CreateDirectoryW(incomplete.c_str(), nullptr));
+    ASSERT_TRUE(PublishProductRelease(incomplete, "2.0.0", "", {}, {"talvor_guncelle.exe"}));
+    EXPECT_EQ(1, Install(incomplete));
+    EXPECT_TRUE(Logged("pakette eksik dosya: talvor_guncelle.exe")) << Lines();
+    EXPECT_EQ("HATA: Program paketi açılamadı ya da eksik. Bilgisayarında hiçbir şey değiştirilmedi.", LastLine());
+
+    ProductService service = QueryProductService();
+    EXPECT_EQ(pid, service.pid);
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, service.state);
+    EXPECT_EQ(ServiceCommand("1.0.0"), service.command);
+    EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
+    EXPECT_EQ("1.0.0", PointerFile(L"onceki"));
+    EXPECT_EQ(std::vector<std::string>{"1.0.0"}, StoreEntries()) << kNoStoreLeftovers;
+}
+
+// A new version whose service stops again during the health check is rolled back: the old
+// program runs again and the pointers return, onceki to the old version when it was empty. The
+// same release, mended, then installs as an update over the folder the failed attempt left.
+TEST_F(InstallRunTest, UnhealthyUpdateRollsBackAndARetrySucceeds)
+{
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    ASSERT_EQ(0, Install(Release("1.1.0")));
+    ASSERT_TRUE(DeleteFileW((std::wstring(kProductFolder) + L"\\onceki").c_str()));
+
+    EXPECT_EQ(1, Install(Release("2.0.0", "hemen-dur")));
+    EXPECT_TRUE(Logged("yeni hizmet saglikli acilmadi")) << Lines();
+    EXPECT_EQ("HATA: Yeni sürüm 2.0.0 bu bilgisayarda açılamadı; önceki Talvor'ya geri dönüldü ve çalışıyor.",
+              LastLine());
+    ExpectServiceRuns("1.1.0");
+    EXPECT_EQ("1.1.0", PointerFile(L"guncel"));
+    EXPECT_EQ("1.1.0", PointerFile(L"onceki"));
+    EXPECT_EQ((std::vector<std::string>{"1.0.0", "1.1.0", "2.0.0"}), StoreEntries()) << "no pruning after a rollback";
+
+    ASSERT_EQ(0, Install(Release("2.0.0"))) << Lines();
+    ExpectServiceRuns("2.0.0");
+    EXPECT_EQ("2.0.0", PointerFile(L"guncel"));
+    EXPECT_EQ("1.1.0", PointerFile(L"onceki"));
+    EXPECT_FALSE(FileExists(VersionFolder("2.0.0") + L"\\talvor_svc.davranis")) << "the failed attempt's folder stayed";
+    EXPECT_EQ((std::vector<std::string>{"1.1.0", "2.0.0"}), StoreEntries()) << kNoStoreLeftovers;
+}
+
+// Without an earlier service there is nothing to go back to: the message points at the log and
+// the new version stays registered but stopped.
+TEST_F(InstallRunTest, UnhealthyFreshInstallNamesTheLog)
+{
+    EXPECT_EQ(1, Install(Release("1.0.0", "hemen-dur")));
+    EXPECT_EQ("HATA: Talvor hizmeti başlatılamadı. Ayrıntı: C:\\Program Files\\Talvor\\kurulum.log", LastLine())
+        << Lines();
+    ProductService service = QueryProductService();
+    EXPECT_TRUE(service.exists);
+    EXPECT_EQ(ServiceCommand("1.0.0"), service.command);
+    EXPECT_NE((DWORD)SERVICE_RUNNING, service.state);
+    EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
+}
+
+// A running service that does not stop within its 30 s: the run ends before touching the
+// installed version, and the staging folder goes.
+TEST_F(InstallRunTest, SLOW_ServiceThatDoesNotStopLeavesTheInstallAsItWas)
+{
+    ASSERT_EQ(0, Install(Release("1.0.0", "yavas-dur 35000")));
+    DWORD pid = QueryProductService().pid;
+    EXPECT_EQ(1, Install(Release("2.0.0")));
+    EXPECT_EQ("HATA: Çalışan Talvor hizmeti durdurulamadı. Bilgisayarı yeniden başlatıp kurulumu tekrar çalıştır.",
+              LastLine())
+        << Lines();
+    ProductService service = QueryProductService();
+    EXPECT_EQ(pid, service.pid);
+    EXPECT_EQ(ServiceCommand("1.0.0"), service.command);
+    EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
+    EXPECT_EQ(std::vector<std::string>{"1.0.0"}, StoreEntries()) << kNoStoreLeftovers;
+}
