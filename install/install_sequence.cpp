@@ -15,6 +15,7 @@
 #include "service/run_program.h"
 #include "service/service_control.h"
 #include "uninstall/remove_tree.h"
+#include "uninstall/restart_deletions.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -161,6 +162,11 @@ void CopyInstallFolderPrograms(const RunState *run)
 bool SwapVersionIn(RunState *run)
 {
     SetStatus(L"Dosyalar yerleştiriliyor…", 78, 0);
+    // A removal that waits for a restart would otherwise delete at that restart what this
+    // install is about to place.
+    unsigned taken_back = CancelRestartDeletions(InstallFolder);
+    if (taken_back > 0)
+        LogLine("yeniden baslatmada silinecek %u kayit geri alindi", taken_back);
     run->backup_dir[0] = 0;
     if (GetFileAttributesW(run->version_dir) != INVALID_FILE_ATTRIBUTES) {
         FormatWide(run->backup_dir, 260, L"%s.eski-%llu", run->version_dir, GetTickCount64());

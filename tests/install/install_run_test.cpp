@@ -89,14 +89,6 @@ void ExpectServiceRuns(const std::string &version)
     EXPECT_EQ((DWORD)SERVICE_AUTO_START, service.start_type);
 }
 
-std::string StoreListing()
-{
-    std::string listing;
-    for (const std::string &name : StoreEntries())
-        listing += name + " ";
-    return listing;
-}
-
 } // namespace
 
 TEST_F(InstallRunTest, FreshInstallPlacesEverything)
@@ -289,4 +281,27 @@ TEST_F(InstallRunTest, SLOW_ServiceThatDoesNotStopLeavesTheInstallAsItWas)
     EXPECT_EQ(ServiceCommand("1.0.0"), service.command);
     EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
     EXPECT_EQ(std::vector<std::string>{"1.0.0"}, StoreEntries()) << kNoStoreLeftovers;
+}
+
+// A removal from the uninstaller copy leaves that copy and the folder for deletion at the next
+// restart. Installing again before the restart takes those deletions back, so the restart does
+// not take the new install's files.
+TEST_F(InstallRunTest, InstallAfterARemovalWaitingForTheRestartKeepsItsFiles)
+{
+    PendingDeletionsGuard guard;
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    std::wstring copy = std::wstring(kProductFolder) + L"\\Talvor-Kaldir.exe";
+    ASSERT_EQ(0, RunProgram(L"\"" + copy + L"\" /kaldir /sessiz", 120000));
+    auto under_install_folder = [] {
+        unsigned count = 0;
+        for (const std::wstring &path : PendingDeletions())
+            count += _wcsnicmp(path.c_str(), kProductFolder, wcslen(kProductFolder)) == 0;
+        return count;
+    };
+    ASSERT_EQ(2u, under_install_folder()) << "the running copy and its folder";
+
+    ASSERT_EQ(0, Install(Release("1.0.0"))) << Lines();
+    EXPECT_TRUE(Logged("yeniden baslatmada silinecek 2 kayit geri alindi")) << Lines();
+    EXPECT_EQ(0u, under_install_folder());
+    ExpectServiceRuns("1.0.0");
 }
