@@ -95,11 +95,11 @@ std::string PointerFile(const wchar_t *name)
     return FileExists(path) ? ReadFileBytes(path) : "-";
 }
 
-std::vector<std::string> StoreEntries()
+std::vector<std::string> FolderEntries(const std::wstring &folder)
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((std::wstring(kProductFolder) + L"\\surumler\\*").c_str(), &entry);
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE)
         return names;
     do {
@@ -109,6 +109,11 @@ std::vector<std::string> StoreEntries()
     FindClose(find);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::vector<std::string> StoreEntries()
+{
+    return FolderEntries(std::wstring(kProductFolder) + L"\\surumler");
 }
 
 ProductService QueryProductService()
@@ -211,6 +216,14 @@ std::vector<std::wstring> PendingDeletions()
     }
     RegCloseKey(key);
     return paths;
+}
+
+size_t PathIndex(const std::vector<std::wstring> &paths, const std::wstring &path)
+{
+    for (size_t i = 0; i < paths.size(); i++)
+        if (_wcsicmp(paths[i].c_str(), path.c_str()) == 0)
+            return i;
+    return (size_t)-1;
 }
 
 PendingDeletionsGuard::PendingDeletionsGuard() : saved_(131072)
