@@ -80,11 +80,11 @@ long InstallFrom(const std::wstring &release, const std::wstring &more)
     return RunProgram(SetupCommand(L"/sessiz \"--yerel=" + release + L"\" " + more), 240000);
 }
 
-std::vector<std::string> LogLines(const std::wstring &path)
+std::vector<std::string> LogLines(const std::wstring &path, size_t from)
 {
     std::string log = ReadFileBytes(path);
     std::vector<std::string> lines;
-    for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
+    for (size_t at = from, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
         lines.push_back(end - at >= 20 ? log.substr(at + 20, end - at - 20) : log.substr(at, end - at));
     return lines;
 }

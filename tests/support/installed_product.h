@@ -32,8 +32,9 @@ std::wstring SetupCommand(const std::wstring &arguments);
 // Runs the setup silently from the release folder: "/sessiz --yerel=<folder>" and `more`.
 long InstallFrom(const std::wstring &release, const std::wstring &more = L"");
 
-// The log's lines without their time stamps; only whole lines (ended by CR LF).
-std::vector<std::string> LogLines(const std::wstring &path);
+// The log's lines without their time stamps; only whole lines (ended by CR LF), from the byte
+// offset `from` on.
+std::vector<std::string> LogLines(const std::wstring &path, size_t from = 0);
 
 // A pointer file's raw content, or "-" when there is none.
 std::string PointerFile(const wchar_t *name);
