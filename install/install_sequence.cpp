@@ -107,9 +107,10 @@ bool UnpackRelease(RunState *run)
     return true;
 }
 
-// Reads the pointers, preferring the version the service really runs when an earlier run of
-// this same version was ended after writing the pointers but before switching the service:
-// that version is the one to keep and to go back to.
+// Reads the pointers, preferring the version the service really runs when an earlier run was
+// ended after writing the pointers but before switching the service: that version is the one to
+// keep and to go back to, whichever version this run installs. A current pointer that holds no
+// version stays no version.
 void ReadInstalledVersions(RunState *run)
 {
     if (ReadVersionPointer(InstallFolder, kPointerCurrent, run->current_before, 32) != StatusOk)
@@ -117,9 +118,9 @@ void ReadInstalledVersions(RunState *run)
     if (ReadVersionPointer(InstallFolder, kPointerPrevious, run->previous_before, 32) != StatusOk)
         run->previous_before[0] = 0;
     char running[32];
-    if (run->had_service && strcmp(run->current_before, run->entry.version) == 0 &&
+    if (run->had_service && run->current_before[0] != 0 &&
         VersionOfServiceProgram(InstallFolder, run->old_service_path, running, sizeof running) &&
-        strcmp(running, run->entry.version) != 0 && IsRegularFile(run->old_service_path)) {
+        strcmp(running, run->current_before) != 0 && IsRegularFile(run->old_service_path)) {
         LogLine("hizmet %s surumunu calistiriyor; guncel yerine o esas aliniyor", running);
         memcpy(run->current_before, running, sizeof running);
     }
