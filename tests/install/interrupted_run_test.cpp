@@ -507,6 +507,36 @@ TEST_F(InterruptedRunTest, UpdateEndedAtAnyPointIsFinishedByTheRerun)
     EXPECT_GE(KillAndRerunInstall(steps, false, update_, installed_1_0_0, check), 4);
 }
 
+// The update to 1.1.0 ended between writing the pointers and switching the service, and then
+// not the same update but a newer release, 1.2.0, installed (an online setup takes whatever is
+// newest). The service still ran 1.0.0, so 1.0.0 is the version to keep and to go back to; 1.1.0
+// never ran. A kill that came after the switch leaves 1.1.0 as the running version instead.
+TEST_F(InterruptedRunTest, NewerReleaseAfterAnUpdateEndedBeforeTheServiceSwitchKeepsTheRunningVersion)
+{
+    std::wstring newer = MakeTempFolder(L"yayin");
+    ASSERT_TRUE(PublishProductRelease(newer, "1.2.0"));
+    auto installed_1_0_0 = [] {
+        RemoveProductCompletely();
+        return InstallFrom(base_) == 0;
+    };
+    std::vector<KillPoint> steps = {
+        WhenSeen("guncel replaced", PointerReplaced(L"guncel")),
+    };
+    PrintHeader("Update 1.0.0 -> 1.1.0 ended, then 1.2.0 installed");
+    for (KillPoint point : steps) {
+        SCOPED_TRACE(point.name);
+        ASSERT_TRUE(installed_1_0_0());
+        Interruption run = RunAndKill(SetupCommand(L"/sessiz \"--yerel=" + update_ + L"\""), kInstallLogPath,
+                                      point.reached);
+        ASSERT_TRUE(run.killed) << run.exit_code << "\n" << Dump(run.lines);
+        Rerun(point.name, LastLine(run.lines), SetupCommand(L"/sessiz \"--yerel=" + newer + L"\""), kInstallLogPath,
+              DescribeInstall, [](const ProductService &left) {
+                  ExpectInstalled("1.2.0", left.command == ServiceCommandOf("1.1.0") ? "1.1.0" : "1.0.0");
+              });
+    }
+    RemoveFolder(newer);
+}
+
 // 1.1.0 installed, then a reinstall of 1.1.0 ended while the installed copy is set aside as a
 // ".eski-" backup. The window between setting it aside and moving the new copy in is two renames
 // long, too short for a watcher to end the run in; kills land while the backup is being deleted.
