@@ -192,8 +192,12 @@ bool SwapVersionIn(RunState *run)
 
     const char *version = run->entry.version;
     if (WriteVersionPointer(InstallFolder, kPointerCurrent, version) != StatusOk ||
-        WriteVersionPointer(InstallFolder, kPointerPrevious, PreviousToKeep(run->current_before, version)) != StatusOk)
+        WriteVersionPointer(InstallFolder, kPointerPrevious, PreviousToKeep(run->current_before, version)) != StatusOk) {
+        // The service has not been switched yet: the stopped one still points at its own folder.
+        if (run->had_service)
+            SvcStartAndCheck();
         return ReportError(L"Kurulum bilgisi yazılamadı.");
+    }
     return true;
 }
 
