@@ -283,6 +283,29 @@ TEST_F(InstallRunTest, SLOW_ServiceThatDoesNotStopLeavesTheInstallAsItWas)
     EXPECT_EQ(std::vector<std::string>{"1.0.0"}, StoreEntries()) << kNoStoreLeftovers;
 }
 
+// A pointer that cannot be replaced (another program holds it open) fails the update after the
+// old service was stopped and the new folder moved in: the old service runs again, guncel keeps
+// the old version, and the same update succeeds once the pointer is free.
+TEST_F(InstallRunTest, PointerThatCannotBeWrittenLeavesTheOldServiceRunning)
+{
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    std::wstring release = Release("1.1.0");
+    {
+        FileHeldElsewhere held(std::wstring(kProductFolder) + L"\\guncel");
+        ASSERT_TRUE(held.held());
+        EXPECT_EQ(1, Install(release));
+    }
+    EXPECT_EQ("HATA: Kurulum bilgisi yazılamadı.", LastLine()) << Lines();
+    ExpectServiceRuns("1.0.0");
+    EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
+
+    ASSERT_EQ(0, Install(release)) << Lines();
+    ExpectServiceRuns("1.1.0");
+    EXPECT_EQ("1.1.0", PointerFile(L"guncel"));
+    EXPECT_EQ("1.0.0", PointerFile(L"onceki"));
+    EXPECT_EQ((std::vector<std::string>{"1.0.0", "1.1.0"}), StoreEntries()) << kNoStoreLeftovers;
+}
+
 // A removal from the uninstaller copy leaves that copy and the folder for deletion at the next
 // restart. Installing again before the restart takes those deletions back, so the restart does
 // not take the new install's files.
