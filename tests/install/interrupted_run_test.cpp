@@ -336,17 +336,17 @@ class InterruptedRunTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        for (std::wstring *folder : {&base_, &update_, &bulky_})
+        for (std::wstring *folder : {&base_, &update_, &bulky_, &newer_})
             *folder = MakeTempFolder(L"yayin");
-        published_ = PublishProductRelease(base_, "1.0.0") &&
-                     PublishProductRelease(update_, "1.1.0", "", BulkFiles(300)) &&
-                     PublishProductRelease(bulky_, "1.0.0", "", BulkFiles(600));
+        published_ = PublishProductRelease(base_, "1.0.0") && PublishProductRelease(newer_, "1.2.0") &&
+                     PublishProductRelease(update_, "1.1.0", "", BulkFiles(150)) &&
+                     PublishProductRelease(bulky_, "1.0.0", "", BulkFiles(400));
     }
 
     static void TearDownTestSuite()
     {
         RemoveProductCompletely();
-        for (std::wstring *folder : {&base_, &update_, &bulky_})
+        for (std::wstring *folder : {&base_, &update_, &bulky_, &newer_})
             RemoveFolder(*folder);
     }
 
@@ -450,6 +450,11 @@ protected:
                  "exit " + std::to_string(code) + "; " + describe() + RecoveryLines(rerun_lines));
     }
 
+    static std::wstring InstallCommand(const std::wstring &release)
+    {
+        return SetupCommand(L"/sessiz \"--yerel=" + release + L"\"");
+    }
+
     static std::string DescribeInstall() { return DescribeService() + "; " + DescribeVersions(); }
 
     // Install runs from `release`: what they leave, and the log they write.
@@ -457,8 +462,8 @@ protected:
                             const std::function<bool()> &prepare,
                             const std::function<void(const ProductService &left)> &check)
     {
-        return KillAndRerun(points, by_line, SetupCommand(L"/sessiz \"--yerel=" + release + L"\""), kInstallLogPath,
-                            "kurulum tamam", prepare, DescribeInstall, check);
+        return KillAndRerun(points, by_line, InstallCommand(release), kInstallLogPath, "kurulum tamam", prepare,
+                            DescribeInstall, check);
     }
 
     static void PrintHeader(const char *title)
@@ -467,7 +472,7 @@ protected:
         fflush(stdout);
     }
 
-    static std::wstring base_, update_, bulky_;
+    static std::wstring base_, update_, bulky_, newer_;
     static bool published_;
     PendingDeletionsGuard pending_;
 };
@@ -475,6 +480,7 @@ protected:
 std::wstring InterruptedRunTest::base_;
 std::wstring InterruptedRunTest::update_;
 std::wstring InterruptedRunTest::bulky_;
+std::wstring InterruptedRunTest::newer_;
 bool InterruptedRunTest::published_ = false;
 
 } // namespace
@@ -510,31 +516,40 @@ TEST_F(InterruptedRunTest, UpdateEndedAtAnyPointIsFinishedByTheRerun)
 // The update to 1.1.0 ended between writing the pointers and switching the service, and then
 // not the same update but a newer release, 1.2.0, installed (an online setup takes whatever is
 // newest). The service still ran 1.0.0, so 1.0.0 is the version to keep and to go back to; 1.1.0
-// never ran. A kill that came after the switch leaves 1.1.0 as the running version instead.
+// never ran. Should the kill come after the switch, 1.1.0 is the version that ran.
 TEST_F(InterruptedRunTest, NewerReleaseAfterAnUpdateEndedBeforeTheServiceSwitchKeepsTheRunningVersion)
 {
-    std::wstring newer = MakeTempFolder(L"yayin");
-    ASSERT_TRUE(PublishProductRelease(newer, "1.2.0"));
-    auto installed_1_0_0 = [] {
+    ASSERT_EQ(0, InstallFrom(base_));
+    KillPoint point = WhenSeen("guncel replaced", PointerReplaced(L"guncel"));
+    PrintHeader("Update 1.0.0 -> 1.1.0 ended, then 1.2.0 installed");
+    Interruption run = RunAndKill(InstallCommand(update_), kInstallLogPath, point.reached);
+    ASSERT_TRUE(run.killed) << run.exit_code << "\n" << Dump(run.lines);
+    Rerun(point.name, LastLine(run.lines), InstallCommand(newer_), kInstallLogPath, DescribeInstall,
+          [](const ProductService &left) {
+              ExpectInstalled("1.2.0", left.command == ServiceCommandOf("1.1.0") ? "1.1.0" : "1.0.0");
+          });
+}
+
+// 1.0.0 (with a large folder) and 1.1.0 installed, then the update to 1.2.0 ended while it prunes
+// 1.0.0 after its new service runs. The service was switched, so the rerun is a reinstall of
+// 1.2.0, which prunes the rest, the half-deleted 1.0.0 with it.
+TEST_F(InterruptedRunTest, UpdateEndedWhilePruningTheOldestVersionIsFinishedByTheRerun)
+{
+    std::vector<std::wstring> bulk;
+    auto installed_1_1_0_over_1_0_0 = [&bulk] {
         RemoveProductCompletely();
-        return InstallFrom(base_) == 0;
+        if (InstallFrom(bulky_) != 0 || InstallFrom(update_) != 0)
+            return false;
+        bulk.clear();
+        CollectTree(kStore + L"\\1.0.0\\veri", bulk);
+        return bulk.size() > 100;
     };
     std::vector<KillPoint> steps = {
-        WhenSeen("guncel replaced", PointerReplaced(L"guncel")),
+        WhenSeen("a file of 1.0.0 deleted", [&bulk] { return !FileExists(bulk[0]); }),
     };
-    PrintHeader("Update 1.0.0 -> 1.1.0 ended, then 1.2.0 installed");
-    for (KillPoint point : steps) {
-        SCOPED_TRACE(point.name);
-        ASSERT_TRUE(installed_1_0_0());
-        Interruption run = RunAndKill(SetupCommand(L"/sessiz \"--yerel=" + update_ + L"\""), kInstallLogPath,
-                                      point.reached);
-        ASSERT_TRUE(run.killed) << run.exit_code << "\n" << Dump(run.lines);
-        Rerun(point.name, LastLine(run.lines), SetupCommand(L"/sessiz \"--yerel=" + newer + L"\""), kInstallLogPath,
-              DescribeInstall, [](const ProductService &left) {
-                  ExpectInstalled("1.2.0", left.command == ServiceCommandOf("1.1.0") ? "1.1.0" : "1.0.0");
-              });
-    }
-    RemoveFolder(newer);
+    PrintHeader("Update 1.1.0 -> 1.2.0 (1.0.0 kept before it), ended while pruning 1.0.0");
+    EXPECT_EQ(1, KillAndRerunInstall(steps, false, newer_, installed_1_1_0_over_1_0_0,
+                                     [](const ProductService &) { ExpectInstalled("1.2.0", "1.2.0"); }));
 }
 
 // 1.1.0 installed, then a reinstall of 1.1.0 ended while the installed copy is set aside as a
@@ -565,8 +580,8 @@ TEST_F(InterruptedRunTest, ReinstallEndedWhileTheOldCopyIsSetAsideIsFinishedByTh
     const std::wstring version = kStore + L"\\1.1.0";
     ASSERT_TRUE(CopyFolder(version, version + L".kur"));
     ASSERT_TRUE(MoveFileW(version.c_str(), (version + L".eski-123456789").c_str()));
-    Rerun("between the two moves (made by hand)", "-", SetupCommand(L"/sessiz \"--yerel=" + update_ + L"\""),
-          kInstallLogPath, DescribeInstall, check);
+    Rerun("between the two moves (made by hand)", "-", InstallCommand(update_), kInstallLogPath, DescribeInstall,
+          check);
 }
 
 // Nothing installed, then a first install of 1.1.0 ended at each log line and once the service
