@@ -15,6 +15,7 @@
 #include "service/run_program.h"
 #include "service/service_control.h"
 #include "uninstall/remove_tree.h"
+#include "uninstall/restart_deletions.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -106,9 +107,10 @@ bool UnpackRelease(RunState *run)
     return true;
 }
 
-// Reads the pointers, preferring the version the service really runs when an earlier run of
-// this same version was ended after writing the pointers but before switching the service:
-// that version is the one to keep and to go back to.
+// Reads the pointers, preferring the version the service really runs when an earlier run was
+// ended after writing the pointers but before switching the service: that version is the one to
+// keep and to go back to, whichever version this run installs. A current pointer that holds no
+// version stays no version.
 void ReadInstalledVersions(RunState *run)
 {
     if (ReadVersionPointer(InstallFolder, kPointerCurrent, run->current_before, 32) != StatusOk)
@@ -116,9 +118,9 @@ void ReadInstalledVersions(RunState *run)
     if (ReadVersionPointer(InstallFolder, kPointerPrevious, run->previous_before, 32) != StatusOk)
         run->previous_before[0] = 0;
     char running[32];
-    if (run->had_service && strcmp(run->current_before, run->entry.version) == 0 &&
+    if (run->had_service && run->current_before[0] != 0 &&
         VersionOfServiceProgram(InstallFolder, run->old_service_path, running, sizeof running) &&
-        strcmp(running, run->entry.version) != 0 && IsRegularFile(run->old_service_path)) {
+        strcmp(running, run->current_before) != 0 && IsRegularFile(run->old_service_path)) {
         LogLine("hizmet %s surumunu calistiriyor; guncel yerine o esas aliniyor", running);
         memcpy(run->current_before, running, sizeof running);
     }
@@ -161,6 +163,11 @@ void CopyInstallFolderPrograms(const RunState *run)
 bool SwapVersionIn(RunState *run)
 {
     SetStatus(L"Dosyalar yerleştiriliyor…", 78, 0);
+    // A removal that waits for a restart would otherwise delete at that restart what this
+    // install is about to place.
+    unsigned taken_back = CancelRestartDeletions(InstallFolder);
+    if (taken_back > 0)
+        LogLine("yeniden baslatmada silinecek %u kayit geri alindi", taken_back);
     run->backup_dir[0] = 0;
     if (GetFileAttributesW(run->version_dir) != INVALID_FILE_ATTRIBUTES) {
         FormatWide(run->backup_dir, 260, L"%s.eski-%llu", run->version_dir, GetTickCount64());
@@ -185,8 +192,12 @@ bool SwapVersionIn(RunState *run)
 
     const char *version = run->entry.version;
     if (WriteVersionPointer(InstallFolder, kPointerCurrent, version) != StatusOk ||
-        WriteVersionPointer(InstallFolder, kPointerPrevious, PreviousToKeep(run->current_before, version)) != StatusOk)
+        WriteVersionPointer(InstallFolder, kPointerPrevious, PreviousToKeep(run->current_before, version)) != StatusOk) {
+        // The service has not been switched yet: the stopped one still points at its own folder.
+        if (run->had_service)
+            SvcStartAndCheck();
         return ReportError(L"Kurulum bilgisi yazılamadı.");
+    }
     return true;
 }
 

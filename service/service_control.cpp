@@ -44,8 +44,10 @@ bool SvcWaitState(SC_HANDLE service, DWORD wanted_state, DWORD timeout_ms)
         ULONGLONG waited = GetTickCount64() - start;
         if (wanted_state == SERVICE_RUNNING && status.dwCurrentState == SERVICE_STOPPED && waited > kEarlyStopGraceMs)
             return false;
-        if (waited >= timeout_ms)
+        if (waited >= timeout_ms) {
+            SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
             return false;
+        }
         Sleep(kPollMs);
     }
 }
@@ -104,7 +106,9 @@ bool SvcStop(const wchar_t *name)
     SERVICE_STATUS status;
     ControlService(service, SERVICE_CONTROL_STOP, &status);
     bool stopped = SvcWaitState(service, SERVICE_STOPPED, kStopTimeoutMs);
+    DWORD error = GetLastError();
     CloseServiceHandle(service);
+    SetLastError(error);
     return stopped;
 }
 

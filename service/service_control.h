@@ -12,8 +12,9 @@ extern const wchar_t kProductServiceName[]; // "Talvor"
 // ERROR_SERVICE_DOES_NOT_EXIST) as the thread's last error.
 SC_HANDLE SvcOpen(const wchar_t *name, DWORD access);
 
-// Polls every 250 ms until the service reports the wanted state; false on time-out or a failed
-// query. While waiting for SERVICE_RUNNING, a service found stopped after 2 s is given up.
+// Polls every 250 ms until the service reports the wanted state; false on time-out (last error
+// ERROR_SERVICE_REQUEST_TIMEOUT) or a failed query. While waiting for SERVICE_RUNNING, a service
+// found stopped after 2 s is given up.
 bool SvcWaitState(SC_HANDLE service, DWORD wanted_state, DWORD timeout_ms);
 
 // True when the service exists and could be opened; out receives its executable path, empty
@@ -24,7 +25,8 @@ bool SvcQueryImagePath(const wchar_t *name, wchar_t *out, size_t capacity);
 // first ".exe" (lower case), else the whole rest (a driver path). False when it does not fit.
 bool ExtractImagePath(const wchar_t *command_line, wchar_t *out, size_t capacity);
 
-// Asks the service to stop and waits up to 30 s for it; true when it is stopped or absent.
+// Asks the service to stop and waits up to 30 s for it; true when it is stopped or absent. On
+// false the thread's last error is the failed open's or query's, or ERROR_SERVICE_REQUEST_TIMEOUT.
 bool SvcStop(const wchar_t *name);
 
 // Stops and deletes the service; true when it is gone or marked for deletion. On false the

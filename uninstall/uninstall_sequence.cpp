@@ -60,7 +60,12 @@ bool RunUninstall()
     CloseRunningApp();
 
     SetStatus(L"Talvor hizmeti kaldırılıyor…", 30, 0);
-    if (!SvcStopAndDelete(kProductServiceName))
+    // DeleteService only marks a service that is still running: one that does not stop would go
+    // on running from the files about to be deleted while the removal reports success. A stop that
+    // fails ends the removal before anything is taken away, unless the service cannot even be
+    // opened because it is already marked for deletion, which counts as removed.
+    bool stopped = SvcStop(kProductServiceName) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+    if (!stopped || !SvcStopAndDelete(kProductServiceName))
         return ReportError(L"Talvor hizmeti kaldırılamadı (kod %lu). Bilgisayarı yeniden başlatıp tekrar dene.",
                            GetLastError());
     RemoveLegacyDriverService();

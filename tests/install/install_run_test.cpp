@@ -64,14 +64,6 @@ void ExpectServiceRuns(const std::string &version)
     EXPECT_EQ((DWORD)SERVICE_AUTO_START, service.start_type);
 }
 
-std::string StoreListing()
-{
-    std::string listing;
-    for (const std::string &name : StoreEntries())
-        listing += name + " ";
-    return listing;
-}
-
 } // namespace
 
 TEST_F(InstallRunTest, FreshInstallPlacesEverything)
@@ -264,4 +256,50 @@ TEST_F(InstallRunTest, SLOW_ServiceThatDoesNotStopLeavesTheInstallAsItWas)
     EXPECT_EQ(ServiceCommand("1.0.0"), service.command);
     EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
     EXPECT_EQ(std::vector<std::string>{"1.0.0"}, StoreEntries()) << kNoStoreLeftovers;
+}
+
+// A pointer that cannot be replaced (another program holds it open) fails the update after the
+// old service was stopped and the new folder moved in: the old service runs again, guncel keeps
+// the old version, and the same update succeeds once the pointer is free.
+TEST_F(InstallRunTest, PointerThatCannotBeWrittenLeavesTheOldServiceRunning)
+{
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    std::wstring release = Release("1.1.0");
+    {
+        FileHeldElsewhere held(std::wstring(kProductFolder) + L"\\guncel");
+        ASSERT_TRUE(held.held());
+        EXPECT_EQ(1, Install(release));
+    }
+    EXPECT_EQ("HATA: Kurulum bilgisi yazılamadı.", LastLine()) << Lines();
+    ExpectServiceRuns("1.0.0");
+    EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
+
+    ASSERT_EQ(0, Install(release)) << Lines();
+    ExpectServiceRuns("1.1.0");
+    EXPECT_EQ("1.1.0", PointerFile(L"guncel"));
+    EXPECT_EQ("1.0.0", PointerFile(L"onceki"));
+    EXPECT_EQ((std::vector<std::string>{"1.0.0", "1.1.0"}), StoreEntries()) << kNoStoreLeftovers;
+}
+
+// A removal from the uninstaller copy leaves that copy and the folder for deletion at the next
+// restart. Installing again before the restart takes those deletions back, so the restart does
+// not take the new install's files.
+TEST_F(InstallRunTest, InstallAfterARemovalWaitingForTheRestartKeepsItsFiles)
+{
+    PendingDeletionsGuard guard;
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    std::wstring copy = std::wstring(kProductFolder) + L"\\Talvor-Kaldir.exe";
+    ASSERT_EQ(0, RunProgram(L"\"" + copy + L"\" /kaldir /sessiz", 120000));
+    auto under_install_folder = [] {
+        unsigned count = 0;
+        for (const std::wstring &path : PendingDeletions())
+            count += _wcsnicmp(path.c_str(), kProductFolder, wcslen(kProductFolder)) == 0;
+        return count;
+    };
+    ASSERT_EQ(2u, under_install_folder()) << "the running copy and its folder";
+
+    ASSERT_EQ(0, Install(Release("1.0.0"))) << Lines();
+    EXPECT_TRUE(Logged("yeniden baslatmada silinecek 2 kayit geri alindi")) << Lines();
+    EXPECT_EQ(0u, under_install_folder());
+    ExpectServiceRuns("1.0.0");
 }

@@ -102,21 +102,6 @@ TEST_F(CloseRunningAppTest, EndsEveryInstanceAndNothingElse)
     EXPECT_EQ(2, std::distance(std::sregex_iterator(log.begin(), log.end(), line), std::sregex_iterator()));
 }
 
-// Registers a never-started "WinDivert" driver service with the given image.
-static bool RegisterDriver(const wchar_t *image)
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
-    if (manager == nullptr)
-        return false;
-    SC_HANDLE service = CreateServiceW(manager, L"WinDivert", L"WinDivert", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, image, nullptr, nullptr, nullptr,
-                                       nullptr, nullptr);
-    if (service != nullptr)
-        CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return service != nullptr;
-}
-
 static bool ServiceExists(const wchar_t *name)
 {
     wchar_t image[520];
@@ -130,7 +115,7 @@ TEST_F(LegacyDriverTest, ProductsOwnRegistrationIsRemoved)
     RemoveLegacyDriverService();
     EXPECT_EQ("", Log()); // no such service: nothing logged
 
-    ASSERT_TRUE(RegisterDriver(L"\\??\\C:\\Program Files\\Talvor\\WinDivert64.sys"));
+    ASSERT_TRUE(CreateTestService(L"WinDivert", L"\\??\\C:\\Program Files\\Talvor\\WinDivert64.sys"));
     wchar_t image[520];
     ASSERT_TRUE(SvcQueryImagePath(L"WinDivert", image, 520));
     EXPECT_STREQ(L"\\??\\C:\\Program Files\\Talvor\\WinDivert64.sys", image);
@@ -142,7 +127,7 @@ TEST_F(LegacyDriverTest, ProductsOwnRegistrationIsRemoved)
 
 TEST_F(LegacyDriverTest, RegistrationOfOtherSoftwareStays)
 {
-    ASSERT_TRUE(RegisterDriver(L"C:\\Windows\\System32\\drivers\\WinDivert64.sys"));
+    ASSERT_TRUE(CreateTestService(L"WinDivert", L"C:\\Windows\\System32\\drivers\\WinDivert64.sys"));
     RemoveLegacyDriverService();
     EXPECT_TRUE(ServiceExists(L"WinDivert"));
     EXPECT_EQ("", Log());

@@ -104,11 +104,11 @@ long InstallFrom(const std::wstring &release, const std::wstring &more)
     return RunProgram(SetupCommand(L"/sessiz \"--yerel=" + release + L"\" " + more), 240000);
 }
 
-std::vector<std::string> LogLines(const std::wstring &path)
+std::vector<std::string> LogLines(const std::wstring &path, size_t from)
 {
     std::string log = ReadFileBytes(path);
     std::vector<std::string> lines;
-    for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
+    for (size_t at = from, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
         lines.push_back(end - at >= 20 ? log.substr(at + 20, end - at - 20) : log.substr(at, end - at));
     return lines;
 }
@@ -119,11 +119,11 @@ std::string PointerFile(const wchar_t *name)
     return FileExists(path) ? ReadFileBytes(path) : "-";
 }
 
-std::vector<std::string> StoreEntries()
+std::vector<std::string> FolderEntries(const std::wstring &folder)
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((std::wstring(kProductFolder) + L"\\surumler\\*").c_str(), &entry);
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE)
         return names;
     do {
@@ -133,6 +133,11 @@ std::vector<std::string> StoreEntries()
     FindClose(find);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::vector<std::string> StoreEntries()
+{
+    return FolderEntries(std::wstring(kProductFolder) + L"\\surumler");
 }
 
 ProductService QueryProductService()
@@ -235,6 +240,14 @@ std::vector<std::wstring> PendingDeletions()
     }
     RegCloseKey(key);
     return paths;
+}
+
+size_t PathIndex(const std::vector<std::wstring> &paths, const std::wstring &path)
+{
+    for (size_t i = 0; i < paths.size(); i++)
+        if (_wcsicmp(paths[i].c_str(), path.c_str()) == 0)
+            return i;
+    return (size_t)-1;
 }
 
 PendingDeletionsGuard::PendingDeletionsGuard() : saved_(131072)

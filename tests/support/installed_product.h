@@ -48,11 +48,14 @@ std::wstring SetupCommand(const std::wstring &arguments);
 // Runs the setup silently from the release folder: "/sessiz --yerel=<folder>" and `more`.
 long InstallFrom(const std::wstring &release, const std::wstring &more = L"");
 
-// The log's lines without their time stamps; only whole lines (ended by CR LF).
-std::vector<std::string> LogLines(const std::wstring &path);
+// The log's lines without their time stamps; only whole lines (ended by CR LF), from the byte
+// offset `from` on.
+std::vector<std::string> LogLines(const std::wstring &path, size_t from = 0);
 
 // A pointer file's raw content, or "-" when there is none.
 std::string PointerFile(const wchar_t *name);
+// The names in a folder (without "." and ".."), sorted; empty when there is no such folder.
+std::vector<std::string> FolderEntries(const std::wstring &folder);
 // The names in the store folder "surumler", sorted.
 std::vector<std::string> StoreEntries();
 
@@ -79,6 +82,9 @@ void RemoveProductCompletely();
 
 // The paths Windows will delete at the next restart, as MoveFileExW listed them.
 std::vector<std::wstring> PendingDeletions();
+
+// Where `path` stands in `paths`, ignoring case, or (size_t)-1 when it is not there.
+size_t PathIndex(const std::vector<std::wstring> &paths, const std::wstring &path);
 
 // Saves the list of deletions at the next restart and puts it back when it goes.
 class PendingDeletionsGuard {

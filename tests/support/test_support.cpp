@@ -3,6 +3,9 @@
 #include <shellapi.h>
 
 #include "core/setup_log.h"
+#include "uninstall/remove_tree.h"
+
+#include <aclapi.h>
 
 #include <vector>
 
@@ -222,6 +225,38 @@ void RemoveFolderLink(const std::wstring &link)
         RunUnixTool(L"rm \"" + UnixPath(link) + L"\"", link, false);
 }
 
+bool FolderOwnerIsTrusted(const std::wstring &path)
+{
+    HANDLE folder = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    bool trusted = folder != INVALID_HANDLE_VALUE && IsAdminOwned(folder);
+    if (folder != INVALID_HANDLE_VALUE)
+        CloseHandle(folder);
+    return trusted;
+}
+
+bool SetFolderOwner(const std::wstring &path, WELL_KNOWN_SID_TYPE sid_type)
+{
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    if (!CreateWellKnownSid(sid_type, nullptr, sid, &size))
+        return false;
+    EXPLICIT_ACCESSW access = {};
+    access.grfAccessPermissions = GENERIC_ALL;
+    access.grfAccessMode = SET_ACCESS;
+    access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.ptstrName = (LPWSTR)sid;
+    PACL acl = nullptr;
+    if (SetEntriesInAclW(1, &access, nullptr, &acl) != ERROR_SUCCESS)
+        return false;
+    DWORD result = SetNamedSecurityInfoW((LPWSTR)path.c_str(), SE_FILE_OBJECT,
+                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sid, nullptr, acl,
+                                         nullptr);
+    LocalFree(acl);
+    return result == ERROR_SUCCESS;
+}
+
 bool QueryServiceState(SC_HANDLE service, ServiceState &out)
 {
     SERVICE_STATUS_PROCESS status = {};
@@ -275,15 +310,14 @@ void RemoveProductService()
     CloseServiceHandle(service);
 }
 
-bool CreateTestService(const wchar_t *name)
+bool CreateTestService(const wchar_t *name, const wchar_t *image)
 {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
     if (manager == nullptr)
         return false;
     SC_HANDLE service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                                       L"C:\\windows\\system32\\drivers\\talvor-test.sys", nullptr, nullptr,
-                                       nullptr, nullptr, nullptr);
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, image, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr);
     if (service != nullptr)
         CloseServiceHandle(service);
     CloseServiceHandle(manager);

@@ -54,6 +54,13 @@ bool MakeFolderLink(const std::wstring &target, const std::wstring &link);
 void RemoveFolderLink(const std::wstring &link);
 bool RunningUnderWine();
 
+// Whether the folder is owned by LocalSystem or the Administrators group, as the removal's owner
+// check sees it.
+bool FolderOwnerIsTrusted(const std::wstring &path);
+// Gives the folder the owner `sid_type`, with a DACL (a descriptor without one may not be kept).
+// Wine reports success but keeps no owner: check with FolderOwnerIsTrusted.
+bool SetFolderOwner(const std::wstring &path, WELL_KNOWN_SID_TYPE sid_type);
+
 // The product's service "Talvor" as the service control manager reports it.
 struct ServiceState {
     DWORD state;
@@ -68,9 +75,10 @@ SC_HANDLE OpenProductService(DWORD access);
 // and deletes the service: no test leaves it behind.
 void RemoveProductService();
 
-// Registers a driver service that is never started, for the service checks; false when it
-// cannot. DeleteTestService removes it again.
-bool CreateTestService(const wchar_t *name);
+// Registers a driver service that is never started, for the service checks, with the given
+// image path; false when it cannot. DeleteTestService removes it again.
+bool CreateTestService(const wchar_t *name,
+                       const wchar_t *image = L"C:\\windows\\system32\\drivers\\talvor-test.sys");
 void DeleteTestService(const wchar_t *name);
 
 // Sets an environment variable for the life of the object, then puts the old value back.

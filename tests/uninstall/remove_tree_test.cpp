@@ -4,18 +4,8 @@
 #include "support/test_support.h"
 #include "uninstall/remove_tree.h"
 
-#include <aclapi.h>
-
 #include <string>
 #include <vector>
-
-static size_t Position(const std::vector<std::wstring> &paths, const std::wstring &path)
-{
-    for (size_t i = 0; i < paths.size(); i++)
-        if (_wcsicmp(paths[i].c_str(), path.c_str()) == 0)
-            return i;
-    return (size_t)-1;
-}
 
 // Removal tests that schedule deletions put the machine's list back as they found it.
 class RemoveTreeTest : public LoggedFolderTest {
@@ -167,8 +157,8 @@ TEST_F(RemoveTreeTest, FileInUseWaitsForRestartWhenAllowed)
     EXPECT_TRUE(FileExists(file));
     EXPECT_FALSE(FileExists(tree_ + L"\\diger.txt"));
     std::vector<std::wstring> pending = PendingDeletions();
-    size_t file_at = Position(pending, file);
-    size_t folder_at = Position(pending, tree_);
+    size_t file_at = PathIndex(pending, file);
+    size_t folder_at = PathIndex(pending, tree_);
     ASSERT_NE((size_t)-1, file_at);
     ASSERT_NE((size_t)-1, folder_at);
     EXPECT_LT(file_at, folder_at); // the folder goes after what it holds
@@ -196,7 +186,7 @@ TEST_F(RemoveTreeTest, ReadOnlyFileIsKeptForRestartButPlainDeleteClearsIt)
     MakeReadOnly(file);
     EXPECT_EQ((unsigned)ScheduledAtRestart, RemoveTree(tree_.c_str(), true, false));
     EXPECT_TRUE(FileExists(file));
-    EXPECT_NE((size_t)-1, Position(PendingDeletions(), file));
+    EXPECT_NE((size_t)-1, PathIndex(PendingDeletions(), file));
 
     EXPECT_EQ(StatusOk, DeleteTreePlain(tree_.c_str()));
     EXPECT_FALSE(FileExists(tree_));
@@ -219,25 +209,16 @@ TEST_F(RemoveTreeTest, SubfolderThatCannotBeOpenedIsLeftWithItsContents)
     EXPECT_EQ((unsigned)ScheduledAtRestart, RemoveTree(tree_.c_str(), true, false));
     EXPECT_TRUE(FileExists(inner));
     std::vector<std::wstring> pending = PendingDeletions();
-    EXPECT_NE((size_t)-1, Position(pending, tree_));
-    EXPECT_EQ((size_t)-1, Position(pending, locked)); // never opened, so nothing in it was touched
+    EXPECT_NE((size_t)-1, PathIndex(pending, tree_));
+    EXPECT_EQ((size_t)-1, PathIndex(pending, locked)); // never opened, so nothing in it was touched
     CloseHandle(hold);
-}
-
-static bool OwnerIsTrusted(const std::wstring &path)
-{
-    HANDLE folder = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    bool trusted = IsAdminOwned(folder);
-    CloseHandle(folder);
-    return trusted;
 }
 
 TEST_F(RemoveTreeTest, FolderOfAnOrdinaryOwnerIsRefusedWhole)
 {
     Make(L"ayarlar.ini");
     Make(L"alt", nullptr);
-    if (OwnerIsTrusted(tree_))
+    if (FolderOwnerIsTrusted(tree_))
         GTEST_SKIP() << "new folders here are owned by a trusted account";
     EXPECT_FALSE(IsAdminOwned(nullptr));
     EXPECT_EQ((unsigned)OwnerRefused, RemoveTree(tree_.c_str(), true, true));
@@ -249,29 +230,6 @@ TEST_F(RemoveTreeTest, FolderOfAnOrdinaryOwnerIsRefusedWhole)
     EXPECT_TRUE(FileExists(tree_ + L"\\ayarlar.ini"));
 }
 
-// Gives the folder the owner `sid_type`, with a DACL (a descriptor without one may not be kept).
-static bool SetOwner(const std::wstring &path, WELL_KNOWN_SID_TYPE sid_type)
-{
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof sid;
-    if (!CreateWellKnownSid(sid_type, nullptr, sid, &size))
-        return false;
-    EXPLICIT_ACCESSW access = {};
-    access.grfAccessPermissions = GENERIC_ALL;
-    access.grfAccessMode = SET_ACCESS;
-    access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.ptstrName = (LPWSTR)sid;
-    PACL acl = nullptr;
-    if (SetEntriesInAclW(1, &access, nullptr, &acl) != ERROR_SUCCESS)
-        return false;
-    DWORD result = SetNamedSecurityInfoW((LPWSTR)path.c_str(), SE_FILE_OBJECT,
-                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sid, nullptr, acl,
-                                         nullptr);
-    LocalFree(acl);
-    return result == ERROR_SUCCESS;
-}
-
 TEST_F(RemoveTreeTest, FolderOwnedByAdministratorsOrLocalSystemIsDeleted)
 {
     for (WELL_KNOWN_SID_TYPE owner : {WinBuiltinAdministratorsSid, WinLocalSystemSid}) {
@@ -279,8 +237,8 @@ TEST_F(RemoveTreeTest, FolderOwnedByAdministratorsOrLocalSystemIsDeleted)
             ASSERT_TRUE(CreateDirectoryW(tree_.c_str(), nullptr));
         }
         Make(L"ayarlar.ini");
-        ASSERT_TRUE(SetOwner(tree_, owner));
-        if (!OwnerIsTrusted(tree_))
+        ASSERT_TRUE(SetFolderOwner(tree_, owner));
+        if (!FolderOwnerIsTrusted(tree_))
             GTEST_SKIP() << "the owner cannot be changed here: Wine reports success for SetNamedSecurityInfoW with "
                             "owner and DACL, but keeps no stored descriptor and still reads the current user's SID";
         EXPECT_EQ(0u, RemoveTree(tree_.c_str(), false, true));

@@ -1,0 +1,370 @@
+// The removal run as the real program after a real install of the stand-in product in the test
+// prefix: what it takes off the machine, what it leaves, what it hands to the next restart and
+// how it fails.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "service/service_control.h"
+#include "support/installed_product.h"
+#include "support/test_support.h"
+
+namespace {
+
+const wchar_t kSettingsKey[] = L"Software\\Tekvar Yazılım\\Talvor";
+const wchar_t kSettingsParentKey[] = L"Software\\Tekvar Yazılım";
+// Another program of the same maker, whose settings share the parent key.
+const wchar_t kNeighbourKey[] = L"Software\\Tekvar Yazılım\\Talvor-Komsu-Deneme";
+const char kDoneWithoutRestart[] = "kaldirma tamam (yeniden baslatma 0)";
+
+std::wstring DataFolder(REFKNOWNFOLDERID known)
+{
+    wchar_t *base = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(known, 0, nullptr, &base)))
+        folder = std::wstring(base) + L"\\Talvor";
+    CoTaskMemFree(base);
+    return folder;
+}
+
+bool KeyExists(HKEY root, const wchar_t *path)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool Contains(const std::vector<std::string> &lines, const std::string &line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string LastLine(const std::vector<std::string> &lines)
+{
+    return lines.empty() ? "" : lines.back();
+}
+
+// What an install leaves on the machine, each part seen on its own.
+struct ProductTraces {
+    bool service, folder, uninstall_entry, run_value, start_menu, desktop;
+    bool operator==(const ProductTraces &other) const
+    {
+        return service == other.service && folder == other.folder && uninstall_entry == other.uninstall_entry &&
+               run_value == other.run_value && start_menu == other.start_menu && desktop == other.desktop;
+    }
+};
+
+void PrintTo(const ProductTraces &t, std::ostream *out)
+{
+    *out << "{service " << t.service << ", folder " << t.folder << ", uninstall entry " << t.uninstall_entry
+         << ", run value " << t.run_value << ", start menu " << t.start_menu << ", desktop " << t.desktop << "}";
+}
+
+const ProductTraces kWholeProduct = {true, true, true, true, true, true};
+const ProductTraces kNoTrace = {false, false, false, false, false, false};
+
+ProductTraces Traces()
+{
+    std::wstring run_value;
+    return {QueryProductService().exists,
+            FileExists(kProductFolder),
+            KeyExists(HKEY_LOCAL_MACHINE, kUninstallEntryKey),
+            ReadMachineString(kRunEntryKey, L"Talvor", run_value),
+            FileExists(StartMenuShortcut()),
+            FileExists(DesktopShortcut())};
+}
+
+bool LegacyDriverRegistered()
+{
+    wchar_t image[520];
+    return SvcQueryImagePath(L"WinDivert", image, 520);
+}
+
+// Every test starts and ends without the product, the legacy driver service, the data folders,
+// the settings keys and the removal log; the list of deletions at the next restart is put back
+// as it was found. One release of the stand-in product serves the whole program.
+class UninstallRunTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        release_ = MakeTempFolder(L"kaldirma-yayin");
+        published_ = !release_.empty() && PublishProductRelease(release_, "2.0.0");
+    }
+    static void TearDownTestSuite() { RemoveFolder(release_); }
+
+    void SetUp() override
+    {
+        if (!SetupTrustsDevelopmentKey())
+            GTEST_SKIP() << "the setup under test trusts another release key than the development key";
+        ASSERT_TRUE(published_);
+        settings_parent_existed_ = KeyExists(HKEY_CURRENT_USER, kSettingsParentKey);
+        Clean();
+    }
+    void TearDown() override
+    {
+        Clean();
+        if (!settings_parent_existed_)
+            RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsParentKey);
+    }
+    static void Clean()
+    {
+        RemoveProductCompletely();
+        DeleteTestService(L"WinDivert");
+        RemoveFolder(DataFolder(FOLDERID_ProgramData));
+        RemoveFolder(DataFolder(FOLDERID_LocalAppData));
+        for (const wchar_t *key : {kSettingsKey, kNeighbourKey}) {
+            RegDeleteTreeW(HKEY_CURRENT_USER, key);
+            RegDeleteKeyW(HKEY_CURRENT_USER, key);
+        }
+        DeleteFileW(RemovalLogPath().c_str());
+    }
+
+    static long Remove(const std::wstring &arguments)
+    {
+        return RunProgram(SetupCommand(L"/kaldir /sessiz " + arguments), 120000);
+    }
+
+    // Both data folders with a file inside, the settings key and its neighbour with a value each.
+    static void MakeUserData()
+    {
+        for (const std::wstring &folder : {DataFolder(FOLDERID_ProgramData), DataFolder(FOLDERID_LocalAppData)}) {
+            ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+            ASSERT_TRUE(WriteFileBytes(folder + L"\\ayarlar.ini", "dil=tr"));
+        }
+        for (const wchar_t *path : {kSettingsKey, kNeighbourKey}) {
+            HKEY key;
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                                     &key, nullptr));
+            DWORD value = 1;
+            RegSetValueExW(key, L"Deger", 0, REG_DWORD, (const BYTE *)&value, sizeof value);
+            RegCloseKey(key);
+        }
+    }
+    static bool SettingsValueExists(const wchar_t *path)
+    {
+        DWORD value = 0, size = sizeof value;
+        return RegGetValueW(HKEY_CURRENT_USER, path, L"Deger", RRF_RT_REG_DWORD, nullptr, &value, &size) ==
+               ERROR_SUCCESS;
+    }
+
+    static std::wstring release_;
+    static bool published_;
+    bool settings_parent_existed_ = false;
+    PendingDeletionsGuard pending_guard_;
+};
+
+std::wstring UninstallRunTest::release_;
+bool UninstallRunTest::published_;
+
+} // namespace
+
+// Nothing installed, no data: the removal finds nothing to close, refuse or keep, and logs only
+// its start and its end.
+TEST_F(UninstallRunTest, NothingInstalledIsSuccessWithoutRestart)
+{
+    std::vector<std::wstring> pending_before = PendingDeletions();
+    EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
+    std::vector<std::string> lines = LogLines(RemovalLogPath());
+    EXPECT_EQ(2u, lines.size());
+    EXPECT_EQ(kDoneWithoutRestart, LastLine(lines));
+    EXPECT_EQ(pending_before, PendingDeletions());
+    EXPECT_EQ(kNoTrace, Traces());
+}
+
+// The running tray application, the service, an old driver registration from the product folder,
+// the shortcuts, the registration and the install folder all go; the user's data and settings
+// stay, since they were not asked for; nothing is left for a restart.
+TEST_F(UninstallRunTest, InstalledProductIsRemovedWholeWhileSettingsStay)
+{
+    ASSERT_EQ(0, InstallFrom(release_));
+    ASSERT_NO_FATAL_FAILURE(MakeUserData());
+    ASSERT_TRUE(CreateTestService(L"WinDivert", (std::wstring(kProductFolder) + L"\\WinDivert64.sys").c_str()));
+    HANDLE tray = StartProgram(L"\"" + std::wstring(kProductFolder) + L"\\surumler\\2.0.0\\talvor_gui.exe\"");
+    ASSERT_NE(nullptr, tray);
+    DWORD tray_pid = GetProcessId(tray);
+    ASSERT_EQ(kWholeProduct, Traces());
+    std::vector<std::wstring> pending_before = PendingDeletions();
+
+    EXPECT_EQ(0, Remove(L""));
+    bool tray_ended = WaitForSingleObject(tray, 0) == WAIT_OBJECT_0;
+    if (!tray_ended)
+        TerminateProcess(tray, 0);
+    CloseHandle(tray);
+
+    EXPECT_TRUE(tray_ended);
+    EXPECT_EQ(kNoTrace, Traces());
+    EXPECT_FALSE(LegacyDriverRegistered());
+    EXPECT_EQ(pending_before, PendingDeletions());
+    std::vector<std::string> lines = LogLines(RemovalLogPath());
+    EXPECT_TRUE(Contains(lines, "arayuz kapatildi (pid " + std::to_string(tray_pid) + ")"));
+    EXPECT_TRUE(Contains(lines, "eski WinDivert kaydi kaldiriliyor"));
+    EXPECT_EQ(kDoneWithoutRestart, LastLine(lines));
+
+    for (const std::wstring &folder : {DataFolder(FOLDERID_ProgramData), DataFolder(FOLDERID_LocalAppData)})
+        EXPECT_EQ("dil=tr", ReadFileBytes(folder + L"\\ayarlar.ini")) << Utf8(folder);
+    EXPECT_TRUE(SettingsValueExists(kSettingsKey));
+}
+
+// With /ayarlari-sil the user's own data folder and settings key go with the product; the maker's
+// parent key and another program's key under it stay. The shared data folder goes only when its
+// owner is trusted: under Wine every file reads as owned by an ordinary user
+// (S-1-5-21-0-0-0-1000), so there it is refused whole and the log says so.
+TEST_F(UninstallRunTest, SettingsDeletionTakesTheUsersDataAndKeyAndChecksTheSharedFoldersOwner)
+{
+    ASSERT_EQ(0, InstallFrom(release_));
+    ASSERT_NO_FATAL_FAILURE(MakeUserData());
+    std::wstring shared = DataFolder(FOLDERID_ProgramData);
+    bool shared_trusted = FolderOwnerIsTrusted(shared);
+
+    EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
+    EXPECT_EQ(kNoTrace, Traces());
+    EXPECT_FALSE(FileExists(DataFolder(FOLDERID_LocalAppData)));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kSettingsParentKey));
+    EXPECT_TRUE(SettingsValueExists(kNeighbourKey));
+
+    std::vector<std::string> lines = LogLines(RemovalLogPath());
+    std::string refusal = "sahibi yonetici olmayan klasor silinmedi: " + Utf8(shared);
+    if (shared_trusted) {
+        EXPECT_FALSE(FileExists(shared));
+        EXPECT_FALSE(Contains(lines, refusal));
+    } else {
+        EXPECT_EQ("dil=tr", ReadFileBytes(shared + L"\\ayarlar.ini"));
+        EXPECT_TRUE(Contains(lines, refusal));
+    }
+    EXPECT_EQ(kDoneWithoutRestart, LastLine(lines));
+}
+
+// The owner check alone decides about the shared folder, so no install is needed here.
+TEST_F(UninstallRunTest, SharedDataFolderOfTrustedOwnerIsDeleted)
+{
+    std::wstring shared = DataFolder(FOLDERID_ProgramData);
+    ASSERT_TRUE(CreateDirectoryW(shared.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(shared + L"\\ayarlar.ini", "dil=tr"));
+    ASSERT_TRUE(SetFolderOwner(shared, WinBuiltinAdministratorsSid));
+    if (!FolderOwnerIsTrusted(shared))
+        GTEST_SKIP() << "the owner cannot be set here: Wine reports success for SetNamedSecurityInfoW with an owner, "
+                        "but every file still reads as owned by S-1-5-21-0-0-0-1000";
+
+    EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
+    EXPECT_FALSE(FileExists(shared));
+    EXPECT_FALSE(Contains(LogLines(RemovalLogPath()), "sahibi yonetici olmayan klasor silinmedi: " + Utf8(shared)));
+}
+
+// A file of the user's own data folder that another program holds open stays where it is: user
+// data is never handed to the next restart, and the rest of the removal goes on.
+TEST_F(UninstallRunTest, LockedUserDataFileStaysWithoutRestart)
+{
+    ASSERT_EQ(0, InstallFrom(release_));
+    ASSERT_NO_FATAL_FAILURE(MakeUserData());
+    std::wstring local = DataFolder(FOLDERID_LocalAppData);
+    std::wstring locked = local + L"\\gunluk.txt";
+    ASSERT_TRUE(WriteFileBytes(locked, "acik"));
+    FileHeldElsewhere holder(locked);
+    ASSERT_TRUE(holder.held());
+    std::vector<std::wstring> pending_before = PendingDeletions();
+
+    EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
+    EXPECT_EQ("acik", ReadFileBytes(locked));
+    EXPECT_FALSE(FileExists(local + L"\\ayarlar.ini"));
+    EXPECT_EQ(pending_before, PendingDeletions());
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_EQ(kNoTrace, Traces());
+    EXPECT_EQ(kDoneWithoutRestart, LastLine(LogLines(RemovalLogPath())));
+}
+
+// A service that someone else marked for deletion, and keeps a handle to, counts as removed: it
+// is still stopped, the rest goes, and the service disappears once the last handle closes.
+TEST_F(UninstallRunTest, ServiceMarkedForDeletionCountsAsRemoved)
+{
+    ASSERT_EQ(0, InstallFrom(release_));
+    SC_HANDLE held = OpenProductService(DELETE | SERVICE_QUERY_STATUS);
+    ASSERT_NE(nullptr, held);
+    ASSERT_TRUE(DeleteService(held));
+
+    long code = Remove(L"");
+    ServiceState seen = {0, 0};
+    QueryServiceState(held, seen);
+    CloseServiceHandle(held);
+    EXPECT_EQ(0, code);
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, seen.state);
+    for (int i = 0; i < 50 && QueryProductService().exists; i++)
+        Sleep(100);
+    EXPECT_EQ(kNoTrace, Traces());
+    EXPECT_EQ(kDoneWithoutRestart, LastLine(LogLines(RemovalLogPath())));
+}
+
+// Run from the uninstaller copy in the install folder, the removal cannot delete its own running
+// program: that file, and the folder after it, are left to the next restart, and the result says
+// so. Everything else is gone at once.
+TEST_F(UninstallRunTest, RemovalFromTheUninstallerCopyLeavesItselfForTheRestart)
+{
+    ASSERT_EQ(0, InstallFrom(release_));
+    std::wstring copy = std::wstring(kProductFolder) + L"\\Talvor-Kaldir.exe";
+    ASSERT_TRUE(FileExists(copy));
+
+    EXPECT_EQ(0, RunProgram(L"\"" + copy + L"\" /kaldir /sessiz", 120000));
+    std::vector<std::wstring> pending = PendingDeletions();
+    size_t copy_at = PathIndex(pending, copy);
+    size_t folder_at = PathIndex(pending, kProductFolder);
+    ASSERT_NE((size_t)-1, copy_at);
+    ASSERT_NE((size_t)-1, folder_at);
+    EXPECT_LT(copy_at, folder_at);
+    EXPECT_EQ(std::vector<std::string>{"Talvor-Kaldir.exe"}, FolderEntries(kProductFolder));
+    EXPECT_EQ((ProductTraces{false, true, false, false, false, false}), Traces());
+    EXPECT_EQ("kaldirma tamam (yeniden baslatma 1)", LastLine(LogLines(RemovalLogPath())));
+}
+
+// The removal keeps no memory of /masaustu-yok: a desktop shortcut the user made after such an
+// install (here a copy of the Start menu one) goes as well.
+TEST_F(UninstallRunTest, DesktopShortcutMadeAfterAnInstallWithoutOneIsRemoved)
+{
+    ASSERT_EQ(0, InstallFrom(release_, L"/masaustu-yok"));
+    ASSERT_FALSE(FileExists(DesktopShortcut()));
+    ASSERT_TRUE(CopyFileW(StartMenuShortcut().c_str(), DesktopShortcut().c_str(), TRUE));
+
+    EXPECT_EQ(0, Remove(L""));
+    EXPECT_EQ(kNoTrace, Traces());
+}
+
+// A service that does not stop within the removal's 30 s cannot be taken away: the removal says
+// so with the code and changes nothing else, not even the data asked for with /ayarlari-sil. The
+// stand-in stops by itself 2 s after the removal gave up, so no later test meets it stopping.
+TEST_F(UninstallRunTest, SLOW_ServiceThatDoesNotStopLeavesEverythingInPlace)
+{
+    std::wstring slow = MakeTempFolder(L"kaldirma-yavas");
+    ASSERT_FALSE(slow.empty());
+    bool published = PublishProductRelease(slow, "2.0.0", "yavas-dur 32000");
+    long installed = published ? InstallFrom(slow) : -1;
+    RemoveFolder(slow);
+    ASSERT_TRUE(published);
+    ASSERT_EQ(0, installed);
+    ASSERT_NO_FATAL_FAILURE(MakeUserData());
+    ASSERT_EQ(kWholeProduct, Traces());
+    std::vector<std::string> files_before = FolderEntries(kProductFolder);
+    std::vector<std::wstring> pending_before = PendingDeletions();
+
+    EXPECT_EQ(1, Remove(L"/ayarlari-sil"));
+    EXPECT_EQ("HATA: Talvor hizmeti kaldırılamadı (kod 1053). Bilgisayarı yeniden başlatıp tekrar dene.",
+              LastLine(LogLines(RemovalLogPath())));
+    EXPECT_EQ(kWholeProduct, Traces());
+    EXPECT_EQ(files_before, FolderEntries(kProductFolder));
+    EXPECT_TRUE(FileExists(std::wstring(kProductFolder) + L"\\surumler\\2.0.0\\talvor_svc.exe"));
+    EXPECT_EQ(pending_before, PendingDeletions());
+    EXPECT_EQ("dil=tr", ReadFileBytes(DataFolder(FOLDERID_LocalAppData) + L"\\ayarlar.ini"));
+    EXPECT_TRUE(SettingsValueExists(kSettingsKey));
+
+    SC_HANDLE service = OpenProductService(SERVICE_QUERY_STATUS);
+    ASSERT_NE(nullptr, service);
+    ServiceState seen = WaitForServiceState(service, SERVICE_STOPPED, 15000);
+    CloseServiceHandle(service);
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, seen.state);
+}
