@@ -8,6 +8,9 @@
 #                            trusted only inside the prefix; installs 1.0.0 from its folder,
 #                            updates to 1.1.0 from the server, shows what is installed, removes it
 #                            with the uninstaller the install left behind and shows that it is gone.
+#   scripts/demo.sh --sayfali
+#                            the paged install of 1.0.0 on the caller's display; without one,
+#                            the setup's pages under Xvfb saved as pictures in build/demo-sayfalar.
 #   scripts/demo.sh ARGS...  the same build, releases and server, then only Talvor-Kurulum.exe
 #                            ARGS... (for example /kaldir /sessiz); an install run that names no
 #                            release is pointed at the loopback server, never at the real one.
@@ -320,6 +323,20 @@ installed_before() {
   [ "$(service_state)" != absent ] || [ -e "$install_dir/guncel" ] || ! key_gone "$uninstall_key"
 }
 
+# --- the paged setup for a person ---------------------------------------------------------------
+
+# Without a display of their own, the pages are shown on the prefix's X server and saved as
+# pictures; with one, the paged install of 1.0.0 runs there (after the releases are published).
+paged=
+if [ "${1:-}" = --sayfali ]; then
+  shift
+  if [ -z "${DISPLAY:-}" ]; then
+    heading "The setup's pages, saved as pictures in build/demo-sayfalar"
+    exec "$root/scripts/wizard-pictures.sh" "$root/build/demo-sayfalar"
+  fi
+  paged=1
+fi
+
 # --- build and publish -------------------------------------------------------------------------
 
 heading "Build"
@@ -345,6 +362,13 @@ echo "  1.0.0 as the release checker takes it from its folder:"
 LC_ALL=C.UTF-8 "$wine_sh" "$root/build/bin/talvor-denetle.exe" --yerel="$(windows_path "$release/1.0.0")" </dev/null |
   indented
 [ "${PIPESTATUS[0]}" -eq 0 ] || die "the release checker refused 1.0.0"
+
+if [ -n "$paged" ]; then
+  heading "Talvor-Kurulum.exe --yerel=... on $DISPLAY"
+  setup_limit_s=3600 # a person reads and clicks
+  run_setup "$install_log" "$setup" --yerel="$(windows_path "$release/1.0.0")" "$@"
+  exit "$setup_code"
+fi
 
 # --- serve -------------------------------------------------------------------------------------
 
