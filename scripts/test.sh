@@ -7,4 +7,6 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/build.sh"
 trap '"$root/scripts/wine.sh" --stop' EXIT
 cd "$root/build"
-ctest --output-on-failure "$@"
+# A test that fails is run once more, so that a failure that does not repeat is told apart from
+# one that does; both runs' output is printed.
+ctest --output-on-failure --repeat until-pass:2 "$@"

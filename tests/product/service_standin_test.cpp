@@ -92,12 +92,20 @@ protected:
     }
 
     // Registers this copy and starts it; keeps the service open in service_.
+    // Registers and starts the service; a failure says which step failed and why.
     bool KurAndStart()
     {
-        if (Kur(Program()) != 0)
+        long kur = Kur(Program());
+        if (kur != 0) {
+            ADD_FAILURE() << "kur ended with " << kur << "; its record: " << ReadFileBytes(folder_ + L"\\talvor_svc.kayit");
             return false;
+        }
         service_ = OpenProductService(SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
-        return service_ != nullptr && StartServiceW(service_, 0, nullptr);
+        if (service_ == nullptr || !StartServiceW(service_, 0, nullptr)) {
+            ADD_FAILURE() << (service_ == nullptr ? "OpenService" : "StartService") << " failed with " << GetLastError();
+            return false;
+        }
+        return true;
     }
 
     ServiceState StartedAndRunning()
