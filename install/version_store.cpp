@@ -2,7 +2,7 @@
 
 #include "core/format.h"
 #include "core/setup_log.h"
-#include "install/version_text.h"
+#include "release/version_text.h"
 #include "uninstall/remove_tree.h"
 
 #include <windows.h>

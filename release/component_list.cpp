@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "install/version_text.h"
+#include "release/version_text.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "install/version_store.h"
-#include "install/version_text.h"
+#include "release/version_text.h"
 #include "support/test_support.h"
 
 #include <algorithm>

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "install/version_text.h"
 #include "release/component_list.h"
+#include "release/version_text.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <set>
 
-#include "install/version_text.h"
 #include "release/component_list.h"
 #include "release/signed_manifest.h"
+#include "release/version_text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "install/version_text.h"
+#include "release/version_text.h"
 
 bool IsValidVersion(const char *text)
 {
