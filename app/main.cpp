@@ -9,9 +9,9 @@
 #include "app/error_box.h"
 #include "app/install_folder.h"
 #include "app/options.h"
-#include "app/process_values.h"
 #include "app/worker.h"
 #include "core/format.h"
+#include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
 #include "core/system_library.h"
@@ -98,7 +98,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     if (Options.silent) {
         WorkerThread(nullptr);
     } else {
-        int declined_or_failed = RunWizard();
+        int declined_or_failed = RunWizard(WorkerThread);
         if (declined_or_failed != 0)
             return declined_or_failed;
     }

@@ -1,8 +1,7 @@
 #include "app/options.h"
 
 #include <string.h>
-
-SetupOptions Options;
+#include <wchar.h>
 
 const wchar_t DefaultBaseUrl[] = L"https://indir.tekvar.com.tr/guncelleme/";
 

@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <stdlib.h>
 
-#include "app/options.h"
 #include "core/format.h"
+#include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
 #include "fetch/http_download.h"

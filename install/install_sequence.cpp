@@ -1,8 +1,7 @@
 #include "install/install_sequence.h"
 
-#include "app/options.h"
-#include "app/process_values.h"
 #include "core/format.h"
+#include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
 #include "install/acquisition.h"

@@ -1,7 +1,7 @@
 #include "registration/shortcuts.h"
 
-#include "app/process_values.h"
 #include "core/format.h"
+#include "core/process_values.h"
 
 #include <shobjidl.h>
 

@@ -1,7 +1,7 @@
 #include "registration/uninstall_entry.h"
 
-#include "app/process_values.h"
 #include "core/format.h"
+#include "core/process_values.h"
 #include "registration/registry_values.h"
 
 #include <windows.h>

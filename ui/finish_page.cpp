@@ -1,8 +1,7 @@
 #include "ui/pages.h"
 
-#include "app/options.h"
-#include "app/process_values.h"
 #include "core/format.h"
+#include "core/process_values.h"
 #include "core/progress_state.h"
 
 #include <shellapi.h>

@@ -1,11 +1,11 @@
 #include "ui/pages.h"
 
-#include "app/options.h"
-#include "app/process_values.h"
-#include "app/worker.h"
+#include "core/process_values.h"
 #include "core/progress_state.h"
 
 #include <string.h>
+
+LPTHREAD_START_ROUTINE PageWork;
 
 // What the progress page last showed, so that an unchanged text is not sent again and the bar
 // mode is set on the first tick (-1: never set).
@@ -16,7 +16,7 @@ static void StartWorker()
 {
     ShownStatus[0] = 0;
     ShownMarquee = -1;
-    HANDLE worker = CreateThread(nullptr, 0, WorkerThread, nullptr, 0, nullptr);
+    HANDLE worker = CreateThread(nullptr, 0, PageWork, nullptr, 0, nullptr);
     if (worker == nullptr) {
         ReportError(L"Kurulum başlatılamadı.");
         RaiseFlag(&Progress.worker_done);

@@ -31,5 +31,8 @@ void BuildFinishPage();
 // Hands the installed launcher to the Windows shell, which starts it as the signed-in user.
 void LaunchProduct();
 
+// What the progress page runs on its own thread, given by whoever runs the wizard.
+extern LPTHREAD_START_ROUTINE PageWork;
+
 // The one callback of all three pages.
 HRESULT CALLBACK PageCallback(HWND window, UINT notification, WPARAM wparam, LPARAM lparam, LONG_PTR page);

@@ -1,14 +1,14 @@
 #include "ui/wizard.h"
 
-#include "app/options.h"
-#include "app/process_values.h"
+#include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
 #include "core/system_library.h"
 #include "ui/pages.h"
 
-int RunWizard()
+int RunWizard(LPTHREAD_START_ROUTINE work)
 {
+    PageWork = work;
     BuildPages();
     auto task_dialog = LoadSystemFunction<decltype(&TaskDialogIndirect)>(L"comctl32.dll", "TaskDialogIndirect");
     BOOL verification = FALSE;

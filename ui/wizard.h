@@ -1,6 +1,8 @@
 #pragma once
 
-// Runs a paged setup: the task dialog with its pages, the worker under the progress page.
-// Returns 0 when the worker ran (its result is in Progress), 1 when the dialog could not be
-// shown, 2 when the user left before the work began.
-int RunWizard();
+#include <windows.h>
+
+// Runs a paged setup: the task dialog with its pages, `work` on its own thread under the
+// progress page. Returns 0 when the work ran (its result is in Progress), 1 when the dialog
+// could not be shown, 2 when the user left before the work began.
+int RunWizard(LPTHREAD_START_ROUTINE work);

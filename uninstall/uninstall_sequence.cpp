@@ -1,8 +1,7 @@
 #include "uninstall/uninstall_sequence.h"
 
-#include "app/options.h"
-#include "app/process_values.h"
 #include "core/format.h"
+#include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
 #include "registration/shortcuts.h"

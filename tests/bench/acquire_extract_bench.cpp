@@ -5,8 +5,9 @@
 #include <psapi.h>
 #include <stdio.h>
 
-#include "app/options.h"
 #include "core/format.h"
+#include "app/options.h"
+#include "core/process_values.h"
 #include "core/progress_state.h"
 #include "install/acquisition.h"
 #include "release/package_extract.h"

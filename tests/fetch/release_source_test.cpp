@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/options.h"
+#include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
 #include "fetch/fetch_servers.h"

@@ -1,9 +1,9 @@
 // Acquisition from the update server: the loopback test server that with_servers.sh starts.
 #include <gtest/gtest.h>
 
-#include "app/options.h"
-#include "app/process_values.h"
 #include "app/worker.h"
+#include "app/options.h"
+#include "core/process_values.h"
 #include "core/progress_state.h"
 #include "fetch/fetch_servers.h"
 #include "fetch/http_download.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/options.h"
-#include "app/process_values.h"
+#include "core/process_values.h"
 #include "core/progress_state.h"
 #include "install/acquisition.h"
 #include "release/signature.h"

@@ -3,9 +3,9 @@
 // sequence's paths.
 #include <gtest/gtest.h>
 
-#include "app/options.h"
-#include "app/process_values.h"
 #include "app/worker.h"
+#include "app/options.h"
+#include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
 #include "support/installed_product.h"

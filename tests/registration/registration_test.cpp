@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/process_values.h"
+#include "core/process_values.h"
 #include "registration/registry_values.h"
 #include "registration/shortcuts.h"
 #include "registration/uninstall_entry.h"

@@ -1,4 +1,6 @@
-#include "app/process_values.h"
+#include "core/process_values.h"
+
+SetupOptions Options;
 
 wchar_t InstallFolder[260];
 HICON AppIcon;

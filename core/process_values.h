@@ -2,6 +2,19 @@
 
 #include <windows.h>
 
+// The command line, parsed once at start; afterwards read-only except delete_settings, which
+// the confirmation page's check box writes before the worker starts.
+struct SetupOptions {
+    unsigned mode;             // 0 install or update, 1 removal
+    unsigned silent;           // no page and no error box at all
+    unsigned delete_settings;  // removal also deletes the user's settings and data
+    unsigned desktop_shortcut; // install creates the desktop shortcut
+    wchar_t local_folder[260]; // release folder; empty means download
+    wchar_t base_url[512];     // always ends in "/"
+};
+
+extern SetupOptions Options;
+
 // Values fixed by the program entry before any page or worker exists.
 extern wchar_t InstallFolder[260];   // Program Files followed by "\Talvor"
 extern HICON AppIcon;                // resource 1, or null
