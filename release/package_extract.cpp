@@ -4,6 +4,8 @@
 #include "release/digest.h"
 #include "release/entry_name.h"
 #include "release/package_format.h"
+// The one include that points up the layering: a half-unpacked folder is removed with the same
+// junction-safe tree removal the uninstaller uses, rather than a second copy of it.
 #include "uninstall/remove_tree.h"
 
 #include <compressapi.h>
