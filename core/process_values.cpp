@@ -1,5 +1,7 @@
 #include "core/process_values.h"
 
+#include "setup_version.h"
+
 SetupOptions Options;
 
 wchar_t InstallFolder[260];
@@ -9,4 +11,4 @@ wchar_t ConflictWarning[600];
 BOOL LaunchAfterFinish = TRUE;
 
 char TargetVersion[32];
-const char SetupVersion[] = "0.1.0";
+const char SetupVersion[] = SETUP_VERSION_TEXT;
