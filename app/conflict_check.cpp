@@ -1,21 +1,13 @@
 #include "app/conflict_check.h"
 
+#include "core/ascii_case.h"
+
 #include <tlhelp32.h>
 
 namespace {
 
 const wchar_t *const kServiceNames[] = {L"klif", L"klflt", L"klwfp", L"kneps", L"AVP"};
 const wchar_t *const kProcessNames[] = {L"avp.exe", L"avpui.exe", L"ksde.exe", L"ksdeui.exe"};
-
-bool SameImageName(const wchar_t *image, const wchar_t *name)
-{
-    for (; *image != 0 || *name != 0; image++, name++) {
-        wchar_t a = *image >= L'A' && *image <= L'Z' ? (wchar_t)(*image + 32) : *image;
-        if (a != *name)
-            return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -38,7 +30,7 @@ bool ProcessRunning()
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
         for (const wchar_t *name : kProcessNames)
-            found = found || SameImageName(entry.szExeFile, name);
+            found = found || SameIgnoringAsciiCase(entry.szExeFile, name);
     }
     CloseHandle(snapshot);
     return found;

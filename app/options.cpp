@@ -1,31 +1,11 @@
 #include "app/options.h"
 
+#include "core/ascii_case.h"
+
 #include <string.h>
 #include <wchar.h>
 
 const wchar_t DefaultBaseUrl[] = L"https://indir.tekvar.com.tr/guncelleme/";
-
-namespace {
-
-wchar_t AsciiLower(wchar_t c)
-{
-    return c >= L'A' && c <= L'Z' ? (wchar_t)(c - L'A' + L'a') : c;
-}
-
-// Compares the first `count` characters of `text` with the lower-case `word`, ignoring only the
-// case of ASCII letters (a dotted capital I is not an i). A count of -1 compares whole strings.
-bool SameWord(const wchar_t *text, const wchar_t *word, int count)
-{
-    for (int i = 0; count < 0 || i < count; i++) {
-        if (AsciiLower(text[i]) != word[i])
-            return false;
-        if (word[i] == 0)
-            return true;
-    }
-    return true;
-}
-
-} // namespace
 
 const wchar_t *OptionName(const wchar_t *argument)
 {
@@ -58,7 +38,7 @@ bool RefuseCommandLine(int count, wchar_t **arguments, SetupOptions *options)
 {
     for (int i = 1; i < count; i++) {
         const wchar_t *name = OptionName(arguments[i]);
-        if (name != nullptr && SameWord(name, L"sessiz", -1))
+        if (name != nullptr && SameIgnoringAsciiCase(name, L"sessiz"))
             options->silent = 1;
     }
     return false;
@@ -77,20 +57,20 @@ bool ParseOptions(int count, wchar_t **arguments, const wchar_t *default_base_ur
         const wchar_t *name = OptionName(arguments[i]);
         if (name == nullptr)
             return RefuseCommandLine(count, arguments, options);
-        if (SameWord(name, L"kaldir", -1)) {
+        if (SameIgnoringAsciiCase(name, L"kaldir")) {
             options->mode = 1;
-        } else if (SameWord(name, L"sessiz", -1)) {
+        } else if (SameIgnoringAsciiCase(name, L"sessiz")) {
             options->silent = 1;
-        } else if (SameWord(name, L"ayarlari-sil", -1)) {
+        } else if (SameIgnoringAsciiCase(name, L"ayarlari-sil")) {
             options->delete_settings = 1;
-        } else if (SameWord(name, L"masaustu-yok", -1)) {
+        } else if (SameIgnoringAsciiCase(name, L"masaustu-yok")) {
             options->desktop_shortcut = 0;
-        } else if (SameWord(name, L"yerel=", 6)) {
+        } else if (SameIgnoringAsciiCase(name, L"yerel=", 6)) {
             size_t length = wcslen(name + 6);
             if (length == 0 || length >= 260)
                 return RefuseCommandLine(count, arguments, options);
             wmemcpy(options->local_folder, name + 6, length + 1);
-        } else if (SameWord(name, L"adres=", 6)) {
+        } else if (SameIgnoringAsciiCase(name, L"adres=", 6)) {
             if (!SetBaseUrl(options, name + 6))
                 return RefuseCommandLine(count, arguments, options);
         } else {

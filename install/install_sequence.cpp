@@ -1,5 +1,6 @@
 #include "install/install_sequence.h"
 
+#include "core/ascii_case.h"
 #include "core/format.h"
 #include "core/process_values.h"
 #include "core/progress_state.h"
@@ -151,7 +152,7 @@ void CopyInstallFolderPrograms(const RunState *run)
         LogLine("baslatici kopyalanamadi (kod %lu)", GetLastError());
     wchar_t self[260];
     DWORD length = GetModuleFileNameW(nullptr, self, 260);
-    if (length == 0 || length >= 260 || _wcsicmp(self, run->uninstaller_path) == 0)
+    if (length == 0 || length >= 260 || SameIgnoringAsciiCase(self, run->uninstaller_path))
         return;
     if (!CopyFileW(self, run->uninstaller_path, FALSE))
         LogLine("kaldirici kopyalanamadi (kod %lu)", GetLastError());

@@ -1,5 +1,6 @@
 #include "install/version_store.h"
 
+#include "core/ascii_case.h"
 #include "core/format.h"
 #include "core/setup_log.h"
 #include "release/version_text.h"
@@ -250,7 +251,7 @@ bool VersionOfServiceProgram(const wchar_t *install_folder, const wchar_t *execu
         return false;
     const wchar_t *name = executable + store_length;
     const wchar_t *separator = wcschr(name, L'\\');
-    if (separator == nullptr || _wcsicmp(separator + 1, L"talvor_svc.exe") != 0)
+    if (separator == nullptr || !SameIgnoringAsciiCase(separator + 1, L"talvor_svc.exe"))
         return false;
     char text[32];
     int length = WideCharToMultiByte(CP_UTF8, 0, name, (int)(separator - name), text, sizeof text - 1, nullptr, nullptr);

@@ -2,19 +2,10 @@
 
 #include <string.h>
 
+#include "core/ascii_case.h"
 #include "release/package_format.h"
 
 namespace {
-
-bool SameLetters(const char *text, const char *upper, size_t length)
-{
-    for (size_t i = 0; i < length; i++) {
-        char c = text[i] >= 'a' && text[i] <= 'z' ? (char)(text[i] - 'a' + 'A') : text[i];
-        if (c != upper[i])
-            return false;
-    }
-    return true;
-}
 
 // CON, NUL, COM1 and the like name devices in every folder on Windows, with any extension and
 // with spaces before it: "nul .txt" is the null device, and what is written to it is lost.
@@ -27,11 +18,16 @@ bool IsDeviceName(const char *component, size_t length)
     while (base > 0 && component[base - 1] == ' ')
         base--;
     for (const char *device : kDevices) {
-        if (base == strlen(device) && SameLetters(component, device, base))
+        if (base == strlen(device) && SameIgnoringAsciiCase(component, device, base))
             return true;
     }
-    return base == 4 && (SameLetters(component, "COM", 3) || SameLetters(component, "LPT", 3)) &&
-           component[3] >= '0' && component[3] <= '9';
+    if (base < 4 || !(SameIgnoringAsciiCase(component, "COM", 3) || SameIgnoringAsciiCase(component, "LPT", 3)))
+        return false;
+    // The port's number is a digit or one of the superscripts one to three, in UTF-8.
+    const unsigned char *number = (const unsigned char *)component + 3;
+    if (base == 4)
+        return number[0] >= '0' && number[0] <= '9';
+    return base == 5 && number[0] == 0xC2 && (number[1] == 0xB9 || number[1] == 0xB2 || number[1] == 0xB3);
 }
 
 // Windows strips a trailing dot or space from a path component, so "a." would open "a"; the

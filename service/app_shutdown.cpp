@@ -1,5 +1,6 @@
 #include "service/app_shutdown.h"
 
+#include "core/ascii_case.h"
 #include "core/setup_log.h"
 
 #include <windows.h>
@@ -16,7 +17,7 @@ void CloseRunningApp()
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (_wcsicmp(entry.szExeFile, L"talvor_gui.exe") != 0)
+        if (!SameIgnoringAsciiCase(entry.szExeFile, L"talvor_gui.exe"))
             continue;
         HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
         if (process == nullptr)

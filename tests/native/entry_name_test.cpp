@@ -100,6 +100,8 @@ TEST(EntryNameFault, RefusesNamesWindowsCannotCreateAsGiven)
         {"acon", true},
         {"a.con", true},
         {"LPT", true},
+        {"COM\xe2\x81\xb4", true}, // superscript four is no port
+        {"COM\xc2\xb9" "0", true},
         {"a:b", false}, // IsSafeEntryName's refusals come first
         {"\x80", false},
         {"\xc3", false},
@@ -121,6 +123,9 @@ TEST(EntryNameFault, RefusesNamesWindowsCannotCreateAsGiven)
         {"COM0/a", false},
         {"conin$", false},
         {"CONOUT$.x", false},
+        {"COM\xc2\xb9", false}, // Windows takes the superscripts one to three for port numbers
+        {"lpt\xc2\xb2.txt", false},
+        {"Com\xc2\xb3 .log", false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(EscapeText(c.name.data(), c.name.size()));

@@ -62,7 +62,7 @@ const char *EntryNameFault(const std::string &name)
     if (!IsSafeEntryName(name.data(), name.size()))
         return "girdi adı 1-240 bayt, '/' ile başlamayan ve bitmeyen, denetim karakteri ve \\ : * ? < > | \" "
                "içermeyen, her parçası boş olmayan, \".\" ya da \"..\" olmayan, '.' ya da boşlukla bitmeyen bir yol "
-               "olmalı; Windows'ta aygıt adı olan parçalar (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$) olamaz";
+               "olmalı; Windows'ta aygıt adı olan parçalar (CON, PRN, AUX, NUL, COM0-9, COM¹²³, LPT0-9, LPT¹²³, CONIN$, CONOUT$) olamaz";
     std::u32string code_points;
     if (!DecodeUtf8(name, &code_points))
         return "girdi adı geçerli UTF-8 olmalı";
