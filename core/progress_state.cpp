@@ -33,10 +33,10 @@ void RaiseFlag(volatile LONG *flag)
 
 bool ReportError(const wchar_t *format, ...)
 {
-    // The last character of result_text is never written and stays the terminator.
+    // A text too long is cut to the 1023 characters that fit before the terminator.
     va_list args;
     va_start(args, format);
-    FormatWideV(Progress.result_text, 1023, format, args);
+    FormatWideV(Progress.result_text, sizeof Progress.result_text / sizeof Progress.result_text[0], format, args);
     va_end(args);
 
     char utf8[1500];

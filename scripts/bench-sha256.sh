@@ -5,8 +5,8 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/build.sh" >/dev/null
-trap '"$root/scripts/wine.sh" --stop; rm -f "$file"' EXIT
 file=$(mktemp /tmp/talvor-bench.XXXXXX)
+trap '"$root/scripts/wine.sh" --stop; rm -f "$file"' EXIT
 head -c 268435456 /dev/urandom >"$file"
 
 best_peer=

@@ -341,6 +341,7 @@ fi
 
 heading "Build"
 start=$EPOCHREALTIME
+"$root/scripts/install-deps.sh" || die "the packages the build needs could not be installed"
 "$root/scripts/build.sh" || die "the build failed"
 echo "  built in $(seconds_since "$start") s"
 trap cleanup EXIT

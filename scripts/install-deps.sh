@@ -7,12 +7,12 @@ packages=(
   g++-mingw-w64-x86-64-posix    # the Windows toolchain
   googletest                    # built from source, for Windows and natively
   libssl-dev                    # the release tool signs with OpenSSL
-  libwim-dev                    # the release tool compresses packages with wimlib's LZMS
+  libwim-dev                    # wimlib's LZMS: the release tool's compressor, the decoder's peer in tests
   wine wine64 xvfb              # running the Windows programs and their windows
   # The tests start their own nginx on a free loopback port; a system one that the package may
   # start on port 80 plays no part. (Debian's nginx-light is only nginx plus an extra module.)
   nginx openssl curl            # download tests: a real server, test certificates; a benchmark peer
-  libwim-dev zlib1g-dev         # the LZMS decoder's peer in its tests and benchmark; CRC-32 in tests
+  zlib1g-dev                    # CRC-32 in the LZMS decoder's tests
   clang libclang-rt-dev         # the LZMS decoder's libFuzzer target
   x11-apps imagemagick fonts-wine # pictures of the setup's pages: screen captures, cropping, Wine's own fonts
 )

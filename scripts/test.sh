@@ -4,6 +4,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
 trap '"$root/scripts/wine.sh" --stop' EXIT
 cd "$root/build"
