@@ -13,7 +13,7 @@
 #include <wimlib.h>
 
 #include "lzms_test_support.h"
-#include "tools/lzms/lzms.h"
+#include "lzms/lzms.h"
 
 namespace {
 

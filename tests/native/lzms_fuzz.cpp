@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "tools/lzms/lzms.h"
+#include "lzms/lzms.h"
 
 namespace {
 

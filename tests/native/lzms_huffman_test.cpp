@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/lzms/huffman_code.h"
+#include "lzms/huffman_code.h"
 
 namespace {
 

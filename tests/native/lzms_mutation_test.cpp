@@ -12,7 +12,7 @@
 #include <zlib.h>
 
 #include "lzms_test_support.h"
-#include "tools/lzms/lzms.h"
+#include "lzms/lzms.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <wimlib.h>
 
-#include "tools/lzms/lzms.h"
+#include "lzms/lzms.h"
 
 const char *const kLzmsSampleNames[7] = {"english", "pattern", "random", "sequential", "single_byte", "small", "zeros"};
 

@@ -7,7 +7,7 @@
 
 #include <wimlib.h>
 
-#include "tools/lzms/lzms.h"
+#include "lzms/lzms.h"
 
 Status CompressLzmsBuffer(const uint8_t *data, size_t size, std::vector<uint8_t> *framed)
 {

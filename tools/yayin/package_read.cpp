@@ -10,7 +10,7 @@
 
 #include "release/digest.h"
 #include "release/package_format.h"
-#include "tools/lzms/lzms.h"
+#include "lzms/lzms.h"
 
 namespace {
 

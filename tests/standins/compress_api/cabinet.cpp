@@ -6,7 +6,7 @@
 
 #include <compressapi.h>
 
-#include "tools/lzms/lzms.h"
+#include "lzms/lzms.h"
 
 // "The specified buffer contains ill-formed data."; missing from MinGW's winerror.h.
 #ifndef ERROR_BAD_COMPRESSION_BUFFER

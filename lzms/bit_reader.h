@@ -5,8 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "tools/lzms/force_inline.h"
-#include "tools/lzms/little_endian.h"
+#include "lzms/force_inline.h"
+#include "lzms/little_endian.h"
 
 // `bits` holds `count` unread bits from its top down; below them it holds zeros or the bits that
 // follow, so that loading the same bits again changes nothing.

@@ -5,8 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "tools/lzms/force_inline.h"
-#include "tools/lzms/little_endian.h"
+#include "lzms/force_inline.h"
+#include "lzms/little_endian.h"
 
 // One adaptive probability: the last 64 decisions made with it (newest in the low bit), how many
 // of them were 0, and from that the chance of a 0 in 64ths.

@@ -5,7 +5,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "tools/lzms/force_inline.h"
+#include "lzms/force_inline.h"
 
 template <typename Word> LZMS_FORCE_INLINE Word FromLittleEndian(Word value)
 {

@@ -5,8 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "tools/lzms/bit_reader.h"
-#include "tools/lzms/force_inline.h"
+#include "lzms/bit_reader.h"
+#include "lzms/force_inline.h"
 
 constexpr unsigned kLzmsMaxSymbols = 799;
 constexpr unsigned kLzmsMaxCodewordLength = 15;

@@ -1,10 +1,10 @@
 // The Compression API's buffer-mode framing around LZMS chunks: a 24-byte header, then for
 // every chunk a 32-bit compressed length and that many bytes.
-#include "tools/lzms/lzms.h"
+#include "lzms/lzms.h"
 
 #include <string.h>
 
-#include "tools/lzms/little_endian.h"
+#include "lzms/little_endian.h"
 
 namespace {
 

@@ -1,17 +1,17 @@
 // One raw LZMS chunk: literals, LZ matches and delta matches told apart by range-coded
 // decisions, their values read as Huffman-coded slots and plain bits, then the x86 translation
 // undone.
-#include "tools/lzms/lzms.h"
+#include "lzms/lzms.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "tools/lzms/bit_reader.h"
-#include "tools/lzms/force_inline.h"
-#include "tools/lzms/huffman_code.h"
-#include "tools/lzms/range_decoder.h"
-#include "tools/lzms/slot_tables.h"
-#include "tools/lzms/x86_filter.h"
+#include "lzms/bit_reader.h"
+#include "lzms/force_inline.h"
+#include "lzms/huffman_code.h"
+#include "lzms/range_decoder.h"
+#include "lzms/slot_tables.h"
+#include "lzms/x86_filter.h"
 
 namespace {
 

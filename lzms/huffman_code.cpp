@@ -1,4 +1,4 @@
-#include "tools/lzms/huffman_code.h"
+#include "lzms/huffman_code.h"
 
 #include <string.h>
 

@@ -1,6 +1,6 @@
-#include "tools/lzms/x86_filter.h"
+#include "lzms/x86_filter.h"
 
-#include "tools/lzms/little_endian.h"
+#include "lzms/little_endian.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
