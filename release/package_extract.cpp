@@ -3,6 +3,7 @@
 #include "core/system_library.h"
 #include "release/digest.h"
 #include "release/entry_name.h"
+#include "release/little_endian.h"
 #include "release/package_format.h"
 // The one include that points up the layering: a half-unpacked folder is removed with the same
 // junction-safe tree removal the uninstaller uses, rather than a second copy of it.
@@ -61,11 +62,6 @@ bool CreateParentDirectories(wchar_t *path, size_t base_length)
     return true;
 }
 
-static uint32_t ReadU32(const uint8_t *p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
 // The Compression API of cabinet.dll, loaded from the system folder on first use.
 struct Decompressor {
     decltype(&CreateDecompressor) create;
@@ -91,7 +87,7 @@ static Status ExtractEntry(const uint8_t *data, uint32_t size, uint32_t *positio
     uint32_t p = *position;
     if (size - p < kEntryNameLengthSize)
         return StatusInvalid;
-    uint32_t name_length = (uint32_t)data[p] | (uint32_t)data[p + 1] << 8;
+    uint32_t name_length = ReadU16(data + p);
     p += kEntryNameLengthSize;
     if (name_length < kEntryNameMinLength || name_length > kEntryNameMaxLength || size - p < name_length + kEntryFieldsSize)
         return StatusInvalid;

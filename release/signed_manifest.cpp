@@ -3,19 +3,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "release/little_endian.h"
 #include "release/signature.h"
 
 namespace {
-
-uint16_t ReadU16(const uint8_t *p)
-{
-    return (uint16_t)(p[0] | p[1] << 8);
-}
-
-uint32_t ReadU32(const uint8_t *p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
 
 // Walks the records between the header and the signature at `end` into `manifest`.
 Status ReadRecords(const uint8_t *data, uint32_t end, uint16_t declared, SignedManifest *manifest)

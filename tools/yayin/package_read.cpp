@@ -9,15 +9,11 @@
 #include <string.h>
 
 #include "release/digest.h"
+#include "release/little_endian.h"
 #include "release/package_format.h"
 #include "lzms/lzms.h"
 
 namespace {
-
-uint32_t ReadU32(const uint8_t *p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
 
 Status Malformed(const char *package, size_t index, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
@@ -52,7 +48,7 @@ Status ParsePackage(const char *package, const std::vector<uint8_t> &file, std::
     for (size_t index = 1; index <= count; index++) {
         if (size - p < kEntryNameLengthSize)
             return Malformed(package, index, "dosya girdinin başında bitiyor");
-        size_t n = (size_t)data[p] | (size_t)data[p + 1] << 8;
+        size_t n = ReadU16(data + p);
         p += kEntryNameLengthSize;
         if (n < kEntryNameMinLength || n > kEntryNameMaxLength)
             return Malformed(package, index, "ad uzunluğu %zu; 1 ile 240 arasında olmalı", n);
