@@ -32,7 +32,7 @@ bool ParseSize(const char *text, uint64_t *size)
 {
     char *stop = nullptr;
     unsigned long long value = strtoull(text, &stop, 10);
-    if (stop == text || *stop != 0 || value < 1 || value > kMaxPackageSize)
+    if (stop == text || *stop != 0 || value < 1 || value > kPackageMaxSize)
         return false;
     *size = value;
     return true;
@@ -106,7 +106,7 @@ bool IsValidPackageFileName(const char *text)
 bool IsInstallableEntry(const ProgramEntry *entry)
 {
     return IsValidVersion(entry->version) && IsValidPackageFileName(entry->package_file) && entry->size >= 1 &&
-           entry->size <= kMaxPackageSize;
+           entry->size <= kPackageMaxSize;
 }
 
 Status LookupManifestEntry(const SignedManifest *manifest, const char *key, ProgramEntry *entry)

@@ -3,6 +3,7 @@
 #include <stdint.h>
 
 #include "core/status.h"
+#include "release/package_format.h"
 #include "release/signed_manifest.h"
 
 // One line of the component list (manifest record 9):
@@ -14,9 +15,6 @@ struct ProgramEntry {
     uint64_t size;
     char package_file[128];
 };
-
-// The largest package an entry may declare: 512 MiB.
-const uint64_t kMaxPackageSize = 536870912;
 
 // Fills `entry` from the first line of record 9 of fewer than 512 bytes that begins with `key`
 // and '|'. StatusNotFound when there is no such line (or no manifest or record); StatusInvalid

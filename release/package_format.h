@@ -9,8 +9,9 @@ const char kPackageMagic[4] = {'T', 'P', 'K', '1'};
 const size_t kPackageHeaderSize = 8;
 const uint32_t kPackageMinEntries = 1;
 const uint32_t kPackageMaxEntries = 4096;
-// The whole package file and one entry's unpacked file: 512 MiB each.
+// The largest package file, and so the largest size a manifest entry may declare for it.
 const uint32_t kPackageMaxSize = 536870912;
+// The largest file inside a package: a limit of its own, as large as the package's.
 const uint32_t kPackageMaxUnpackedSize = 536870912;
 
 // One entry, n being the name length and s the stored size:

@@ -207,7 +207,7 @@ TEST(VersionText, InstallableEntry)
     ProgramEntry zero_size = entry;
     zero_size.size = 0;
     ProgramEntry too_big = entry;
-    too_big.size = kMaxPackageSize + 1;
+    too_big.size = (uint64_t)kPackageMaxSize + 1;
     ProgramEntry bad_name = entry;
     strcpy(bad_name.package_file, "paket.zip");
     for (const ProgramEntry *bad : {&four_groups, &five_digits, &zero_size, &too_big, &bad_name})

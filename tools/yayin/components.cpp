@@ -33,7 +33,7 @@ bool IsPackageSize(const std::string &text)
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     unsigned long long size = strtoull(text.c_str(), nullptr, 10);
-    return size >= 1 && size <= kMaxPackageSize;
+    return size >= 1 && size <= kPackageMaxSize;
 }
 
 struct FieldRule {
