@@ -21,8 +21,8 @@ bool AcquireManifest(ProgramEntry *entry)
     uint32_t size = 0;
     if (!FetchReleaseFile("bildirim.tdb", kManifestMaxSize, false, 0, &data, &size)) {
         if (Options.local_folder[0] != 0)
-            return ReportError(L"Kurulum klasöründe bildirim.tdb bulunamadı.");
-        return ReportError(L"Sürüm bilgisi alınamadı. İnternet bağlantını denetleyip kurulumu yeniden çalıştır.");
+            return ReportError(kManifestNotInFolderMessage);
+        return ReportError(kManifestNotFetchedMessage);
     }
     SignedManifest *manifest = nullptr;
     Status status = ParseSignedManifest(data, size, GetReleasePublicKey(), &manifest);

@@ -5,6 +5,12 @@
 // The release's two files, obtained from the local folder or the update server and proven
 // before anything of the installed product changes. On false the message has been reported.
 
+// What the user is told when bildirim.tdb cannot be had from the local folder or the server; the
+// release checker tells the same.
+const wchar_t kManifestNotInFolderMessage[] = L"Kurulum klasöründe bildirim.tdb bulunamadı.";
+const wchar_t kManifestNotFetchedMessage[] =
+    L"Sürüm bilgisi alınamadı. İnternet bağlantını denetleyip kurulumu yeniden çalıştır.";
+
 // Fetches and authenticates bildirim.tdb and takes its installable "program" entry; sets
 // TargetVersion.
 bool AcquireManifest(ProgramEntry *entry);

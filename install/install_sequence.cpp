@@ -100,7 +100,7 @@ bool UnpackRelease(RunState *run)
         !HasRequiredFiles(run->staging_dir)) {
         DeleteFileW(run->package_path);
         RemoveInstallTree(run->staging_dir);
-        return ReportError(L"Program paketi açılamadı ya da eksik. Bilgisayarında hiçbir şey değiştirilmedi.");
+        return ReportError(kPackageNotUnpackedMessage);
     }
     DeleteFileW(run->package_path);
     LogLine("paket acildi: %u dosya", run->unpacked_count);

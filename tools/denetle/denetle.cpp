@@ -19,6 +19,7 @@
 #include "fetch/http_download.h"
 #include "fetch/release_source.h"
 #include "install/acquisition.h"
+#include "install/install_sequence.h"
 #include "install/version_store.h"
 #include "release/component_list.h"
 #include "release/package_extract.h"
@@ -50,7 +51,7 @@ bool FetchManifest(HANDLE out, uint8_t **data, uint32_t *size)
     if (Options.local_folder[0] != 0) {
         if (FetchReleaseFile("bildirim.tdb", kManifestMaxSize, false, 0, data, size))
             return true;
-        Print(out, "hata=%ls", L"Kurulum klasöründe bildirim.tdb bulunamadı.");
+        Print(out, "hata=%ls", kManifestNotInFolderMessage);
         return false;
     }
     wchar_t url[600];
@@ -61,7 +62,7 @@ bool FetchManifest(HANDLE out, uint8_t **data, uint32_t *size)
     Print(out, "indirme=%u", status == StatusOk ? 0 : http_status);
     if (status == StatusOk)
         return true;
-    Print(out, "hata=%ls", L"Sürüm bilgisi alınamadı. İnternet bağlantını denetleyip kurulumu yeniden çalıştır.");
+    Print(out, "hata=%ls", kManifestNotFetchedMessage);
     return false;
 }
 
@@ -97,7 +98,7 @@ bool CheckPackage(HANDLE out, const ProgramEntry *entry, const wchar_t *open_int
         if (status == StatusOk)
             Print(out, "tam=%d", complete ? 1 : 0);
         if (!complete)
-            Print(out, "hata=%ls", L"Program paketi açılamadı ya da eksik. Bilgisayarında hiçbir şey değiştirilmedi.");
+            Print(out, "hata=%ls", kPackageNotUnpackedMessage);
         ok = complete;
     }
     DeleteFileW(package);
