@@ -1,10 +1,8 @@
 #include "release/package_extract.h"
 
 #include "core/system_library.h"
-#include "release/digest.h"
-#include "release/entry_name.h"
-#include "release/little_endian.h"
 #include "release/package_format.h"
+#include "release/package_reader.h"
 // The one include that points up the layering: a half-unpacked folder is removed with the same
 // junction-safe tree removal the uninstaller uses, rather than a second copy of it.
 #include "uninstall/remove_tree.h"
@@ -80,53 +78,33 @@ static bool OpenDecompressor(Decompressor *d)
            d->create(COMPRESS_ALGORITHM_LZMS, nullptr, &d->handle);
 }
 
-// Unpacks the entry at *position and writes its file; advances *position past it.
-static Status ExtractEntry(const uint8_t *data, uint32_t size, uint32_t *position, Decompressor *decompressor,
-                           const wchar_t *destination, size_t destination_length)
+// Method 1 bytes through the Compression API, which must fill exactly the entry's size.
+static bool DecompressStored(const uint8_t *stored, uint32_t stored_size, uint8_t *out, uint32_t out_size,
+                             void *context)
 {
-    uint32_t p = *position;
-    if (size - p < kEntryNameLengthSize)
-        return StatusInvalid;
-    uint32_t name_length = ReadU16(data + p);
-    p += kEntryNameLengthSize;
-    if (name_length < kEntryNameMinLength || name_length > kEntryNameMaxLength || size - p < name_length + kEntryFieldsSize)
-        return StatusInvalid;
-    char name[kEntryNameMaxLength + 1];
-    memcpy(name, data + p, name_length);
-    name[name_length] = 0;
-    p += name_length;
-    uint32_t unpacked_size = ReadU32(data + p + kEntryUnpackedSizeOffset);
-    uint32_t stored_size = ReadU32(data + p + kEntryStoredSizeOffset);
-    uint8_t method = data[p + kEntryMethodOffset];
-    const uint8_t *digest = data + p + kEntryDigestOffset;
-    p += kEntryFieldsSize;
-    if (!IsSafeEntryName(name, name_length) || stored_size > size - p || unpacked_size > kPackageMaxUnpackedSize ||
-        (method != kPackageMethodStored && method != kPackageMethodLzms) ||
-        (method == kPackageMethodStored && stored_size != unpacked_size))
-        return StatusInvalid;
+    Decompressor *decompressor = (Decompressor *)context;
+    SIZE_T produced = 0;
+    return decompressor->decompress(decompressor->handle, (void *)stored, stored_size, out, out_size, &produced) &&
+           produced == out_size;
+}
 
-    uint8_t *out = (uint8_t *)malloc((size_t)unpacked_size + 1);
+// Reads the next entry, unpacks it and writes its file.
+static Status ExtractEntry(PackageReader *reader, Decompressor *decompressor, const wchar_t *destination,
+                           size_t destination_length)
+{
+    PackageEntryView entry;
+    if (ReadPackageEntry(reader, &entry) != PackageFaultNone)
+        return StatusInvalid;
+    uint8_t *out = (uint8_t *)malloc((size_t)entry.unpacked_size + 1);
     if (out == nullptr)
         return StatusNoMemory;
-    Status status = StatusOk;
-    if (method == kPackageMethodLzms) {
-        SIZE_T produced = 0;
-        if (!decompressor->decompress(decompressor->handle, (void *)(data + p), stored_size, out, unpacked_size,
-                                      &produced) ||
-            produced != unpacked_size)
-            status = StatusInvalid;
-    } else if (stored_size > 0) {
-        memcpy(out, data + p, stored_size);
-    }
-    p += stored_size;
-
-    uint8_t actual[32];
-    if (status == StatusOk &&
-        (Sha256Buffer(out, unpacked_size, actual) != StatusOk || memcmp(actual, digest, kEntryDigestSize) != 0))
-        status = StatusInvalid;
-
+    Status status = UnpackPackageEntry(&entry, DecompressStored, decompressor, out) == PackageFaultNone ? StatusOk
+                                                                                                         : StatusInvalid;
     wchar_t target[260];
     if (status == StatusOk) {
+        char name[kEntryNameMaxLength + 1];
+        memcpy(name, entry.name, entry.name_length);
+        name[entry.name_length] = 0;
         for (char *c = name; *c != 0; c++)
             if (*c == '/')
                 *c = '\\';
@@ -143,13 +121,12 @@ static Status ExtractEntry(const uint8_t *data, uint32_t size, uint32_t *positio
         if (file == INVALID_HANDLE_VALUE) {
             status = StatusIoError;
         } else {
-            if (!WriteAll(file, out, unpacked_size))
+            if (!WriteAll(file, out, entry.unpacked_size))
                 status = StatusIoError;
             CloseHandle(file);
         }
     }
     free(out);
-    *position = p;
     return status;
 }
 
@@ -165,9 +142,8 @@ Status ExtractPackage(const wchar_t *package, const wchar_t *destination, uint32
     uint32_t size;
     if (!ReadWholeFile(package, &data, &size))
         return StatusNotFound;
-    uint32_t entries = size >= kPackageHeaderSize ? ReadU32(data + 4) : 0;
-    if (size < kPackageHeaderSize || memcmp(data, kPackageMagic, 4) != 0 || entries < kPackageMinEntries ||
-        entries > kPackageMaxEntries) {
+    PackageReader reader;
+    if (OpenPackage(&reader, data, size) != PackageFaultNone) {
         free(data);
         return StatusInvalid;
     }
@@ -180,17 +156,16 @@ Status ExtractPackage(const wchar_t *package, const wchar_t *destination, uint32
     if (!CreateDirectoryW(destination, nullptr)) {
         status = StatusIoError;
     } else {
-        uint32_t position = kPackageHeaderSize;
-        for (uint32_t i = 0; i < entries && status == StatusOk; i++)
-            status = ExtractEntry(data, size, &position, &decompressor, destination, destination_length);
-        if (status == StatusOk && position != size)
-            status = StatusInvalid; // trailing bytes after the last entry
+        for (uint32_t i = 0; i < reader.entry_count && status == StatusOk; i++)
+            status = ExtractEntry(&reader, &decompressor, destination, destination_length);
+        if (status == StatusOk && FinishPackage(&reader) != PackageFaultNone)
+            status = StatusInvalid;
         if (status != StatusOk)
             DeleteTreePlain(destination);
     }
     decompressor.close(decompressor.handle);
     free(data);
     if (status == StatusOk && count != nullptr)
-        *count = entries;
+        *count = reader.entry_count;
     return status;
 }

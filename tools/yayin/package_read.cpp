@@ -1,5 +1,6 @@
-// Reading a package: its layout with every check the setup's extractor makes, and the bytes of
-// one entry, unpacked with our own LZMS decoder and checked against the entry's digest.
+// Reading a package: its layout through the setup's own reader, with a message for the rule it
+// breaks, and the bytes of one entry, unpacked with our own LZMS decoder and checked against the
+// entry's digest.
 
 #include "tools/yayin/yayin.h"
 
@@ -8,10 +9,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "release/digest.h"
-#include "release/little_endian.h"
-#include "release/package_format.h"
 #include "lzms/lzms.h"
+#include "release/package_format.h"
+#include "release/package_reader.h"
 
 namespace {
 
@@ -32,61 +32,77 @@ Status Malformed(const char *package, size_t index, const char *format, ...)
     return StatusInvalid;
 }
 
+// The message for a rule the entry `index` breaks; `entry` holds what was read before it.
+Status MalformedEntry(const char *package, size_t index, PackageFault fault, const PackageEntryView &entry)
+{
+    switch (fault) {
+    case PackageFaultEntryStart:
+        return Malformed(package, index, "dosya girdinin başında bitiyor");
+    case PackageFaultNameLength:
+        return Malformed(package, index, "ad uzunluğu %" PRIu32 "; 1 ile 240 arasında olmalı", entry.name_length);
+    case PackageFaultEntryFields:
+        return Malformed(package, index, "dosya girdinin alanlarından önce bitiyor");
+    default:
+        break;
+    }
+    std::string name(entry.name, entry.name_length);
+    std::string shown = EscapeText(name.data(), name.size());
+    switch (fault) {
+    case PackageFaultName:
+        return Malformed(package, index, "\"%s\": %s", shown.c_str(), EntryNameFault(name));
+    case PackageFaultStoredBytes:
+        return Malformed(package, index, "\"%s\": saklanan %" PRIu32 " bayt dosyanın sonunu aşıyor", shown.c_str(),
+                         entry.stored_size);
+    case PackageFaultUnpackedSize:
+        return Malformed(package, index, "\"%s\": açılmış boyut %" PRIu32 " bayt; en çok %" PRIu32, shown.c_str(),
+                         entry.unpacked_size, kPackageMaxUnpackedSize);
+    case PackageFaultMethod:
+        return Malformed(package, index, "\"%s\": yöntem %u; 0 ya da 1 olmalı", shown.c_str(), entry.method);
+    default:
+        return Malformed(package, index, "\"%s\": yöntem 0 ama saklanan %" PRIu32 " bayt, açılmış %" PRIu32 " bayt",
+                         shown.c_str(), entry.stored_size, entry.unpacked_size);
+    }
+}
+
 // The entries of the package `file` (of at most 512 MiB, read from `package`, which messages
-// name), refused as the setup refuses them and, beyond that, when Windows would take two names
-// for one path.
+// name), refused as the setup refuses them and, beyond that, when Windows could not convert a
+// name or would take two names for one path.
 Status ParsePackage(const char *package, const std::vector<uint8_t> &file, std::vector<PackageEntry> *entries)
 {
-    const uint8_t *data = file.data();
-    size_t size = file.size();
-    if (size < kPackageHeaderSize || memcmp(data, kPackageMagic, sizeof kPackageMagic) != 0)
+    PackageReader reader;
+    PackageFault fault = OpenPackage(&reader, file.data(), file.size());
+    if (fault == PackageFaultHeader)
         return Malformed(package, 0, "TPK1 ile başlamıyor");
-    uint32_t count = ReadU32(data + 4);
-    if (count < kPackageMinEntries || count > kPackageMaxEntries)
-        return Malformed(package, 0, "girdi sayısı %" PRIu32 "; 1 ile 4096 arasında olmalı", count);
-    size_t p = kPackageHeaderSize;
-    for (size_t index = 1; index <= count; index++) {
-        if (size - p < kEntryNameLengthSize)
-            return Malformed(package, index, "dosya girdinin başında bitiyor");
-        size_t n = ReadU16(data + p);
-        p += kEntryNameLengthSize;
-        if (n < kEntryNameMinLength || n > kEntryNameMaxLength)
-            return Malformed(package, index, "ad uzunluğu %zu; 1 ile 240 arasında olmalı", n);
-        if (size - p < n + kEntryFieldsSize)
-            return Malformed(package, index, "dosya girdinin alanlarından önce bitiyor");
+    if (fault == PackageFaultEntryCount)
+        return Malformed(package, 0, "girdi sayısı %" PRIu32 "; 1 ile 4096 arasında olmalı", reader.entry_count);
+    for (size_t index = 1; index <= reader.entry_count; index++) {
+        PackageEntryView view;
+        fault = ReadPackageEntry(&reader, &view);
+        if (fault != PackageFaultNone)
+            return MalformedEntry(package, index, fault, view);
         PackageEntry entry;
-        entry.name.assign((const char *)data + p, n);
-        p += n;
-        entry.size = ReadU32(data + p + kEntryUnpackedSizeOffset);
-        entry.stored_size = ReadU32(data + p + kEntryStoredSizeOffset);
-        entry.method = data[p + kEntryMethodOffset];
-        memcpy(entry.sha256, data + p + kEntryDigestOffset, kEntryDigestSize);
-        p += kEntryFieldsSize;
-        std::string shown = EscapeText(entry.name.data(), entry.name.size());
-        const char *fault = EntryNameFault(entry.name);
-        if (fault != nullptr)
-            return Malformed(package, index, "\"%s\": %s", shown.c_str(), fault);
-        if (entry.stored_size > size - p)
-            return Malformed(package, index, "\"%s\": saklanan %" PRIu32 " bayt dosyanın sonunu aşıyor", shown.c_str(),
-                             entry.stored_size);
-        if (entry.size > kPackageMaxUnpackedSize)
-            return Malformed(package, index, "\"%s\": açılmış boyut %" PRIu32 " bayt; en çok %" PRIu32, shown.c_str(),
-                             entry.size, kPackageMaxUnpackedSize);
-        if (entry.method != kPackageMethodStored && entry.method != kPackageMethodLzms)
-            return Malformed(package, index, "\"%s\": yöntem %u; 0 ya da 1 olmalı", shown.c_str(), entry.method);
-        if (entry.method == kPackageMethodStored && entry.stored_size != entry.size)
-            return Malformed(package, index, "\"%s\": yöntem 0 ama saklanan %" PRIu32 " bayt, açılmış %" PRIu32 " bayt",
-                             shown.c_str(), entry.stored_size, entry.size);
-        entry.stored = data + p;
-        p += entry.stored_size;
+        entry.name.assign(view.name, view.name_length);
+        const char *name_fault = EntryNameFault(entry.name);
+        if (name_fault != nullptr)
+            return Malformed(package, index, "\"%s\": %s", EscapeText(view.name, view.name_length).c_str(), name_fault);
+        entry.size = view.unpacked_size;
+        entry.stored_size = view.stored_size;
+        entry.method = view.method;
+        memcpy(entry.sha256, view.digest, sizeof entry.sha256);
+        entry.stored = view.stored;
         entries->push_back(entry);
     }
-    if (p != size)
-        return Malformed(package, 0, "son girdiden sonra %zu bayt fazla", size - p);
+    if (FinishPackage(&reader) != PackageFaultNone)
+        return Malformed(package, 0, "son girdiden sonra %zu bayt fazla", reader.size - reader.position);
     std::vector<std::string> names;
     for (const PackageEntry &entry : *entries)
         names.push_back(entry.name);
     return CheckNameCollisions(names);
+}
+
+bool DecodeStored(const uint8_t *stored, uint32_t stored_size, uint8_t *out, uint32_t out_size, void *)
+{
+    return DecodeLzmsBuffer(stored, stored_size, out, out_size);
 }
 
 } // namespace
@@ -102,24 +118,25 @@ Status ReadPackageFile(const char *path, std::vector<uint8_t> *file, std::vector
 
 Status UnpackEntry(const char *package, const PackageEntry &entry, std::vector<uint8_t> *bytes)
 {
+    // Room for one byte more, so that the buffer exists for an empty file too.
+    bytes->assign((size_t)entry.size + 1, 0);
+    PackageEntryView view = {entry.name.data(), (uint32_t)entry.name.size(), entry.size, entry.stored_size,
+                             entry.method,       entry.sha256,                entry.stored};
+    PackageFault fault = UnpackPackageEntry(&view, DecodeStored, nullptr, bytes->data());
+    bytes->resize(entry.size);
     std::string shown = EscapeText(entry.name.data(), entry.name.size());
-    bytes->assign(entry.size, 0);
-    if (entry.method == kPackageMethodStored) {
-        if (entry.size > 0)
-            memcpy(bytes->data(), entry.stored, entry.size);
-    } else if (!DecodeLzmsBuffer(entry.stored, entry.stored_size, bytes->data(), bytes->size())) {
+    switch (fault) {
+    case PackageFaultNone:
+        return StatusOk;
+    case PackageFaultDecoding:
         ReportError("%s geçersiz paket: \"%s\" LZMS verisi %" PRIu32 " bayta açılmıyor", package, shown.c_str(),
                     entry.size);
         return StatusInvalid;
-    }
-    uint8_t digest[32];
-    if (Sha256Buffer(bytes->data(), entry.size, digest) != StatusOk) {
+    case PackageFaultNoDigest:
         ReportError("SHA-256 hesaplanamıyor");
         return StatusIoError;
-    }
-    if (memcmp(digest, entry.sha256, sizeof digest) != 0) {
+    default:
         ReportError("%s geçersiz paket: \"%s\" SHA-256 özeti tutmuyor", package, shown.c_str());
         return StatusInvalid;
     }
-    return StatusOk;
 }
