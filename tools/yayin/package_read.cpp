@@ -32,36 +32,30 @@ Status Malformed(const char *package, size_t index, const char *format, ...)
     return StatusInvalid;
 }
 
-// The message for a rule the entry `index` breaks; `entry` holds what was read before it.
-Status MalformedEntry(const char *package, size_t index, PackageFault fault, const PackageEntryView &entry)
+// The message for a rule that the entry `index` breaks before its name has been read.
+Status MalformedEntryStart(const char *package, size_t index, PackageFault fault, const PackageEntryView &entry)
 {
-    switch (fault) {
-    case PackageFaultEntryStart:
+    if (fault == PackageFaultEntryStart)
         return Malformed(package, index, "dosya girdinin başında bitiyor");
-    case PackageFaultNameLength:
+    if (fault == PackageFaultNameLength)
         return Malformed(package, index, "ad uzunluğu %" PRIu32 "; 1 ile 240 arasında olmalı", entry.name_length);
-    case PackageFaultEntryFields:
-        return Malformed(package, index, "dosya girdinin alanlarından önce bitiyor");
-    default:
-        break;
-    }
-    std::string name(entry.name, entry.name_length);
-    std::string shown = EscapeText(name.data(), name.size());
-    switch (fault) {
-    case PackageFaultName:
-        return Malformed(package, index, "\"%s\": %s", shown.c_str(), EntryNameFault(name));
-    case PackageFaultStoredBytes:
-        return Malformed(package, index, "\"%s\": saklanan %" PRIu32 " bayt dosyanın sonunu aşıyor", shown.c_str(),
+    return Malformed(package, index, "dosya girdinin alanlarından önce bitiyor");
+}
+
+// The message for a rule on the sizes or the method of the entry `index`, named `shown`.
+Status MalformedEntryFields(const char *package, size_t index, PackageFault fault, const PackageEntryView &entry,
+                            const char *shown)
+{
+    if (fault == PackageFaultStoredBytes)
+        return Malformed(package, index, "\"%s\": saklanan %" PRIu32 " bayt dosyanın sonunu aşıyor", shown,
                          entry.stored_size);
-    case PackageFaultUnpackedSize:
-        return Malformed(package, index, "\"%s\": açılmış boyut %" PRIu32 " bayt; en çok %" PRIu32, shown.c_str(),
+    if (fault == PackageFaultUnpackedSize)
+        return Malformed(package, index, "\"%s\": açılmış boyut %" PRIu32 " bayt; en çok %" PRIu32, shown,
                          entry.unpacked_size, kPackageMaxUnpackedSize);
-    case PackageFaultMethod:
-        return Malformed(package, index, "\"%s\": yöntem %u; 0 ya da 1 olmalı", shown.c_str(), entry.method);
-    default:
-        return Malformed(package, index, "\"%s\": yöntem 0 ama saklanan %" PRIu32 " bayt, açılmış %" PRIu32 " bayt",
-                         shown.c_str(), entry.stored_size, entry.unpacked_size);
-    }
+    if (fault == PackageFaultMethod)
+        return Malformed(package, index, "\"%s\": yöntem %u; 0 ya da 1 olmalı", shown, entry.method);
+    return Malformed(package, index, "\"%s\": yöntem 0 ama saklanan %" PRIu32 " bayt, açılmış %" PRIu32 " bayt", shown,
+                     entry.stored_size, entry.unpacked_size);
 }
 
 // The entries of the package `file` (of at most 512 MiB, read from `package`, which messages
@@ -78,13 +72,17 @@ Status ParsePackage(const char *package, const std::vector<uint8_t> &file, std::
     for (size_t index = 1; index <= reader.entry_count; index++) {
         PackageEntryView view;
         fault = ReadPackageEntry(&reader, &view);
-        if (fault != PackageFaultNone)
-            return MalformedEntry(package, index, fault, view);
+        if (fault == PackageFaultEntryStart || fault == PackageFaultNameLength || fault == PackageFaultEntryFields)
+            return MalformedEntryStart(package, index, fault, view);
+        // The name's rules come first, ours included, as soon as the name is there.
         PackageEntry entry;
         entry.name.assign(view.name, view.name_length);
+        std::string shown = EscapeText(entry.name.data(), entry.name.size());
         const char *name_fault = EntryNameFault(entry.name);
         if (name_fault != nullptr)
-            return Malformed(package, index, "\"%s\": %s", EscapeText(view.name, view.name_length).c_str(), name_fault);
+            return Malformed(package, index, "\"%s\": %s", shown.c_str(), name_fault);
+        if (fault != PackageFaultNone)
+            return MalformedEntryFields(package, index, fault, view, shown.c_str());
         entry.size = view.unpacked_size;
         entry.stored_size = view.stored_size;
         entry.method = view.method;
