@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "install/version_text.h"
+
 namespace {
 
 const char kHelp[] =
@@ -52,6 +54,23 @@ const char kHelp[] =
     "      Paketi henüz var olmayan KLASÖR'e açar, her girdinin özetini denetler, kurulumun\n"
     "      reddettiği paketleri reddeder; klasörün dışına yazmaz, bağlantı izlemez. Başarıda\n"
     "      dosya=SAYI yazar; başarısızlıkta oluşturduğu klasörü siler.\n"
+    "\n"
+    "  yayinla --anahtar=OZEL.pem --surum=SÜRÜM [--acik=ACIK.pub] [--kurulum=KURULUM.exe]\n"
+    "          [--yayindaki=SÜRÜM] KLASÖR YAYIN_KLASÖRÜ\n"
+    "      KLASÖR'deki ürün dosyalarını YAYIN_KLASÖRÜ'ne (sunucunun sunduğu klasör ya da --yerel=\n"
+    "      için bir klasör; yoksa oluşturulur) SÜRÜM olarak yayımlar: önce paket-SÜRÜM.tpk geçici\n"
+    "      bir ad üzerinden, sonra onu adlandıran imzalı bildirim.tdb tek bir ad değişikliğiyle.\n"
+    "      Bildirim yayına girmeden önce paket yeniden okunur, her girdinin özeti denetlenir,\n"
+    "      ürünün altı dosyası aranır; bildirim kurulumun okuyucusuyla ve özel anahtardan çıkan\n"
+    "      açık anahtarla geri okunur. Bir önceki sürümün paketi kalır, daha eskileri silinir.\n"
+    "        --acik=ACIK.pub         kurulumun taşıdığı açık anahtar; özel anahtarınki değilse ret\n"
+    "        --kurulum=KURULUM.exe   sürümün yayımlandığı kurulum; bu anahtarı taşımıyorsa ret\n"
+    "        --yayindaki=SÜRÜM       klasörde yayımlanan sürüm; yeni olmayan bir sürümü ancak bu\n"
+    "                                verildiğinde ve doğru olduğunda yayımlar\n"
+    "      Klasördeki bildirim bu anahtarla doğrulanmıyorsa, başka bir yayın klasörü tutuyorsa\n"
+    "      ya da paket-SÜRÜM.tpk yayımlanan bildirimin paketiyse reddeder. Reddedilen ya da\n"
+    "      başarısız bir çalışma klasörü olduğu gibi bırakır; yarıda kesilen bir çalışmadan\n"
+    "      sonra klasör önceki sürümü bozulmadan sunar.\n"
     "\n"
     "  --help\n"
     "      Bu yardımı gösterir.\n"
@@ -295,6 +314,27 @@ int ExtractPackageCommand(int argc, char **argv)
                                                                                                      : kExitFailure;
 }
 
+int PublishCommand(int argc, char **argv)
+{
+    enum { Anahtar, Surum, Acik, Kurulum, Yayindaki };
+    static const FlagRule rules[] = {{"anahtar", true, false}, {"surum", true, false},    {"acik", false, false},
+                                     {"kurulum", false, false}, {"yayindaki", false, false}};
+    std::vector<Argument> arguments;
+    if (!ParseArguments(argc, argv, rules, 5, {"ürün klasörü", "yayın klasörü"}, &arguments))
+        return kExitUsage;
+    PublishRequest request = {ArgumentValue(arguments, -1),      ArgumentValue(arguments, -2),
+                              ArgumentValue(arguments, Surum),   ArgumentValue(arguments, Anahtar),
+                              ArgumentValue(arguments, Acik),    ArgumentValue(arguments, Kurulum),
+                              ArgumentValue(arguments, Yayindaki), nullptr};
+    for (const char *version : {request.version, request.replacing_version}) {
+        if (version != nullptr && !IsValidVersion(version)) {
+            ReportError("sürüm N.N.N biçiminde olmalı (her grupta 1-4 rakam): %s", version);
+            return kExitUsage;
+        }
+    }
+    return PublishRelease(request) == StatusOk ? kExitOk : kExitFailure;
+}
+
 } // namespace
 
 int RunYayin(int argc, char **argv)
@@ -309,6 +349,7 @@ int RunYayin(int argc, char **argv)
         {"paket-yap", BuildPackageCommand},
         {"paket-goster", ShowPackageCommand},
         {"paket-ac", ExtractPackageCommand},
+        {"yayinla", PublishCommand},
     };
     if (argc < 2) {
         ReportError("komut eksik; kullanım için: talvor-yayin --help");

@@ -184,6 +184,32 @@ Status ShowPackageFile(const char *path);
 // "dosya=COUNT"; on any failure the folder is removed again.
 Status ExtractPackageFile(const char *package, const char *folder);
 
+// --- publish.cpp ----------------------------------------------------------------------------
+
+struct PublishRequest {
+    const char *product_folder;
+    const char *release_folder;   // made when it does not exist
+    const char *version;          // passes IsValidVersion
+    const char *private_key_path;
+    const char *public_key_path;  // or null: the key the setup is built with, as 64 bytes
+    const char *setup_path;       // or null: the setup executable the release is for
+    const char *replacing_version; // or null: the published version the maker replaces even
+                                   // with one that is not newer
+    // Or null: told "paket" once the package is in place and checked, "bildirim" once the
+    // manifest is live. Lets a test stop a publish at either point.
+    void (*observer)(const char *step);
+};
+
+// Publishes `version` from the product folder into the release folder as "paket-VERSION.tpk"
+// and a signed bildirim.tdb naming it. Refuses (reported) a key that does not match the given
+// public key or setup, a folder whose manifest does not verify with the key or that another
+// publish holds, a version not newer than the published one (unless replacing_version names
+// that one), a package that the live manifest names, and a package or manifest that does not
+// pass the setup's checks. A refused or failed run leaves the folder as it was; an interrupted
+// one leaves it serving the previous release. On success prints yayinlandi=, bilesen= and
+// onceki= lines and removes packages older than the previous one.
+Status PublishRelease(const PublishRequest &request);
+
 // --- commands.cpp ---------------------------------------------------------------------------
 
 // The whole program: the command line in, an exit code out.
