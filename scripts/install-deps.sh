@@ -15,6 +15,8 @@ packages=(
   libwim-dev zlib1g-dev         # the LZMS decoder's peer in its tests and benchmark; CRC-32 in tests
   clang libclang-rt-dev         # the LZMS decoder's libFuzzer target
   x11-apps imagemagick fonts-wine # pictures of the setup's pages: screen captures, cropping, Wine's own fonts
+  osslsigncode                  # Authenticode signatures of the setup and the checker
+  python3-jsonschema python3-yaml # the package-manager manifests checked against their schemas
 )
 
 missing=()
