@@ -72,6 +72,12 @@ const char kHelp[] =
     "      başarısız bir çalışma klasörü olduğu gibi bırakır; yarıda kesilen bir çalışmadan\n"
     "      sonra klasör önceki sürümü bozulmadan sunar.\n"
     "\n"
+    "  paket-yoneticisi --surum=SÜRÜM --kurulum=KURULUM.exe --indirme=URL --cikti=KLASÖR\n"
+    "      Windows paket yöneticisinin bildirimlerini (sürüm, tr-TR dil ve kurucu dosyaları, şema\n"
+    "      1.10.0) KLASÖR'e yazar: yayımcı Tekvar Yazılım, paket Talvor, kurulumun URL'si ve\n"
+    "      SHA-256 özeti, sessiz anahtar /sessiz, makine kapsamı, yönetici hakkı, kaldırma\n"
+    "      kaydının \"Talvor\" anahtarı ürün kodu olarak. URL https:// ile başlamalı.\n"
+    "\n"
     "  --help\n"
     "      Bu yardımı gösterir.\n"
     "\n"
@@ -335,6 +341,31 @@ int PublishCommand(int argc, char **argv)
     return PublishRelease(request) == StatusOk ? kExitOk : kExitFailure;
 }
 
+int PackageManagerCommand(int argc, char **argv)
+{
+    enum { Surum, Kurulum, Indirme, Cikti };
+    static const FlagRule rules[] = {
+        {"surum", true, false}, {"kurulum", true, false}, {"indirme", true, false}, {"cikti", true, false}};
+    std::vector<Argument> arguments;
+    if (!ParseArguments(argc, argv, rules, 4, {}, &arguments))
+        return kExitUsage;
+    const char *version = ArgumentValue(arguments, Surum);
+    const char *url = ArgumentValue(arguments, Indirme);
+    if (!IsValidVersion(version)) {
+        ReportError("sürüm N.N.N biçiminde olmalı (her grupta 1-4 rakam): %s", version);
+        return kExitUsage;
+    }
+    if (!IsInstallerUrl(url)) {
+        ReportError("--indirme boşluksuz bir https:// adresi olmalı (en çok 2048 karakter): %s",
+                    EscapeText(url, strlen(url)).c_str());
+        return kExitUsage;
+    }
+    return WritePackageManagerManifests(ArgumentValue(arguments, Kurulum), version, url,
+                                        ArgumentValue(arguments, Cikti)) == StatusOk
+               ? kExitOk
+               : kExitFailure;
+}
+
 } // namespace
 
 int RunYayin(int argc, char **argv)
@@ -350,6 +381,7 @@ int RunYayin(int argc, char **argv)
         {"paket-goster", ShowPackageCommand},
         {"paket-ac", ExtractPackageCommand},
         {"yayinla", PublishCommand},
+        {"paket-yoneticisi", PackageManagerCommand},
     };
     if (argc < 2) {
         ReportError("komut eksik; kullanım için: talvor-yayin --help");

@@ -210,6 +210,18 @@ struct PublishRequest {
 // onceki= lines and removes packages older than the previous one.
 Status PublishRelease(const PublishRequest &request);
 
+// --- package_manager.cpp --------------------------------------------------------------------
+
+// An https:// address of 9 to 2048 characters without spaces, control characters, '"' or '\\'.
+bool IsInstallerUrl(const char *url);
+
+// Writes the package manager's version, default-locale and installer manifests for the setup at
+// `setup_path`, downloadable from `url`, announcing the release `version`, into `folder` (made
+// when missing) as TekvarYazilim.Talvor[.locale.tr-TR|.installer].yaml, and prints one
+// yazildi= line per file.
+Status WritePackageManagerManifests(const char *setup_path, const char *version, const char *url,
+                                    const char *folder);
+
 // --- commands.cpp ---------------------------------------------------------------------------
 
 // The whole program: the command line in, an exit code out.
