@@ -3,8 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "install/version_text.h"
-
 namespace {
 
 const char kHelp[] =
@@ -287,8 +285,7 @@ int BuildPackageCommand(int argc, char **argv)
     std::string component = name != nullptr ? name : "program";
     std::string version = ArgumentValue(arguments, Surum);
     // The line's rules are checked before the work; only the digest and the size come later.
-    std::string draft = component + "|" + version + "|" + std::string(64, '0') + "|1|" + FileNamePart(package);
-    const char *fault = ComponentLineFault(draft);
+    const char *fault = ComponentDraftFault(component, version, FileNamePart(package));
     if (fault != nullptr) {
         ReportError("bu paket için bileşen satırı yazılamaz: %s", fault);
         return kExitUsage;
@@ -333,8 +330,9 @@ int PublishCommand(int argc, char **argv)
                               ArgumentValue(arguments, Acik),    ArgumentValue(arguments, Kurulum),
                               ArgumentValue(arguments, Yayindaki), nullptr};
     for (const char *version : {request.version, request.replacing_version}) {
-        if (version != nullptr && !IsValidVersion(version)) {
-            ReportError("sürüm N.N.N biçiminde olmalı (her grupta 1-4 rakam): %s", version);
+        const char *fault = version != nullptr ? ComponentDraftFault("program", version, "paket.tpk") : nullptr;
+        if (fault != nullptr) {
+            ReportError("%s: %s", version, fault);
             return kExitUsage;
         }
     }
@@ -351,8 +349,9 @@ int PackageManagerCommand(int argc, char **argv)
         return kExitUsage;
     const char *version = ArgumentValue(arguments, Surum);
     const char *url = ArgumentValue(arguments, Indirme);
-    if (!IsValidVersion(version)) {
-        ReportError("sürüm N.N.N biçiminde olmalı (her grupta 1-4 rakam): %s", version);
+    const char *fault = ComponentDraftFault("program", version, "paket.tpk");
+    if (fault != nullptr) {
+        ReportError("%s: %s", version, fault);
         return kExitUsage;
     }
     if (!IsInstallerUrl(url)) {

@@ -18,7 +18,6 @@
 #include <unistd.h>
 
 #include "install/required_files.h"
-#include "install/version_text.h"
 #include "release/component_list.h"
 #include "release/signed_manifest.h"
 
@@ -44,7 +43,7 @@ std::string InFolder(const Publication &publication, const std::string &name)
     return std::string(publication.request->release_folder) + "/" + name;
 }
 
-// The three groups of a version text as numbers; the text has passed IsValidVersion.
+// The three groups of a version text as numbers; the text has passed the setup's version rule.
 void VersionNumbers(const std::string &version, unsigned numbers[3])
 {
     sscanf(version.c_str(), "%u.%u.%u", &numbers[0], &numbers[1], &numbers[2]);
@@ -220,7 +219,7 @@ void PruneReleaseFolder(const Publication &publication)
         std::string name = item->d_name;
         bool package = name.size() > 10 && name.compare(0, 6, "paket-") == 0 &&
                        name.compare(name.size() - 4, 4, ".tpk") == 0 &&
-                       IsValidVersion(name.substr(6, name.size() - 10).c_str());
+                       ComponentDraftFault("program", name.substr(6, name.size() - 10), name) == nullptr;
         bool leftover = name.size() > 8 && name[0] == '.' && name[name.size() - 7] == '.' &&
                         (name.compare(1, strlen(kManifestName) + 1, std::string(kManifestName) + ".") == 0 ||
                          name.compare(1, 6, "paket-") == 0);

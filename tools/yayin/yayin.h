@@ -83,6 +83,10 @@ Status ReadPublicKeyFile(const char *path, uint8_t public_key[64]);
 // the line under its name and would install it.
 const char *ComponentLineFault(const std::string &line);
 
+// ComponentLineFault of a line with these fields and a placeholder digest and size: the rules
+// that can be checked before a package exists.
+const char *ComponentDraftFault(const std::string &name, const std::string &version, const std::string &package_file);
+
 // The component line for a package file: its SHA-256 as lowercase hex, its size and its base
 // name as the package file name.
 Status PackageComponentLine(const std::string &name, const std::string &version, const char *path,
@@ -189,7 +193,7 @@ Status ExtractPackageFile(const char *package, const char *folder);
 struct PublishRequest {
     const char *product_folder;
     const char *release_folder;   // made when it does not exist
-    const char *version;          // passes IsValidVersion
+    const char *version;          // a version text the setup accepts
     const char *private_key_path;
     const char *public_key_path;  // or null: the key the setup is built with, as 64 bytes
     const char *setup_path;       // or null: the setup executable the release is for
