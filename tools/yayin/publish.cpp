@@ -264,6 +264,11 @@ Status Publish(Publication *publication)
     std::string list;
     if (status == StatusOk)
         status = JoinComponentList({line}, &list);
+    // The package's name reaches the disk before a manifest that names it can.
+    if (status == StatusOk && fsync(publication->folder_lock) != 0) {
+        ReportError("%s diske yazılamıyor: %s", request.release_folder, strerror(errno));
+        status = StatusIoError;
+    }
     if (status == StatusOk) {
         Notify(request, "paket");
         status = WriteManifestFile(InFolder(*publication, kManifestName).c_str(), publication->key, 0, 0, list);
