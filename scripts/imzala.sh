@@ -19,7 +19,7 @@ usage() {
   exit 2
 }
 
-cert= key= pfx= passfile= timestamp= programs=()
+cert='' key='' pfx='' passfile='' timestamp='' programs=()
 for argument in "$@"; do
   case $argument in
     --sertifika=?*) cert=${argument#*=} ;;
@@ -37,7 +37,7 @@ if [ -n "$pfx" ]; then
   signer=(-pkcs12 "$pfx")
   [ -z "$passfile" ] || signer+=(-readpass "$passfile")
 else
-  [ -n "$cert" ] && [ -n "$key" ] || usage "--sertifika ile --anahtar, ya da --pfx gerekli"
+  if [ -z "$cert" ] || [ -z "$key" ]; then usage "--sertifika ile --anahtar, ya da --pfx gerekli"; fi
   [ -z "$passfile" ] || usage "--parola-dosyasi yalnız --pfx ile"
   signer=(-certs "$cert" -key "$key")
 fi

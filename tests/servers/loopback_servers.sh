@@ -102,7 +102,7 @@ servers_untrust() {
 # (server/guncelleme.conf): HTTPS on a free port of 127.0.0.1 with the certificate for 127.0.0.1,
 # FOLDER served at /guncelleme/.
 servers_start_nginx() {
-  local served=$1 certs=$servers_work/certs prefix=$servers_work/nginx port user= conf
+  local served=$1 certs=$servers_work/certs prefix=$servers_work/nginx port user='' conf
   command -v nginx >/dev/null || servers_fail "nginx is not installed (scripts/install-deps.sh)"
   port=$(servers_free_port)
   echo "$port" >"$servers_work/nginx.port"

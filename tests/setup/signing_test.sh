@@ -39,7 +39,7 @@ windows_path() { local path=${1//\//\\}; echo "Z:$path"; }
 damage() { # FILE OFFSET
   local byte
   byte=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' ')
-  printf "\\$(printf '%03o' $(((byte + 1) % 256)))" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null
+  printf '%b' "\\$(printf '%03o' $(((byte + 1) % 256)))" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null
 }
 
 remove_installed() {
