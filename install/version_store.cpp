@@ -10,10 +10,6 @@
 
 #include <string.h>
 
-const wchar_t *const RequiredFiles[kRequiredFileCount] = {
-    L"talvor_svc.exe", L"talvor_gui.exe", L"Talvor.exe", L"talvor_guncelle.exe", L"WinDivert.dll", L"WinDivert64.sys",
-};
-
 // A pointer is read no further than this: a version text with a line end and some slack.
 static const DWORD kPointerReadLimit = 33;
 

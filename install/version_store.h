@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/status.h"
+#include "install/required_files.h"
 
 #include <stddef.h>
 #include <wchar.h>
@@ -8,10 +9,6 @@
 // The version store in the install folder: every release unpacked into surumler\<version>, and
 // two pointer files, guncel (the current version) and onceki (the one before it), each holding
 // just the version text.
-
-// The files every version directory must hold, in the order they are checked.
-constexpr int kRequiredFileCount = 6;
-extern const wchar_t *const RequiredFiles[kRequiredFileCount];
 
 // "<install folder>\surumler\<version>"; false when it does not fit the capacity (a cut path
 // would name another folder).

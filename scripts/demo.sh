@@ -351,12 +351,10 @@ servers_work=$(mktemp -d -t talvor-demo.XXXXXX)
 
 heading "Publish 1.0.0 and 1.1.0 with the development key"
 rm -rf "$release"
+mkdir -p "$release"
 for version in 1.0.0 1.1.0; do
-  mkdir -p "$release/$version"
-  line=$("$yayin" paket-yap --surum=$version "$root/build/product" "$release/$version/paket-$version.tpk") ||
-    die "could not pack $version"
-  "$yayin" bildirim-yaz --anahtar="$root/keys/dev-release.pem" --cikti="$release/$version/bildirim.tdb" "$line" ||
-    die "could not sign the manifest of $version"
+  line=$("$yayin" yayinla --anahtar="$root/keys/dev-release.pem" --surum=$version --kurulum="$setup" \
+    "$root/build/product" "$release/$version" | sed -n 's/^bilesen=//p') || die "could not publish $version"
   echo "  ${release#"$root/"}/$version: $line"
 done
 echo "  1.0.0 as the release checker takes it from its folder:"

@@ -15,6 +15,8 @@ packages=(
   zlib1g-dev                    # CRC-32 in the LZMS decoder's tests
   clang libclang-rt-dev         # the LZMS decoder's libFuzzer target
   x11-apps imagemagick fonts-wine # pictures of the setup's pages: screen captures, cropping, Wine's own fonts
+  osslsigncode                  # Authenticode signatures of the setup and the checker
+  python3-jsonschema python3-yaml # the package-manager manifests checked against their schemas
 )
 
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Releases made by the release tool, checked by the release checker under Wine with the key
-# built into the setup. Usage: release_roundtrip.sh BUILD_DIR SOURCE_DIR
+# Releases made by the release tool (by hand and with yayinla), checked by the release checker
+# under Wine with the key built into the setup. Usage: release_roundtrip.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 
 build=$1
@@ -134,6 +134,44 @@ printf 'x' | dd of="$work/urun/paket-3.0.0.tpk" bs=1 seek=100 conv=notrunc 2>/de
 expect "a damaged package is not taken" 1 "paket_dogrulandi=0
 hata=Program paketi imzalı sürüm bilgisiyle eşleşmedi; kullanılmadı." -- \
   bash -o pipefail -c "'$src/scripts/wine.sh' '$denetle' --yerel='Z:$work/urun' | tail -n 2"
+
+# Releases published by `talvor-yayin yayinla` into one folder, one over the other, for the
+# built setup: each taken by the checker as the setup would, and the refused ones change nothing.
+folder=$work/yayinla
+setup=$build/bin/Talvor-Kurulum.exe
+
+checked() { # the checker's lines about the release it finds, without the package's size
+  check --yerel="Z:$folder" | tr -d '\r' | grep -v '^boyut='
+}
+
+publish() { # VERSION PRODUCT [FLAGS...]
+  local version=$1 product=$2
+  shift 2
+  "$yayin" yayinla --anahtar="$src/keys/dev-release.pem" --surum="$version" --kurulum="$setup" "$@" "$product" \
+    "$folder" >/dev/null
+}
+
+installable() { # VERSION FILE_COUNT
+  printf 'bildirim=0\nprogram=0\nsurum=%s\npaket=paket-%s.tpk\nkurulabilir=1\npaket_dogrulandi=1\nacma=0\ndosya=%s\ntam=1' \
+    "$1" "$1" "$2"
+}
+
+mkdir -p "$work/ikinci"
+cp "$product"/* "$work/ikinci/"
+echo "yeni" >"$work/ikinci/surum-notu.txt"
+count=$(find "$product" -type f | wc -l)
+expect "the first release is published for the built setup" 0 "" -- publish 1.0.0 "$product"
+expect "the checker takes it as the setup would" 0 "$(installable 1.0.0 "$count")" -- checked
+expect "the next release is published over it" 0 "" -- publish 1.1.0 "$work/ikinci"
+expect "the checker takes the new release" 0 "$(installable 1.1.0 $((count + 1)))" -- checked
+expect "the package the previous manifest named is still served" 0 "bildirim.tdb paket-1.0.0.tpk paket-1.1.0.tpk" -- \
+  bash -c "cd '$folder' && echo *"
+before=$(sha256sum "$folder"/* | sha256sum)
+expect "a key the built setup does not carry is refused" 1 "" -- \
+  "$yayin" yayinla --anahtar="$work/baska.pem" --surum=1.2.0 --kurulum="$setup" "$product" "$folder"
+expect "a version that is not newer is refused" 1 "" -- publish 1.0.1 "$product"
+expect "refused runs leave the folder as it was" 0 "$before" -- bash -c "sha256sum '$folder'/* | sha256sum"
+expect "the checker still takes the published release" 0 "$(installable 1.1.0 $((count + 1)))" -- checked
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # Servers on the loopback for Windows programs in the Wine prefix, as shell functions to source:
 # a certificate authority made for the run and trusted only inside the prefix, nginx serving a
-# folder over HTTPS at /guncelleme/, and the waiting and stopping every server needs. Used by
-# tests/servers/with_servers.sh and scripts/demo.sh.
+# folder over HTTPS at /guncelleme/ with the update server's own configuration, and the waiting
+# and stopping every server needs. Used by tests/servers/with_servers.sh, scripts/demo.sh and
+# tests/servers/update_server_test.sh.
 #
 # Before calling them, the caller sets:
 #   servers_work        a private temporary folder of its own: certificates (certs/), nginx's
@@ -97,14 +98,22 @@ servers_untrust() {
   return 1
 }
 
-# Starts nginx as the server "nginx": HTTPS on a free port of 127.0.0.1 with the certificate
-# for 127.0.0.1, FOLDER served at /guncelleme/, everything else 404.
+# Starts nginx as the server "nginx" with the update server's configuration from the repository
+# (server/guncelleme.conf): HTTPS on a free port of 127.0.0.1 with the certificate for 127.0.0.1,
+# FOLDER served at /guncelleme/.
 servers_start_nginx() {
-  local served=$1 certs=$servers_work/certs prefix=$servers_work/nginx port user=
+  local served=$1 certs=$servers_work/certs prefix=$servers_work/nginx port user='' conf
   command -v nginx >/dev/null || servers_fail "nginx is not installed (scripts/install-deps.sh)"
   port=$(servers_free_port)
   echo "$port" >"$servers_work/nginx.port"
   mkdir -p "$prefix/temp"
+  conf=$(<"$servers_here/../../server/guncelleme.conf") || servers_fail "server/guncelleme.conf is missing"
+  conf=${conf//@LISTEN@/"127.0.0.1:$port"}
+  conf=${conf//@SERVER_NAME@/127.0.0.1}
+  conf=${conf//@CERTIFICATE@/"$certs/server.pem"}
+  conf=${conf//@CERTIFICATE_KEY@/"$certs/server.key"}
+  conf=${conf//@RELEASE_FOLDER@/"$(cd "$served" && pwd)"}
+  printf '%s\n' "$conf" >"$prefix/guncelleme.conf"
   # Workers of a master started as root would otherwise run as nobody, who cannot read our
   # private temporary folder.
   [ "$(id -u)" -ne 0 ] || user="user $(id -un) $(id -gn);"
@@ -122,14 +131,7 @@ http {
   fastcgi_temp_path "$prefix/temp/fastcgi";
   uwsgi_temp_path "$prefix/temp/uwsgi";
   scgi_temp_path "$prefix/temp/scgi";
-  default_type application/octet-stream;
-  server {
-    listen 127.0.0.1:$port ssl;
-    ssl_certificate "$certs/server.pem";
-    ssl_certificate_key "$certs/server.key";
-    location /guncelleme/ { alias "$served/"; }
-    location / { return 404; }
-  }
+  include "$prefix/guncelleme.conf";
 }
 EOF
   # -e: the error log before the configuration is read, which would otherwise be a system file.

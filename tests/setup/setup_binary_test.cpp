@@ -9,9 +9,11 @@
 
 namespace {
 
+// The built setup, or the copy that TALVOR_SETUP_EXE names (a signed one, say).
 std::wstring SetupPath()
 {
-    return BuildPath(L"bin\\Talvor-Kurulum.exe");
+    const wchar_t *other = _wgetenv(L"TALVOR_SETUP_EXE");
+    return other != nullptr && other[0] != 0 ? other : BuildPath(L"bin\\Talvor-Kurulum.exe");
 }
 
 struct PeImage {

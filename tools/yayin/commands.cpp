@@ -53,6 +53,29 @@ const char kHelp[] =
     "      reddettiği paketleri reddeder; klasörün dışına yazmaz, bağlantı izlemez. Başarıda\n"
     "      dosya=SAYI yazar; başarısızlıkta oluşturduğu klasörü siler.\n"
     "\n"
+    "  yayinla --anahtar=OZEL.pem --surum=SÜRÜM [--acik=ACIK.pub] [--kurulum=KURULUM.exe]\n"
+    "          [--yayindaki=SÜRÜM] KLASÖR YAYIN_KLASÖRÜ\n"
+    "      KLASÖR'deki ürün dosyalarını YAYIN_KLASÖRÜ'ne (sunucunun sunduğu klasör ya da --yerel=\n"
+    "      için bir klasör; yoksa oluşturulur) SÜRÜM olarak yayımlar: önce paket-SÜRÜM.tpk geçici\n"
+    "      bir ad üzerinden, sonra onu adlandıran imzalı bildirim.tdb tek bir ad değişikliğiyle.\n"
+    "      Bildirim yayına girmeden önce paket yeniden okunur, her girdinin özeti denetlenir,\n"
+    "      ürünün altı dosyası aranır; bildirim kurulumun okuyucusuyla ve özel anahtardan çıkan\n"
+    "      açık anahtarla geri okunur. Bir önceki sürümün paketi kalır, daha eskileri silinir.\n"
+    "        --acik=ACIK.pub         kurulumun taşıdığı açık anahtar; özel anahtarınki değilse ret\n"
+    "        --kurulum=KURULUM.exe   sürümün yayımlandığı kurulum; bu anahtarı taşımıyorsa ret\n"
+    "        --yayindaki=SÜRÜM       klasörde yayımlanan sürüm; yeni olmayan bir sürümü ancak bu\n"
+    "                                verildiğinde ve doğru olduğunda yayımlar\n"
+    "      Klasördeki bildirim bu anahtarla doğrulanmıyorsa, başka bir yayın klasörü tutuyorsa\n"
+    "      ya da paket-SÜRÜM.tpk yayımlanan bildirimin paketiyse reddeder. Reddedilen ya da\n"
+    "      başarısız bir çalışma klasörü olduğu gibi bırakır; yarıda kesilen bir çalışmadan\n"
+    "      sonra klasör önceki sürümü bozulmadan sunar.\n"
+    "\n"
+    "  paket-yoneticisi --surum=SÜRÜM --kurulum=KURULUM.exe --indirme=URL --cikti=KLASÖR\n"
+    "      Windows paket yöneticisinin bildirimlerini (sürüm, tr-TR dil ve kurucu dosyaları, şema\n"
+    "      1.10.0) KLASÖR'e yazar: yayımcı Tekvar Yazılım, paket Talvor, kurulumun URL'si ve\n"
+    "      SHA-256 özeti, sessiz anahtar /sessiz, makine kapsamı, yönetici hakkı, kaldırma\n"
+    "      kaydının \"Talvor\" anahtarı ürün kodu olarak. URL https:// ile başlamalı.\n"
+    "\n"
     "  --help\n"
     "      Bu yardımı gösterir.\n"
     "\n"
@@ -262,8 +285,7 @@ int BuildPackageCommand(int argc, char **argv)
     std::string component = name != nullptr ? name : "program";
     std::string version = ArgumentValue(arguments, Surum);
     // The line's rules are checked before the work; only the digest and the size come later.
-    std::string draft = component + "|" + version + "|" + std::string(64, '0') + "|1|" + FileNamePart(package);
-    const char *fault = ComponentLineFault(draft);
+    const char *fault = ComponentDraftFault(component, version, FileNamePart(package));
     if (fault != nullptr) {
         ReportError("bu paket için bileşen satırı yazılamaz: %s", fault);
         return kExitUsage;
@@ -295,6 +317,54 @@ int ExtractPackageCommand(int argc, char **argv)
                                                                                                      : kExitFailure;
 }
 
+int PublishCommand(int argc, char **argv)
+{
+    enum { Anahtar, Surum, Acik, Kurulum, Yayindaki };
+    static const FlagRule rules[] = {{"anahtar", true, false}, {"surum", true, false},    {"acik", false, false},
+                                     {"kurulum", false, false}, {"yayindaki", false, false}};
+    std::vector<Argument> arguments;
+    if (!ParseArguments(argc, argv, rules, 5, {"ürün klasörü", "yayın klasörü"}, &arguments))
+        return kExitUsage;
+    PublishRequest request = {ArgumentValue(arguments, -1),      ArgumentValue(arguments, -2),
+                              ArgumentValue(arguments, Surum),   ArgumentValue(arguments, Anahtar),
+                              ArgumentValue(arguments, Acik),    ArgumentValue(arguments, Kurulum),
+                              ArgumentValue(arguments, Yayindaki), nullptr};
+    for (const char *version : {request.version, request.replacing_version}) {
+        const char *fault = version != nullptr ? ComponentDraftFault("program", version, "paket.tpk") : nullptr;
+        if (fault != nullptr) {
+            ReportError("%s: %s", version, fault);
+            return kExitUsage;
+        }
+    }
+    return PublishRelease(request) == StatusOk ? kExitOk : kExitFailure;
+}
+
+int PackageManagerCommand(int argc, char **argv)
+{
+    enum { Surum, Kurulum, Indirme, Cikti };
+    static const FlagRule rules[] = {
+        {"surum", true, false}, {"kurulum", true, false}, {"indirme", true, false}, {"cikti", true, false}};
+    std::vector<Argument> arguments;
+    if (!ParseArguments(argc, argv, rules, 4, {}, &arguments))
+        return kExitUsage;
+    const char *version = ArgumentValue(arguments, Surum);
+    const char *url = ArgumentValue(arguments, Indirme);
+    const char *fault = ComponentDraftFault("program", version, "paket.tpk");
+    if (fault != nullptr) {
+        ReportError("%s: %s", version, fault);
+        return kExitUsage;
+    }
+    if (!IsInstallerUrl(url)) {
+        ReportError("--indirme boşluksuz bir https:// adresi olmalı (en çok 2048 karakter): %s",
+                    EscapeText(url, strlen(url)).c_str());
+        return kExitUsage;
+    }
+    return WritePackageManagerManifests(ArgumentValue(arguments, Kurulum), version, url,
+                                        ArgumentValue(arguments, Cikti)) == StatusOk
+               ? kExitOk
+               : kExitFailure;
+}
+
 } // namespace
 
 int RunYayin(int argc, char **argv)
@@ -309,6 +379,8 @@ int RunYayin(int argc, char **argv)
         {"paket-yap", BuildPackageCommand},
         {"paket-goster", ShowPackageCommand},
         {"paket-ac", ExtractPackageCommand},
+        {"yayinla", PublishCommand},
+        {"paket-yoneticisi", PackageManagerCommand},
     };
     if (argc < 2) {
         ReportError("komut eksik; kullanım için: talvor-yayin --help");

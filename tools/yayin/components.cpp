@@ -164,3 +164,8 @@ Status JoinComponentList(const std::vector<std::string> &lines, std::string *lis
     }
     return status;
 }
+
+const char *ComponentDraftFault(const std::string &name, const std::string &version, const std::string &package_file)
+{
+    return ComponentLineFault(name + "|" + version + "|" + std::string(64, '0') + "|1|" + package_file);
+}

@@ -83,6 +83,10 @@ Status ReadPublicKeyFile(const char *path, uint8_t public_key[64]);
 // the line under its name and would install it.
 const char *ComponentLineFault(const std::string &line);
 
+// ComponentLineFault of a line with these fields and a placeholder digest and size: the rules
+// that can be checked before a package exists.
+const char *ComponentDraftFault(const std::string &name, const std::string &version, const std::string &package_file);
+
 // The component line for a package file: its SHA-256 as lowercase hex, its size and its base
 // name as the package file name.
 Status PackageComponentLine(const std::string &name, const std::string &version, const char *path,
@@ -183,6 +187,44 @@ Status ShowPackageFile(const char *path);
 // nothing is written outside the folder and no link is followed. On success prints
 // "dosya=COUNT"; on any failure the folder is removed again.
 Status ExtractPackageFile(const char *package, const char *folder);
+
+// --- publish.cpp ----------------------------------------------------------------------------
+
+struct PublishRequest {
+    const char *product_folder;
+    const char *release_folder;   // made when it does not exist
+    const char *version;          // a version text the setup accepts
+    const char *private_key_path;
+    const char *public_key_path;  // or null: the key the setup is built with, as 64 bytes
+    const char *setup_path;       // or null: the setup executable the release is for
+    const char *replacing_version; // or null: the published version the maker replaces even
+                                   // with one that is not newer
+    // Or null: told "paket" once the package is in place and checked, "bildirim" once the
+    // manifest is live. Lets a test stop a publish at either point.
+    void (*observer)(const char *step);
+};
+
+// Publishes `version` from the product folder into the release folder as "paket-VERSION.tpk"
+// and a signed bildirim.tdb naming it. Refuses (reported) a key that does not match the given
+// public key or setup, a folder whose manifest does not verify with the key or that another
+// publish holds, a version not newer than the published one (unless replacing_version names
+// that one), a package that the live manifest names, and a package or manifest that does not
+// pass the setup's checks. A refused or failed run leaves the folder as it was; an interrupted
+// one leaves it serving the previous release. On success prints yayinlandi=, bilesen= and
+// onceki= lines and removes packages older than the previous one.
+Status PublishRelease(const PublishRequest &request);
+
+// --- package_manager.cpp --------------------------------------------------------------------
+
+// An https:// address of 9 to 2048 characters without spaces, control characters, '"' or '\\'.
+bool IsInstallerUrl(const char *url);
+
+// Writes the package manager's version, default-locale and installer manifests for the setup at
+// `setup_path`, downloadable from `url`, announcing the release `version`, into `folder` (made
+// when missing) as TekvarYazilim.Talvor[.locale.tr-TR|.installer].yaml, and prints one
+// yazildi= line per file.
+Status WritePackageManagerManifests(const char *setup_path, const char *version, const char *url,
+                                    const char *folder);
 
 // --- commands.cpp ---------------------------------------------------------------------------
 

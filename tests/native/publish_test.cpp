@@ -1,0 +1,287 @@
+#include <signal.h>
+#include <spawn.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <fcntl.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+
+#include "release/component_list.h"
+#include "release/digest.h"
+#include "release/signed_manifest.h"
+#include "test_support.h"
+#include "tools/yayin/yayin.h"
+
+extern char **environ;
+
+namespace {
+
+const char *const kProductFiles[] = {"talvor_svc.exe",  "talvor_gui.exe", "Talvor.exe",
+                                     "talvor_guncelle.exe", "WinDivert.dll", "WinDivert64.sys"};
+
+class PublishTest : public ToolTest {
+protected:
+    // A product folder with the six files the setup requires, their bytes depending on `salt`,
+    // plus `extra` random bytes in a file of its own.
+    std::string MakeProduct(const std::string &name, const std::string &salt, size_t extra = 0)
+    {
+        std::string folder = Path(name);
+        std::filesystem::create_directories(folder + "/alt");
+        for (const char *file : kProductFiles)
+            EXPECT_TRUE(WriteFileBytes(folder + "/" + file, std::string(file) + " " + salt + "\n"));
+        std::mt19937 generator(42);
+        std::string bytes(extra, 0);
+        for (char &c : bytes)
+            c = (char)generator();
+        EXPECT_TRUE(WriteFileBytes(folder + "/alt/veri.bin", bytes));
+        return folder;
+    }
+
+    ToolRun Publish(const std::string &product, const std::string &version, std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> args = {"yayinla", "--anahtar=" + RepositoryPath("keys/dev-release.pem"),
+                                         "--surum=" + version};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(product);
+        args.push_back(Release());
+        return RunTool(args);
+    }
+
+    std::string Release() const { return Path("yayin"); }
+
+    // Every file of the release folder and its bytes.
+    std::map<std::string, std::string> Snapshot() const
+    {
+        std::map<std::string, std::string> files;
+        if (!FileExists(Release()))
+            return files;
+        for (const auto &entry : std::filesystem::directory_iterator(Release()))
+            files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
+        return files;
+    }
+
+    // The version a setup with the development key would take from the release folder now:
+    // the manifest verifies and the package it names is there, whole. Empty otherwise.
+    std::string ServedVersion() const
+    {
+        std::string data = ReadFileBytes(Release() + "/bildirim.tdb");
+        std::string key = ReadFileBytes(RepositoryPath("keys/dev-release.pub"));
+        SignedManifest *manifest = nullptr;
+        ProgramEntry entry;
+        bool found = key.size() == 64 &&
+                     ParseSignedManifest((const uint8_t *)data.data(), (uint32_t)data.size(),
+                                         (const uint8_t *)key.data(), &manifest) == StatusOk &&
+                     LookupManifestEntry(manifest, "program", &entry) == StatusOk && IsInstallableEntry(&entry);
+        FreeManifest(manifest);
+        if (!found)
+            return "";
+        std::string package = ReadFileBytes(Release() + "/" + entry.package_file);
+        uint8_t digest[32];
+        if (package.size() != entry.size ||
+            Sha256Buffer((const uint8_t *)package.data(), (uint32_t)package.size(), digest) != StatusOk ||
+            memcmp(digest, entry.sha256, 32) != 0)
+            return "";
+        return entry.version;
+    }
+
+    std::vector<std::string> ReleaseEntries() const
+    {
+        std::vector<std::string> names;
+        for (const auto &files : Snapshot())
+            names.push_back(files.first);
+        return names;
+    }
+};
+
+// Run in the child of a death test: the process ends where a kill would have ended it.
+void EndAtPackage(const char *step)
+{
+    if (strcmp(step, "paket") == 0)
+        _exit(9);
+}
+
+void EndAtManifest(const char *step)
+{
+    if (strcmp(step, "bildirim") == 0)
+        _exit(9);
+}
+
+} // namespace
+
+TEST_F(PublishTest, KeepsThePreviousPackageAndRemovesOlderOnes)
+{
+    std::string first = MakeProduct("v1", "1");
+    ToolRun run = Publish(first, "1.0.0");
+    ASSERT_EQ(0, run.exit_code) << run.err;
+    EXPECT_EQ(0u, run.out.find("yayinlandi=1.0.0\nbilesen=program|1.0.0|")) << run.out;
+    EXPECT_EQ("1.0.0", ServedVersion());
+    EXPECT_EQ((std::vector<std::string>{"bildirim.tdb", "paket-1.0.0.tpk"}), ReleaseEntries());
+
+    // The package holds exactly the product's files.
+    ASSERT_EQ(0, RunTool({"paket-ac", Release() + "/paket-1.0.0.tpk", Path("acilan")}).exit_code);
+    for (const char *file : kProductFiles)
+        EXPECT_EQ(ReadFileBytes(first + "/" + file), ReadFileBytes(Path("acilan/") + file)) << file;
+
+    run = Publish(MakeProduct("v2", "2"), "1.1.0");
+    ASSERT_EQ(0, run.exit_code) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("\nonceki=1.0.0\n")) << run.out;
+    EXPECT_EQ("1.1.0", ServedVersion());
+    EXPECT_EQ((std::vector<std::string>{"bildirim.tdb", "paket-1.0.0.tpk", "paket-1.1.0.tpk"}), ReleaseEntries());
+
+    // Versions compare as numbers: 1.10.0 follows 1.9.0, which follows 1.1.0.
+    ASSERT_EQ(0, Publish(MakeProduct("v3", "3"), "1.9.0").exit_code);
+    run = Publish(MakeProduct("v4", "4"), "1.10.0");
+    ASSERT_EQ(0, run.exit_code) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("silindi=paket-1.1.0.tpk\n")) << run.out;
+    EXPECT_EQ("1.10.0", ServedVersion());
+    EXPECT_EQ((std::vector<std::string>{"bildirim.tdb", "paket-1.10.0.tpk", "paket-1.9.0.tpk"}), ReleaseEntries());
+
+    // Going back needs the published version named, and keeps the package it replaces.
+    run = Publish(first, "1.0.0", {"--yayindaki=1.10.0"});
+    ASSERT_EQ(0, run.exit_code) << run.err;
+    EXPECT_EQ("1.0.0", ServedVersion());
+    EXPECT_EQ((std::vector<std::string>{"bildirim.tdb", "paket-1.0.0.tpk", "paket-1.10.0.tpk"}), ReleaseEntries());
+}
+
+TEST_F(PublishTest, RefusalsLeaveTheFolderAsItWas)
+{
+    std::string product = MakeProduct("urun", "1");
+    ASSERT_EQ(0, Publish(product, "1.1.0").exit_code);
+    const std::map<std::string, std::string> published = Snapshot();
+
+    ASSERT_EQ(0, RunTool({"anahtar-uret", "--ozel=" + Path("baska.pem"), "--acik=" + Path("baska.pub")}).exit_code);
+    std::string setup_bytes = std::string(5000, 'M') + ReadFileBytes(RepositoryPath("keys/dev-release.pub")) +
+                              std::string(5000, 'Z');
+    ASSERT_TRUE(WriteFileBytes(Path("kurulum-dev.exe"), setup_bytes));
+    ASSERT_TRUE(WriteFileBytes(Path("kurulum-baska.exe"), std::string(5000, 'M') +
+                                                              ReadFileBytes(Path("baska.pub")) + std::string(5000, 'Z')));
+    std::string incomplete = MakeProduct("eksik", "2");
+    std::filesystem::remove(incomplete + "/WinDivert64.sys");
+    std::string lowercase = MakeProduct("kucuk", "3");
+    std::filesystem::rename(lowercase + "/Talvor.exe", lowercase + "/talvor.EXE");
+    std::string linked = MakeProduct("bagli", "4");
+    ASSERT_EQ(0, symlink("/etc/passwd", (linked + "/alt/bag").c_str()));
+
+    struct Refusal {
+        const char *what;
+        std::string product;
+        std::string version;
+        std::vector<std::string> extra;
+    } refusals[] = {
+        {"the published version again", product, "1.1.0", {}},
+        {"an older version", product, "1.0.9", {}},
+        {"an older version naming another published version", product, "1.0.0", {"--yayindaki=1.0.0"}},
+        {"the published version again, named: its package is live", product, "1.1.0", {"--yayindaki=1.1.0"}},
+        {"a key other than the setup's public key", product, "1.2.0", {"--acik=" + Path("baska.pub")}},
+        {"a setup built with another key", product, "1.2.0", {"--kurulum=" + Path("kurulum-baska.exe")}},
+        {"a product without one of its six files", incomplete, "1.2.0", {}},
+        {"a product holding a link", linked, "1.2.0", {}},
+    };
+    for (const Refusal &refusal : refusals) {
+        SCOPED_TRACE(refusal.what);
+        ToolRun run = Publish(refusal.product, refusal.version, refusal.extra);
+        EXPECT_EQ(1, run.exit_code);
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+        EXPECT_EQ(0u, run.err.find("talvor-yayin: ")) << run.err;
+        EXPECT_TRUE(published == Snapshot());
+    }
+
+    // A folder signed with another key, and one that another publish holds.
+    ToolRun run = RunTool({"yayinla", "--anahtar=" + Path("baska.pem"), "--surum=1.2.0", product, Release()});
+    EXPECT_EQ(1, run.exit_code);
+    EXPECT_NE(std::string::npos, run.err.find("bu anahtarla doğrulanmıyor")) << run.err;
+    int lock = open(Release().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(0, flock(lock, LOCK_EX));
+    run = Publish(product, "1.2.0");
+    close(lock);
+    EXPECT_EQ(1, run.exit_code);
+    EXPECT_NE(std::string::npos, run.err.find("başka bir yayın")) << run.err;
+    EXPECT_TRUE(published == Snapshot());
+
+    // Command-line mistakes touch nothing either.
+    ExpectUsageError({"yayinla", "--anahtar=" + RepositoryPath("keys/dev-release.pem"), "--surum=1.2", product,
+                      Release()});
+    ExpectUsageError({"yayinla", "--anahtar=" + RepositoryPath("keys/dev-release.pem"), "--surum=1.2.0", product});
+    EXPECT_TRUE(published == Snapshot());
+
+    // What the refusals above did not stop: the right setup, the right key, letter case as
+    // Windows sees it. A refused first publish does not leave the folder it made.
+    run = Publish(lowercase, "1.2.0",
+                  {"--kurulum=" + Path("kurulum-dev.exe"), "--acik=" + RepositoryPath("keys/dev-release.pub")});
+    EXPECT_EQ(0, run.exit_code) << run.err;
+    EXPECT_EQ("1.2.0", ServedVersion());
+    std::filesystem::remove_all(Release());
+    EXPECT_EQ(1, Publish(incomplete, "1.0.0").exit_code);
+    EXPECT_FALSE(FileExists(Release()));
+}
+
+TEST_F(PublishTest, EndedBeforeTheManifestServesThePreviousReleaseWhole)
+{
+    ASSERT_EQ(0, Publish(MakeProduct("v1", "1"), "1.0.0").exit_code);
+    const std::map<std::string, std::string> before = Snapshot();
+    std::string second = MakeProduct("v2", "2");
+    std::string key = RepositoryPath("keys/dev-release.pem");
+    std::string folder = Release();
+    PublishRequest request = {second.c_str(), folder.c_str(), "1.1.0", key.c_str(), nullptr, nullptr, nullptr,
+                              EndAtPackage};
+    EXPECT_EXIT(PublishRelease(request), testing::ExitedWithCode(9), "");
+    EXPECT_EQ("1.0.0", ServedVersion());
+    std::map<std::string, std::string> after = Snapshot();
+    EXPECT_EQ(before.at("bildirim.tdb"), after.at("bildirim.tdb"));
+    EXPECT_EQ(before.at("paket-1.0.0.tpk"), after.at("paket-1.0.0.tpk"));
+
+    // Ended once the manifest is live: the new release is served, the old package kept.
+    request.observer = EndAtManifest;
+    EXPECT_EXIT(PublishRelease(request), testing::ExitedWithCode(9), "");
+    EXPECT_EQ("1.1.0", ServedVersion());
+    EXPECT_EQ(before.at("paket-1.0.0.tpk"), Snapshot().at("paket-1.0.0.tpk"));
+}
+
+TEST_F(PublishTest, KilledAtAnyMomentServesOneWholeReleaseAndTheNextRunCompletes)
+{
+    ASSERT_EQ(0, Publish(MakeProduct("v1", "1"), "1.0.0").exit_code);
+    // Random bytes do not compress, so the run takes long enough to be caught at every step.
+    std::string second = MakeProduct("v2", "2", 2u << 20);
+    std::vector<std::string> args = {TALVOR_YAYIN_PATH, "yayinla",
+                                     "--anahtar=" + RepositoryPath("keys/dev-release.pem"), "--surum=1.1.0", second,
+                                     Release()};
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    int quiet = open("/dev/null", O_WRONLY);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, quiet, 1);
+    posix_spawn_file_actions_adddup2(&actions, quiet, 2);
+    std::set<std::string> served;
+    for (useconds_t delay = 10000; delay < 20000000 && served.count("1.1.0") == 0; delay *= 2) {
+        SCOPED_TRACE("killed after " + std::to_string(delay) + " us");
+        pid_t child;
+        ASSERT_EQ(0, posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ));
+        usleep(delay);
+        kill(child, SIGKILL);
+        int status;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        std::string version = ServedVersion();
+        EXPECT_TRUE(version == "1.0.0" || version == "1.1.0") << version;
+        served.insert(version);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(quiet);
+    EXPECT_EQ(1u, served.count("1.0.0"));
+
+    // The next run cleans what the killed ones left and publishes (or finds it published).
+    ToolRun run = Publish(second, "1.2.0");
+    ASSERT_EQ(0, run.exit_code) << run.err;
+    EXPECT_EQ("1.2.0", ServedVersion());
+    std::vector<std::string> entries = ReleaseEntries();
+    EXPECT_EQ(3u, entries.size()) << testing::PrintToString(entries);
+    EXPECT_EQ("bildirim.tdb", entries[0]);
+}

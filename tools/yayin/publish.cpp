@@ -1,0 +1,301 @@
+// Publishing a release into the folder that setups read: the package first, under a temporary
+// name and renamed when complete, then the signed manifest, replaced in one rename. Setups may
+// download while this runs, so the folder serves the old release whole until the manifest is
+// swapped, and the package the old manifest names stays behind for a setup that read it a
+// moment earlier. Nothing goes live before it has been checked the way the setup takes it.
+
+#include "tools/yayin/yayin.h"
+
+#include <ctype.h>
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "install/required_files.h"
+#include "release/component_list.h"
+#include "release/signed_manifest.h"
+
+namespace {
+
+const char kManifestName[] = "bildirim.tdb";
+// A setup executable is a few MiB; anything far larger is not one.
+const size_t kSetupMaxSize = 256u << 20;
+
+struct Publication {
+    const PublishRequest *request;
+    EVP_PKEY *key;
+    uint8_t public_key[64];
+    int folder_lock; // the release folder, held with an exclusive lock
+    bool folder_made;
+    std::string current_version; // empty when the folder has no usable release
+    std::string current_package;
+    std::string package_name;
+};
+
+std::string InFolder(const Publication &publication, const std::string &name)
+{
+    return std::string(publication.request->release_folder) + "/" + name;
+}
+
+// The three groups of a version text as numbers; the text has passed the setup's version rule.
+void VersionNumbers(const std::string &version, unsigned numbers[3])
+{
+    sscanf(version.c_str(), "%u.%u.%u", &numbers[0], &numbers[1], &numbers[2]);
+}
+
+bool IsNewerVersion(const std::string &version, const std::string &than)
+{
+    unsigned a[3];
+    unsigned b[3];
+    VersionNumbers(version, a);
+    VersionNumbers(than, b);
+    for (int i = 0; i < 3; i++) {
+        if (a[i] != b[i])
+            return a[i] > b[i];
+    }
+    return false;
+}
+
+Status CheckPublicKeyFile(const Publication &publication, const char *path)
+{
+    uint8_t built_in[64];
+    Status status = ReadPublicKeyFile(path, built_in);
+    if (status == StatusOk && memcmp(built_in, publication.public_key, sizeof built_in) != 0) {
+        ReportError("özel anahtarın açık anahtarı %s ile aynı değil; bu anahtarla imzalanan sürümü o anahtarı "
+                    "taşıyan kurulum reddeder",
+                    path);
+        status = StatusInvalid;
+    }
+    return status;
+}
+
+// The setup carries its release key as 64 plain bytes; a setup built with another key does not
+// hold ours anywhere.
+Status CheckSetupKey(const Publication &publication, const char *path)
+{
+    std::vector<uint8_t> setup;
+    Status status = ReadWholeFile(path, kSetupMaxSize, &setup);
+    if (status == StatusOk &&
+        memmem(setup.data(), setup.size(), publication.public_key, sizeof publication.public_key) == nullptr) {
+        ReportError("%s bu özel anahtarın açık anahtarını taşımıyor; o kurulum bu sürümü reddeder", path);
+        status = StatusInvalid;
+    }
+    return status;
+}
+
+// Opens the release folder, making it when it does not exist, and locks it against a second
+// publish into it.
+Status LockReleaseFolder(Publication *publication)
+{
+    const char *folder = publication->request->release_folder;
+    if (mkdir(folder, 0755) == 0)
+        publication->folder_made = true;
+    else if (errno != EEXIST) {
+        ReportError("%s oluşturulamıyor: %s", folder, strerror(errno));
+        return StatusIoError;
+    }
+    publication->folder_lock = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (publication->folder_lock < 0) {
+        ReportError("%s bir klasör olarak açılamıyor: %s", folder, strerror(errno));
+        return StatusIoError;
+    }
+    if (flock(publication->folder_lock, LOCK_EX | LOCK_NB) != 0) {
+        ReportError("%s klasörüne şu an başka bir yayın yapılıyor", folder);
+        return StatusIoError;
+    }
+    return StatusOk;
+}
+
+// Reads the manifest the folder serves now, which must verify with our key: a folder signed
+// with another key is either another product's or a sign that the wrong key was picked up.
+Status ReadCurrentRelease(Publication *publication)
+{
+    std::string path = InFolder(*publication, kManifestName);
+    if (access(path.c_str(), F_OK) != 0 && errno == ENOENT)
+        return StatusOk;
+    std::vector<uint8_t> data;
+    Status status = ReadWholeFile(path.c_str(), kManifestMaxSize, &data);
+    if (status != StatusOk)
+        return status;
+    SignedManifest *manifest = nullptr;
+    status = ParseSignedManifest(data.data(), (uint32_t)data.size(), publication->public_key, &manifest);
+    if (status != StatusOk) {
+        ReportError("%s bu anahtarla doğrulanmıyor; yanlış anahtar ya da başka bir ürünün klasörü", path.c_str());
+        return StatusInvalid;
+    }
+    // A manifest without an installable program serves nothing a setup could take, so there is
+    // no release to keep and no version to compare with.
+    ProgramEntry entry;
+    if (LookupManifestEntry(manifest, "program", &entry) == StatusOk && IsInstallableEntry(&entry)) {
+        publication->current_version = entry.version;
+        publication->current_package = entry.package_file;
+    }
+    FreeManifest(manifest);
+    return StatusOk;
+}
+
+Status CheckVersionOrder(const Publication &publication)
+{
+    const char *version = publication.request->version;
+    const char *replacing = publication.request->replacing_version;
+    const std::string &current = publication.current_version;
+    if (replacing != nullptr && current != replacing) {
+        ReportError("--yayindaki=%s verildi ama klasörde yayımlanan sürüm %s", replacing,
+                    current.empty() ? "yok" : current.c_str());
+        return StatusInvalid;
+    }
+    if (!current.empty() && replacing == nullptr && !IsNewerVersion(version, current)) {
+        ReportError("%s, yayımlanan %s sürümünden yeni değil; yine de yayımlamak için --yayindaki=%s", version,
+                    current.c_str(), current.c_str());
+        return StatusInvalid;
+    }
+    // Replacing the package a live manifest names would hand a setup that read that manifest a
+    // package that no longer matches it.
+    if (publication.package_name == publication.current_package) {
+        ReportError("%s yayımlanan bildirimin paketi; üzerine yazılmaz, yeni bir sürüm numarası gerekli",
+                    publication.package_name.c_str());
+        return StatusInvalid;
+    }
+    return StatusOk;
+}
+
+bool IsRequiredFile(const std::string &name, const wchar_t *required)
+{
+    size_t i = 0;
+    for (; i < name.size() && required[i] != 0; i++) {
+        if (required[i] > 0x7f || tolower((unsigned char)name[i]) != tolower((int)required[i]))
+            return false;
+    }
+    return i == name.size() && required[i] == 0;
+}
+
+// Re-reads the package as written and decodes every entry against its digest with our own
+// decoder, and requires the files without which the setup refuses the unpacked version. Names
+// are compared without regard to letter case, as Windows finds them.
+Status CheckWrittenPackage(const char *path)
+{
+    std::vector<uint8_t> file;
+    std::vector<PackageEntry> entries;
+    Status status = ReadPackageFile(path, &file, &entries);
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < entries.size() && status == StatusOk; i++)
+        status = UnpackEntry(path, entries[i], &bytes);
+    for (int r = 0; r < kRequiredFileCount && status == StatusOk; r++) {
+        bool found = false;
+        for (const PackageEntry &entry : entries)
+            found = found || IsRequiredFile(entry.name, RequiredFiles[r]);
+        if (!found) {
+            ReportError("pakette %ls yok; kurulum bu sürümü eksik bulur", RequiredFiles[r]);
+            status = StatusInvalid;
+        }
+    }
+    return status;
+}
+
+void Notify(const PublishRequest &request, const char *step)
+{
+    if (request.observer != nullptr)
+        request.observer(step);
+}
+
+// Removes what no manifest names any more: packages of this tool's naming other than the new
+// one and the one the replaced manifest named, and temporary files of runs that were killed
+// (the lock makes sure no other run is writing them). A failure here costs a warning only.
+void PruneReleaseFolder(const Publication &publication)
+{
+    DIR *listing = fdopendir(dup(publication.folder_lock));
+    if (listing == nullptr) {
+        fprintf(stderr, "talvor-yayin: uyarı: %s listelenemiyor; eski paketler kaldı\n",
+                publication.request->release_folder);
+        return;
+    }
+    while (const struct dirent *item = readdir(listing)) {
+        std::string name = item->d_name;
+        bool package = name.size() > 10 && name.compare(0, 6, "paket-") == 0 &&
+                       name.compare(name.size() - 4, 4, ".tpk") == 0 &&
+                       ComponentDraftFault("program", name.substr(6, name.size() - 10), name) == nullptr;
+        bool leftover = name.size() > 8 && name[0] == '.' && name[name.size() - 7] == '.' &&
+                        (name.compare(1, strlen(kManifestName) + 1, std::string(kManifestName) + ".") == 0 ||
+                         name.compare(1, 6, "paket-") == 0);
+        if ((package && name != publication.package_name && name != publication.current_package) || leftover) {
+            if (unlinkat(dirfd(listing), name.c_str(), 0) == 0)
+                printf("silindi=%s\n", name.c_str());
+            else
+                fprintf(stderr, "talvor-yayin: uyarı: %s/%s silinemedi: %s\n", publication.request->release_folder,
+                        name.c_str(), strerror(errno));
+        }
+    }
+    closedir(listing);
+}
+
+Status Publish(Publication *publication)
+{
+    const PublishRequest &request = *publication->request;
+    Status status = LoadPrivateKey(request.private_key_path, &publication->key);
+    if (status == StatusOk)
+        status = GetPublicKeyBytes(publication->key, publication->public_key);
+    if (status == StatusOk && request.public_key_path != nullptr)
+        status = CheckPublicKeyFile(*publication, request.public_key_path);
+    if (status == StatusOk && request.setup_path != nullptr)
+        status = CheckSetupKey(*publication, request.setup_path);
+    if (status == StatusOk)
+        status = LockReleaseFolder(publication);
+    if (status == StatusOk)
+        status = ReadCurrentRelease(publication);
+    if (status == StatusOk)
+        status = CheckVersionOrder(*publication);
+    if (status != StatusOk)
+        return status;
+
+    std::string package_path = InFolder(*publication, publication->package_name);
+    status = BuildPackageFile(request.product_folder, package_path.c_str());
+    if (status != StatusOk)
+        return status;
+    status = CheckWrittenPackage(package_path.c_str());
+    std::string line;
+    if (status == StatusOk)
+        status = PackageComponentLine("program", request.version, package_path.c_str(), &line);
+    std::string list;
+    if (status == StatusOk)
+        status = JoinComponentList({line}, &list);
+    // The package's name reaches the disk before a manifest that names it can.
+    if (status == StatusOk && fsync(publication->folder_lock) != 0) {
+        ReportError("%s diske yazılamıyor: %s", request.release_folder, strerror(errno));
+        status = StatusIoError;
+    }
+    if (status == StatusOk) {
+        Notify(request, "paket");
+        status = WriteManifestFile(InFolder(*publication, kManifestName).c_str(), publication->key, 0, 0, list);
+    }
+    if (status != StatusOk) {
+        unlink(package_path.c_str());
+        return status;
+    }
+    Notify(request, "bildirim");
+    printf("yayinlandi=%s\nbilesen=%s\n", request.version, line.c_str());
+    if (!publication->current_version.empty())
+        printf("onceki=%s\n", publication->current_version.c_str());
+    PruneReleaseFolder(*publication);
+    return StatusOk;
+}
+
+} // namespace
+
+Status PublishRelease(const PublishRequest &request)
+{
+    Publication publication = {&request, nullptr, {}, -1, false, "", "", ""};
+    publication.package_name = std::string("paket-") + request.version + ".tpk";
+    Status status = Publish(&publication);
+    if (status != StatusOk && publication.folder_made)
+        rmdir(request.release_folder);
+    if (publication.folder_lock >= 0)
+        close(publication.folder_lock);
+    EVP_PKEY_free(publication.key);
+    return status;
+}
