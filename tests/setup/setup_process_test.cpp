@@ -63,6 +63,45 @@ bool Contains(const std::wstring &text, const wchar_t *part)
     return text.find(part) != std::wstring::npos;
 }
 
+// Program Files moved elsewhere for the life of the object, through the value that Windows keeps
+// its place in; new processes see the new place.
+class ScopedProgramFiles {
+public:
+    explicit ScopedProgramFiles(const std::wstring &folder)
+    {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key_) != ERROR_SUCCESS) {
+            key_ = nullptr;
+            return;
+        }
+        wchar_t old[MAX_PATH] = {};
+        DWORD size = sizeof old - sizeof(wchar_t);
+        if (RegQueryValueExW(key_, kValue, nullptr, nullptr, (BYTE *)old, &size) != ERROR_SUCCESS)
+            return;
+        old_ = old;
+        moved_ = Set(folder);
+    }
+    ~ScopedProgramFiles()
+    {
+        if (moved_)
+            Set(old_);
+        if (key_ != nullptr)
+            RegCloseKey(key_);
+    }
+    bool moved() const { return moved_; }
+
+private:
+    bool Set(const std::wstring &folder)
+    {
+        return RegSetValueExW(key_, kValue, 0, REG_SZ, (const BYTE *)folder.c_str(),
+                              (DWORD)((folder.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    static constexpr const wchar_t *kKey = L"Software\\Microsoft\\Windows\\CurrentVersion";
+    static constexpr const wchar_t *kValue = L"ProgramFilesDir";
+    HKEY key_ = nullptr;
+    std::wstring old_;
+    bool moved_ = false;
+};
+
 } // namespace
 
 TEST_F(SetupProcessTest, InvalidCommandLineExitsWith2)
@@ -150,6 +189,39 @@ TEST_F(SetupProcessTest, RemovalWithoutRoomForTheLogPathLogsNothing)
     EXPECT_EQ(0, code);
     EXPECT_FALSE(logged_here);
     EXPECT_FALSE(FileExists(RemovalLogPath()));
+}
+
+// The same for an install folder whose log path would not fit: the run goes unlogged instead of
+// writing a log under a cut name in the install folder.
+TEST_F(SetupProcessTest, InstallWithoutRoomForTheLogPathLogsNothing)
+{
+    // "\\Talvor" makes the install folder 252 characters, which fits its 260; "\\kurulum.log" does not.
+    std::wstring program_files = L"C:\\" + std::wstring(242, L'p');
+    std::wstring install_folder = program_files + L"\\Talvor";
+    RemoveFolder(program_files);
+    // Made beforehand through the long-path form: Windows creates no folder this long otherwise.
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + program_files).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + install_folder).c_str(), nullptr));
+    long code;
+    {
+        ScopedProgramFiles moved(program_files);
+        ASSERT_TRUE(moved.moved());
+        code = RunProgram(SetupCommand(L"/sessiz /masaustu-yok --yerel=C:\\talvor-yayin-yok"));
+    }
+    std::wstring left;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((install_folder + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0)
+                left += std::wstring(entry.cFileName) + L" ";
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveFolder(program_files);
+    EXPECT_EQ(1, code);
+    EXPECT_EQ(L"", left) << Utf8(left);
+    EXPECT_FALSE(FileExists(kInstallLogPath));
 }
 
 TEST_F(SetupProcessTest, ConflictIsLoggedInBothModes)
