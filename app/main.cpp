@@ -44,13 +44,14 @@ void InitCommonControls6(HINSTANCE instance)
 }
 
 // Install runs log into the install folder; removal runs into the temporary folder, since the
-// install folder is about to go. A temporary path too long for the buffer leaves the run
-// unlogged rather than writing a log into whatever the current folder is.
+// install folder is about to go. A path too long for the buffer leaves the run unlogged rather
+// than writing a log under a cut name, or into whatever the current folder is.
 void ChooseLogPath()
 {
     if (Options.mode == 0) {
         SHCreateDirectoryExW(nullptr, InstallFolder, nullptr);
-        FormatWide(LogPath, 260, L"%s\\kurulum.log", InstallFolder);
+        if (FormatWide(LogPath, 260, L"%s\\kurulum.log", InstallFolder) < 1)
+            LogPath[0] = 0;
         return;
     }
     wchar_t temp[228];

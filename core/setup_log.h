@@ -10,3 +10,10 @@ extern wchar_t LogPath[260];
 // be written is lost. Each call opens, writes once and closes, so lines of the main thread and
 // the worker never interleave within a line.
 void LogLine(const char *format, ...);
+
+// Logs the Windows call that made a step fail, with what it acted on and its error:
+// "<call> basarisiz: <subject> (kod <code>)", or with ", <kind>" after the code when the caller
+// names the kind of failure. The subject (a path, file or service name) may be null. HRESULTs
+// and other codes with the top bit set are written in hexadecimal, as Windows documents them.
+// The thread's last error is the same after the call as before.
+void LogFailedCall(const char *call, const wchar_t *subject, unsigned long code, const char *kind = nullptr);

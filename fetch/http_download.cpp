@@ -4,6 +4,7 @@
 #include <winhttp.h>
 #include <stdlib.h>
 
+#include "core/setup_log.h"
 #include "core/system_library.h"
 
 namespace {
@@ -40,6 +41,37 @@ bool LoadWinHttp(WinHttp *api)
            Find(&api->close_handle, "WinHttpCloseHandle");
 }
 
+// The kinds of network failure a support engineer must tell apart, by WinHTTP's error; null for
+// the rest, whose code says enough.
+const char *FailureKind(DWORD code)
+{
+    switch (code) {
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+        return "baglanti kurulamadi";
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+        return "ad cozulemedi";
+    case ERROR_WINHTTP_TIMEOUT:
+        return "zaman asimi";
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+        return "sertifika hatasi";
+    }
+    return nullptr;
+}
+
+// Logs the WinHTTP call that just failed, by the file the URL names.
+void LogWinHttpFailure(const char *call, const wchar_t *file)
+{
+    DWORD code = GetLastError();
+    LogFailedCall(call, file, code, FailureKind(code));
+}
+
 bool QueryNumber(const WinHttp &api, HINTERNET request, DWORD header, DWORD *value)
 {
     DWORD length = sizeof *value;
@@ -50,7 +82,7 @@ bool QueryNumber(const WinHttp &api, HINTERNET request, DWORD header, DWORD *val
 // Reads the body of an answered request into a new buffer of max_size + 1 bytes; the spare byte
 // tells a body of exactly max_size from a longer one. The size is computed in 64 bits so that
 // no maximum wraps it around.
-Status ReadBody(const WinHttp &api, HINTERNET request, uint32_t max_size, DWORD announced,
+Status ReadBody(const WinHttp &api, HINTERNET request, const wchar_t *file, uint32_t max_size, DWORD announced,
                 DownloadProgressFn progress, uintptr_t context, uint8_t **body, uint32_t *size)
 {
     uint64_t room = (uint64_t)max_size + 1;
@@ -65,6 +97,7 @@ Status ReadBody(const WinHttp &api, HINTERNET request, uint32_t max_size, DWORD 
         uint64_t want = room - received;
         DWORD got = 0;
         if (!api.read_data(request, buffer + received, want > MAXDWORD ? MAXDWORD : (DWORD)want, &got)) {
+            LogWinHttpFailure("WinHttpReadData", file);
             status = StatusIoError;
             break;
         }
@@ -90,20 +123,27 @@ Status ReadBody(const WinHttp &api, HINTERNET request, uint32_t max_size, DWORD 
 }
 
 // Sends the request on an open connection and takes its answer.
-Status Exchange(const WinHttp &api, HINTERNET request, uint32_t max_size, uint32_t timeout_ms, DownloadProgressFn progress,
-                uintptr_t context, uint8_t **body, uint32_t *size, uint32_t *http_status)
+Status Exchange(const WinHttp &api, HINTERNET request, const wchar_t *file, uint32_t max_size, uint32_t timeout_ms,
+                DownloadProgressFn progress, uintptr_t context, uint8_t **body, uint32_t *size, uint32_t *http_status)
 {
     DWORD disable = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_AUTHENTICATION;
     api.set_option(request, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof disable);
     // The wait for the answer's headers has a time-out of its own, 90 s on Windows and none under
     // Wine; it gets the caller's time-out like every other phase, so that no wait is unbounded.
     api.set_option(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeout_ms, sizeof timeout_ms);
-    if (!api.send_request(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !api.receive_response(request, nullptr))
+    if (!api.send_request(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+        LogWinHttpFailure("WinHttpSendRequest", file);
         return StatusNotFound;
+    }
+    if (!api.receive_response(request, nullptr)) {
+        LogWinHttpFailure("WinHttpReceiveResponse", file);
+        return StatusNotFound;
+    }
     DWORD status_code = 0;
-    if (!QueryNumber(api, request, WINHTTP_QUERY_STATUS_CODE, &status_code))
+    if (!QueryNumber(api, request, WINHTTP_QUERY_STATUS_CODE, &status_code)) {
+        LogWinHttpFailure("WinHttpQueryHeaders", file);
         return StatusIoError;
+    }
     if (http_status != nullptr)
         *http_status = status_code;
     if (status_code != 200)
@@ -113,7 +153,7 @@ Status Exchange(const WinHttp &api, HINTERNET request, uint32_t max_size, uint32
         announced = 0;
     if (announced > max_size)
         return StatusBufferTooSmall;
-    return ReadBody(api, request, max_size, announced, progress, context, body, size);
+    return ReadBody(api, request, file, max_size, announced, progress, context, body, size);
 }
 
 } // namespace
@@ -131,8 +171,10 @@ Status HttpDownload(const wchar_t *url, uint32_t max_size, uint32_t timeout_ms, 
         return StatusInvalid;
 
     WinHttp api;
-    if (!LoadWinHttp(&api))
+    if (!LoadWinHttp(&api)) {
+        LogFailedCall("GetProcAddress", L"winhttp.dll", GetLastError());
         return StatusIoError;
+    }
 
     wchar_t host[256];
     wchar_t path[2048];
@@ -146,20 +188,30 @@ Status HttpDownload(const wchar_t *url, uint32_t max_size, uint32_t timeout_ms, 
         (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) || host[0] == 0)
         return StatusInvalid;
 
+    // The log names the file, the last part of the path.
+    const wchar_t *file = wcsrchr(path, L'/');
+    file = file != nullptr ? file + 1 : path;
+
     HINTERNET session = api.open(L"Talvor", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                  WINHTTP_NO_PROXY_BYPASS, 0);
-    if (session == nullptr)
+    if (session == nullptr) {
+        LogWinHttpFailure("WinHttpOpen", file);
         return StatusIoError;
+    }
     api.set_timeouts(session, (int)timeout_ms, (int)timeout_ms, (int)timeout_ms, (int)timeout_ms);
 
     Status status = StatusIoError;
     HINTERNET connection = api.connect(session, host, parts.nPort, 0);
-    if (connection != nullptr) {
+    if (connection == nullptr) {
+        LogWinHttpFailure("WinHttpConnect", file);
+    } else {
         DWORD flags = WINHTTP_FLAG_REFRESH | (parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
         HINTERNET request = api.open_request(connection, L"GET", path[0] != 0 ? path : L"/", nullptr,
                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
-        if (request != nullptr) {
-            status = Exchange(api, request, max_size, timeout_ms, progress, context, body, size, http_status);
+        if (request == nullptr) {
+            LogWinHttpFailure("WinHttpOpenRequest", file);
+        } else {
+            status = Exchange(api, request, file, max_size, timeout_ms, progress, context, body, size, http_status);
             api.close_handle(request);
         }
         api.close_handle(connection);

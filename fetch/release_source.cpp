@@ -35,13 +35,17 @@ bool LoadFileToBuffer(const wchar_t *path, uint32_t max_size, uint8_t **buffer, 
     *buffer = nullptr;
     *size = 0;
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
+        LogFailedCall("CreateFileW", path, GetLastError());
         return false;
+    }
     LARGE_INTEGER length;
     bool ok = GetFileSizeEx(file, &length) && length.QuadPart >= 1 && (uint64_t)length.QuadPart <= max_size;
     uint8_t *data = ok ? (uint8_t *)malloc((size_t)length.QuadPart) : nullptr;
     DWORD got = 0;
-    ok = data != nullptr && ReadFile(file, data, (DWORD)length.QuadPart, &got, nullptr) && got == length.QuadPart;
+    if (data != nullptr && !ReadFile(file, data, (DWORD)length.QuadPart, &got, nullptr))
+        LogFailedCall("ReadFile", path, GetLastError());
+    ok = data != nullptr && got == length.QuadPart;
     CloseHandle(file);
     if (!ok) {
         free(data);
@@ -55,11 +59,19 @@ bool LoadFileToBuffer(const wchar_t *path, uint32_t max_size, uint8_t **buffer, 
 bool SaveBufferToFile(const wchar_t *path, const uint8_t *buffer, uint32_t size)
 {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
+        LogFailedCall("CreateFileW", path, GetLastError());
         return false;
+    }
     DWORD written = 0;
-    bool ok = WriteFile(file, buffer, size, &written, nullptr) && written == size;
-    ok = FlushFileBuffers(file) && ok;
+    bool ok = WriteFile(file, buffer, size, &written, nullptr) != FALSE;
+    if (!ok)
+        LogFailedCall("WriteFile", path, GetLastError());
+    ok = ok && written == size;
+    if (ok && !FlushFileBuffers(file)) {
+        LogFailedCall("FlushFileBuffers", path, GetLastError());
+        ok = false;
+    }
     CloseHandle(file);
     if (!ok)
         DeleteFileW(path);

@@ -172,6 +172,7 @@ bool SwapVersionIn(RunState *run)
     if (GetFileAttributesW(run->version_dir) != INVALID_FILE_ATTRIBUTES) {
         FormatWide(run->backup_dir, 260, L"%s.eski-%llu", run->version_dir, GetTickCount64());
         if (!MoveFileExW(run->version_dir, run->backup_dir, 0)) {
+            LogFailedCall("MoveFileExW", run->version_dir, GetLastError());
             run->backup_dir[0] = 0;
             RemoveInstallTree(run->version_dir);
         }

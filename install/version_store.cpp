@@ -3,6 +3,7 @@
 #include "core/ascii_case.h"
 #include "core/format.h"
 #include "core/setup_log.h"
+#include "fetch/release_source.h"
 #include "release/version_text.h"
 #include "uninstall/remove_tree.h"
 
@@ -55,17 +56,17 @@ Status WriteVersionPointer(const wchar_t *folder, const wchar_t *name, const cha
     if (FormatWide(path, 260, L"%s\\%s", folder, name) < 0 ||
         FormatWide(temporary, 260, L"%s\\%s.yeni", folder, name) < 0)
         return StatusInvalid;
-    if (value[0] == 0)
-        return DeleteFileW(path) || GetLastError() == ERROR_FILE_NOT_FOUND ? StatusOk : StatusIoError;
-
-    HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (value[0] == 0) {
+        if (DeleteFileW(path) || GetLastError() == ERROR_FILE_NOT_FOUND)
+            return StatusOk;
+        LogFailedCall("DeleteFileW", path, GetLastError());
         return StatusIoError;
-    DWORD length = (DWORD)strlen(value);
-    DWORD written = 0;
-    bool complete = WriteFile(file, value, length, &written, nullptr) && written == length && FlushFileBuffers(file);
-    CloseHandle(file);
-    if (!complete || !MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    }
+
+    if (!SaveBufferToFile(temporary, (const uint8_t *)value, (uint32_t)strlen(value)))
+        return StatusIoError;
+    if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        LogFailedCall("MoveFileExW", path, GetLastError());
         DeleteFileW(temporary);
         return StatusIoError;
     }

@@ -2,6 +2,7 @@
 
 #include "core/format.h"
 #include "core/process_values.h"
+#include "core/setup_log.h"
 #include "registration/registry_values.h"
 
 #include <windows.h>
@@ -26,9 +27,11 @@ static bool SetFormattedValue(HKEY key, const wchar_t *name, const wchar_t *form
 bool WriteUninstallEntry(const wchar_t *version_folder)
 {
     HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
+    LONG opened = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (opened != ERROR_SUCCESS) {
+        LogFailedCall("RegCreateKeyExW", kUninstallKey, (unsigned long)opened);
         return false;
+    }
     wchar_t version[32];
     if (MultiByteToWideChar(CP_UTF8, 0, TargetVersion, -1, version, 32) == 0)
         version[0] = 0;
@@ -55,8 +58,11 @@ bool WriteUninstallEntry(const wchar_t *version_folder)
 bool WriteStartupEntry()
 {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &key);
+    if (opened != ERROR_SUCCESS) {
+        LogFailedCall("RegOpenKeyExW", kRunKey, (unsigned long)opened);
         return false;
+    }
     wchar_t command[292];
     bool ok = FormatWide(command, 292, L"\"%s\\Talvor.exe\" --tepside", InstallFolder) >= 0 &&
               SetStringValue(key, kRunValueName, command);

@@ -1,5 +1,6 @@
 #include "release/package_extract.h"
 
+#include "core/setup_log.h"
 #include "core/system_library.h"
 #include "release/package_format.h"
 #include "release/package_reader.h"
@@ -21,14 +22,19 @@ bool ReadWholeFile(const wchar_t *path, uint8_t **buffer, uint32_t *size)
     *size = 0;
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                               nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
+        LogFailedCall("CreateFileW", path, GetLastError());
         return false;
+    }
     LARGE_INTEGER length;
     bool ok = GetFileSizeEx(file, &length) && length.QuadPart <= kPackageMaxSize;
     uint8_t *data = ok ? (uint8_t *)malloc((size_t)length.QuadPart + 1) : nullptr;
     if (data != nullptr && length.QuadPart > 0) {
         DWORD got = 0;
-        ok = ReadFile(file, data, (DWORD)length.QuadPart, &got, nullptr) && got == (DWORD)length.QuadPart;
+        ok = ReadFile(file, data, (DWORD)length.QuadPart, &got, nullptr) != FALSE;
+        if (!ok)
+            LogFailedCall("ReadFile", path, GetLastError());
+        ok = ok && got == (DWORD)length.QuadPart;
     }
     CloseHandle(file);
     if (data == nullptr || !ok) {
@@ -53,6 +59,8 @@ bool CreateParentDirectories(wchar_t *path, size_t base_length)
             continue;
         *p = 0;
         bool made = CreateDirectoryW(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+        if (!made)
+            LogFailedCall("CreateDirectoryW", path, GetLastError());
         *p = L'\\';
         if (!made)
             return false;
@@ -74,8 +82,15 @@ static bool OpenDecompressor(Decompressor *d)
     d->decompress = LoadSystemFunction<decltype(&Decompress)>(L"cabinet.dll", "Decompress");
     d->close = LoadSystemFunction<decltype(&CloseDecompressor)>(L"cabinet.dll", "CloseDecompressor");
     d->handle = nullptr;
-    return d->create != nullptr && d->decompress != nullptr && d->close != nullptr &&
-           d->create(COMPRESS_ALGORITHM_LZMS, nullptr, &d->handle);
+    if (d->create == nullptr || d->decompress == nullptr || d->close == nullptr) {
+        LogFailedCall("GetProcAddress", L"cabinet.dll", GetLastError());
+        return false;
+    }
+    if (!d->create(COMPRESS_ALGORITHM_LZMS, nullptr, &d->handle)) {
+        LogFailedCall("CreateDecompressor", nullptr, GetLastError());
+        return false;
+    }
+    return true;
 }
 
 // Method 1 bytes through the Compression API, which must fill exactly the entry's size.
@@ -119,10 +134,13 @@ static Status ExtractEntry(PackageReader *reader, Decompressor *decompressor, co
     if (status == StatusOk) {
         HANDLE file = CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
+            LogFailedCall("CreateFileW", target, GetLastError());
             status = StatusIoError;
         } else {
-            if (!WriteAll(file, out, entry.unpacked_size))
+            if (!WriteAll(file, out, entry.unpacked_size)) {
+                LogFailedCall("WriteFile", target, GetLastError());
                 status = StatusIoError;
+            }
             CloseHandle(file);
         }
     }
@@ -154,6 +172,7 @@ Status ExtractPackage(const wchar_t *package, const wchar_t *destination, uint32
     }
     Status status = StatusOk;
     if (!CreateDirectoryW(destination, nullptr)) {
+        LogFailedCall("CreateDirectoryW", destination, GetLastError());
         status = StatusIoError;
     } else {
         for (uint32_t i = 0; i < reader.entry_count && status == StatusOk; i++)

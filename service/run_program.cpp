@@ -1,6 +1,7 @@
 #include "service/run_program.h"
 
 #include "core/format.h"
+#include "core/setup_log.h"
 
 #include <wchar.h>
 
@@ -21,8 +22,10 @@ bool RunProgramAndWait(const wchar_t *executable, const wchar_t *arguments, DWOR
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(executable, command_line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, folder, &startup,
-                        &process))
+                        &process)) {
+        LogFailedCall("CreateProcessW", executable, GetLastError());
         return false;
+    }
     WaitForSingleObject(process.hProcess, kProgramTimeoutMs);
     if (!GetExitCodeProcess(process.hProcess, exit_code))
         *exit_code = 1;

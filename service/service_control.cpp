@@ -17,10 +17,15 @@ static const DWORD kStabilityPauseMs = 3000;
 SC_HANDLE SvcOpen(const wchar_t *name, DWORD access)
 {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager == nullptr)
+    if (manager == nullptr) {
+        LogFailedCall("OpenSCManagerW", name, GetLastError());
         return nullptr;
+    }
     SC_HANDLE service = OpenServiceW(manager, name, access);
     DWORD error = GetLastError();
+    // A service that is absent or already on its way out is what the callers look for, no failure.
+    if (service == nullptr && error != ERROR_SERVICE_DOES_NOT_EXIST && error != ERROR_SERVICE_MARKED_FOR_DELETE)
+        LogFailedCall("OpenServiceW", name, error);
     CloseServiceHandle(manager);
     SetLastError(error);
     return service;
@@ -104,9 +109,17 @@ bool SvcStop(const wchar_t *name)
         return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
     // A stopped service refuses the control; the wait then succeeds at its first query.
     SERVICE_STATUS status;
-    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    DWORD refused = ControlService(service, SERVICE_CONTROL_STOP, &status) ? ERROR_SUCCESS : GetLastError();
     bool stopped = SvcWaitState(service, SERVICE_STOPPED, kStopTimeoutMs);
     DWORD error = GetLastError();
+    if (!stopped) {
+        // A refused control explains the failure better than the wait after it; a control that
+        // went unanswered ends the wait with a time-out (1053), which is the control's failure too.
+        bool control_failed = refused != ERROR_SUCCESS && refused != ERROR_SERVICE_NOT_ACTIVE;
+        bool unanswered = error == ERROR_SERVICE_REQUEST_TIMEOUT;
+        LogFailedCall(control_failed || unanswered ? "ControlService" : "QueryServiceStatusEx", name,
+                      control_failed ? refused : error);
+    }
     CloseServiceHandle(service);
     SetLastError(error);
     return stopped;
@@ -120,6 +133,8 @@ bool SvcStopAndDelete(const wchar_t *name)
         return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
     bool deleted = DeleteService(service) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
     DWORD error = GetLastError();
+    if (!deleted)
+        LogFailedCall("DeleteService", name, error);
     CloseServiceHandle(service);
     SetLastError(error);
     return deleted;
@@ -131,9 +146,12 @@ bool SvcRepoint(const wchar_t *executable)
     if (service == nullptr)
         return false;
     wchar_t image[264];
-    bool changed = FormatWide(image, 264, L"\"%s\"", executable) >= 0 &&
-                   ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE, image,
-                                        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    bool changed = FormatWide(image, 264, L"\"%s\"", executable) >= 0;
+    if (changed && !ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE, image,
+                                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+        LogFailedCall("ChangeServiceConfigW", kProductServiceName, GetLastError());
+        changed = false;
+    }
     CloseServiceHandle(service);
     return changed;
 }
@@ -141,8 +159,12 @@ bool SvcRepoint(const wchar_t *executable)
 bool SvcStartAndCheck()
 {
     SC_HANDLE service = SvcOpen(kProductServiceName, SERVICE_START | SERVICE_QUERY_STATUS);
-    if (service == nullptr)
+    if (service == nullptr) {
+        // Absent here means the registration just made or repointed is gone: a failure too.
+        if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST)
+            LogFailedCall("OpenServiceW", kProductServiceName, ERROR_SERVICE_DOES_NOT_EXIST);
         return false;
+    }
     bool healthy = false;
     SERVICE_STATUS_PROCESS status;
     if (!StartServiceW(service, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {

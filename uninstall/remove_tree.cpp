@@ -28,12 +28,16 @@ static unsigned RemoveTopThatIsNoFolder(const wchar_t *path)
 // link. Removing a link never touches its target.
 static unsigned RemoveEntry(const wchar_t *child, DWORD attributes, bool allow_restart)
 {
-    BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(child) : DeleteFileW(child);
+    bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    BOOL removed = directory ? RemoveDirectoryW(child) : DeleteFileW(child);
     if (removed)
         return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? (unsigned)LinkNotFollowed : 0u;
-    if (!allow_restart)
+    if (!allow_restart) {
+        LogFailedCall(directory ? "RemoveDirectoryW" : "DeleteFileW", child, GetLastError());
         return 0;
-    MoveFileExW(child, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    if (!MoveFileExW(child, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        LogFailedCall("MoveFileExW", child, GetLastError());
     return ScheduledAtRestart;
 }
 
@@ -86,10 +90,17 @@ unsigned RemoveTree(const wchar_t *path, bool allow_restart, bool require_truste
     }
     CloseHandle(folder);
 
-    // A folder that still holds entries waiting for the restart is scheduled after them.
-    if (!RemoveDirectoryW(path) && allow_restart && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
-        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        result |= ScheduledAtRestart;
+    // A folder that still holds entries waiting for the restart is scheduled after them. One
+    // that is not empty was explained by the lines of the entries it still holds.
+    DWORD error = RemoveDirectoryW(path) ? ERROR_SUCCESS : GetLastError();
+    if (error != ERROR_SUCCESS && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+        if (allow_restart) {
+            if (!MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+                LogFailedCall("MoveFileExW", path, GetLastError());
+            result |= ScheduledAtRestart;
+        } else if (error != ERROR_DIR_NOT_EMPTY) {
+            LogFailedCall("RemoveDirectoryW", path, error);
+        }
     }
     return result;
 }

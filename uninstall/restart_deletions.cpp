@@ -1,5 +1,7 @@
 #include "uninstall/restart_deletions.h"
 
+#include "core/setup_log.h"
+
 #include <windows.h>
 
 #include <stdlib.h>
@@ -82,6 +84,8 @@ unsigned CancelRestartDeletions(const wchar_t *folder)
         }
         if (written == ERROR_SUCCESS)
             dropped = found;
+        else
+            LogFailedCall(kept_count == 0 ? "RegDeleteValueW" : "RegSetValueExW", kPendingValue, (unsigned long)written);
     }
 done:
     free(kept);

@@ -21,11 +21,15 @@ static void DeleteRegistration()
 {
     HKEY run;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
-        RegDeleteValueW(run, kRunValueName);
+        LONG deleted = RegDeleteValueW(run, kRunValueName);
+        if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
+            LogFailedCall("RegDeleteValueW", kRunValueName, (unsigned long)deleted);
         RegCloseKey(run);
     }
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+    LONG deleted = RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
+        LogFailedCall("RegDeleteKeyW", kUninstallKey, (unsigned long)deleted);
 }
 
 // "<known folder>\Talvor" removed without deletion at restart: the user's data is theirs to

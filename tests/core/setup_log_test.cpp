@@ -47,3 +47,22 @@ TEST_F(SetupLogTest, LineIsLostWhenTheFileCannotBeOpened)
     LogLine("kaybolur");
     EXPECT_FALSE(FileExists(folder_ + L"\\yok"));
 }
+
+// The line of a failed call: its subject when there is one, Windows errors in decimal, HRESULTs
+// in hexadecimal, the kind after the code; the caller still reads its own last error after it.
+TEST_F(SetupLogTest, FailedCallLinesNameCallSubjectAndCode)
+{
+    SetLastError(ERROR_SHARING_VIOLATION);
+    LogFailedCall("CreateFileW", L"C:\\Users\\Aydın\\paket.tpk", ERROR_ACCESS_DENIED);
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    LogFailedCall("IPersistFile::Save", L"Talvor.lnk", (unsigned long)E_ACCESSDENIED);
+    LogFailedCall("OpenSCManagerW", nullptr, ERROR_ACCESS_DENIED);
+    LogFailedCall("WinHttpSendRequest", L"bildirim.tdb", 12002, "zaman asimi");
+    std::string log = Log();
+    std::regex stamp("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ");
+    EXPECT_EQ(u8"CreateFileW basarisiz: C:\\Users\\Aydın\\paket.tpk (kod 5)\r\n"
+              "IPersistFile::Save basarisiz: Talvor.lnk (kod 0x80070005)\r\n"
+              "OpenSCManagerW basarisiz (kod 5)\r\n"
+              "WinHttpSendRequest basarisiz: bildirim.tdb (kod 12002, zaman asimi)\r\n",
+              std::regex_replace(log, stamp, ""));
+}

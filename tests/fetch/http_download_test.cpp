@@ -3,11 +3,14 @@
 #include <windows.h>
 #include <stdlib.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "core/setup_log.h"
 #include "fetch/fetch_servers.h"
 #include "fetch/http_download.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -194,4 +197,80 @@ TEST_F(HttpDownloadTest, HttpsOnlyWithATrustedCertificateForTheHost)
         EXPECT_EQ(nullptr, r.body) << variable;
         EXPECT_EQ(0u, r.size) << variable;
     }
+}
+
+namespace {
+
+// Each kind of network failure leaves one line naming the WinHTTP call, the file, the error and
+// its kind, as Windows writes it.
+class DownloadFailureLogTest : public LoggedFolderTest {
+protected:
+    void SetUp() override
+    {
+        REQUIRE_SERVERS();
+        LoggedFolderTest::SetUp();
+    }
+
+    // Runs one failing download and compares the one line it logs with what Windows writes.
+    // Where Wine is known to report the failure otherwise (`wine_differs` says how), the call and
+    // the file must still be right and the test is skipped with that reason; any other difference
+    // fails.
+    void ExpectLine(const std::wstring &url, uint32_t timeout_ms, const std::string &windows_line,
+                    const char *wine_differs = nullptr)
+    {
+        uint8_t *body = nullptr;
+        uint32_t size = 0;
+        ULONGLONG start = GetTickCount64();
+        EXPECT_NE(StatusOk, HttpDownload(url.c_str(), 1000, timeout_ms, nullptr, 0, &body, &size, nullptr));
+        EXPECT_LT(GetTickCount64() - start, 15000u);
+        std::string log = Log();
+        std::smatch stamped;
+        ASSERT_TRUE(std::regex_match(log, stamped, std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ([^\r\n]*)\r\n")))
+            << log;
+        std::string line = stamped[1].str();
+        if (line == windows_line)
+            return;
+        std::string call_and_file = windows_line.substr(0, windows_line.find(" (kod "));
+        if (!RunningUnderWine() || wine_differs == nullptr || line.compare(0, call_and_file.size(), call_and_file) != 0) {
+            ADD_FAILURE() << "logged \"" << line << "\", Windows logs \"" << windows_line << "\"";
+            return;
+        }
+        GTEST_SKIP() << wine_differs << ": Wine logs \"" << line << "\", Windows \"" << windows_line << "\"";
+    }
+};
+
+} // namespace
+
+TEST_F(DownloadFailureLogTest, RefusedConnection)
+{
+    ExpectLine(ServerUrl("TALVOR_TEST_REFUSED", "bildirim.tdb"), 5000,
+               "WinHttpSendRequest basarisiz: bildirim.tdb (kod 12029, baglanti kurulamadi)");
+}
+
+TEST_F(DownloadFailureLogTest, NameThatDoesNotResolve)
+{
+    // The top-level domain "invalid" is reserved never to resolve.
+    ExpectLine(L"http://talvor-guncelleme.invalid/bildirim.tdb", 5000,
+               "WinHttpSendRequest basarisiz: bildirim.tdb (kod 12007, ad cozulemedi)");
+}
+
+TEST_F(DownloadFailureLogTest, CertificateRefused)
+{
+    const char *wine = "Wine 8 fails the handshake with a secure channel error (12157) instead of reporting the "
+                       "certificate (ERROR_WINHTTP_SECURE_FAILURE, 12175)";
+    for (const char *server : {"TALVOR_TEST_HTTPS_UNTRUSTED", "TALVOR_TEST_HTTPS_WRONG_NAME"}) {
+        SCOPED_TRACE(server);
+        DeleteFileW(LogFile().c_str());
+        ExpectLine(ServerUrl(server, "dosyalar/bildirim.tdb"), 5000,
+                   "WinHttpSendRequest basarisiz: bildirim.tdb (kod 12175, sertifika hatasi)", wine);
+    }
+}
+
+TEST_F(DownloadFailureLogTest, ServerThatNeverAnswers)
+{
+    // The server takes the request and holds its answer back far past the download's time-out.
+    ExpectLine(ServerUrl("TALVOR_TEST_HTTP", "bekle/20000/veri/10"), 1500,
+               "WinHttpReceiveResponse basarisiz: 10 (kod 12002, zaman asimi)",
+               "Wine 8 ends the wait for the answer with the socket's WSAETIMEDOUT (10060) instead of "
+               "ERROR_WINHTTP_TIMEOUT (12002)");
 }

@@ -91,6 +91,10 @@ TEST_F(ReleaseSourceTest, SavingReplacesOrLeavesNothing)
     EXPECT_FALSE(SaveBufferToFile(path.c_str(), (const uint8_t *)"baska", 5)); // in use: nothing changes
     CloseHandle(held);
     EXPECT_EQ("yeni", ReadFileBytes(path));
+    // Each refusal is logged with the path and the Windows error: no folder, then a sharing violation.
+    std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find(" CreateFileW basarisiz: " + Utf8(missing) + " (kod 3)\r\n")) << log;
+    EXPECT_NE(std::string::npos, log.find(" CreateFileW basarisiz: " + Utf8(path) + " (kod 32)\r\n")) << log;
 }
 
 TEST_F(ReleaseSourceTest, LocalFolderIsUsedWhenGiven)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,12 @@ TEST_F(ExtractPackageTest, RefusedPackagesLeaveNothingAnywhere)
         EXPECT_FALSE(FileExists(destination_)) << c.why;
     }
     ListTree(L"C:", after);
+    // The log is the one file a refusal may write: the packages that fail on writing name the call.
+    EXPECT_EQ("CreateFileW basarisiz: " + Utf8(destination_) + "\\a.txt (kod 80)\r\n" +
+                  "CreateFileW basarisiz: " + Utf8(destination_) + "\\a.txt (kod 80)\r\n" +
+                  "CreateFileW basarisiz: " + Utf8(destination_) + "\\a\\b (kod 3)\r\n",
+              std::regex_replace(Log(), std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d "), ""));
+    after.erase(LogFile());
     EXPECT_EQ(before.size(), after.size());
     for (const auto &file : after)
         EXPECT_TRUE(before.count(file.first) && before[file.first] == file.second) << Utf8(file.first);

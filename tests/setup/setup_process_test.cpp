@@ -63,6 +63,38 @@ bool Contains(const std::wstring &text, const wchar_t *part)
     return text.find(part) != std::wstring::npos;
 }
 
+// Program Files moved elsewhere for the life of the object, through the value that Windows keeps
+// its place in; processes started meanwhile see the new place.
+class ScopedProgramFiles {
+public:
+    explicit ScopedProgramFiles(const std::wstring &folder)
+    {
+        wchar_t old[MAX_PATH];
+        DWORD size = sizeof old;
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_REG_SZ, nullptr, old, &size) == ERROR_SUCCESS) {
+            old_ = old;
+            moved_ = Set(folder);
+        }
+    }
+    ~ScopedProgramFiles()
+    {
+        if (moved_)
+            Set(old_);
+    }
+    bool moved() const { return moved_; }
+
+private:
+    static bool Set(const std::wstring &folder)
+    {
+        return RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, kValue, REG_SZ, folder.c_str(),
+                               (DWORD)((folder.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    static constexpr const wchar_t *kKey = L"Software\\Microsoft\\Windows\\CurrentVersion";
+    static constexpr const wchar_t *kValue = L"ProgramFilesDir";
+    std::wstring old_;
+    bool moved_ = false;
+};
+
 } // namespace
 
 TEST_F(SetupProcessTest, InvalidCommandLineExitsWith2)
@@ -150,6 +182,31 @@ TEST_F(SetupProcessTest, RemovalWithoutRoomForTheLogPathLogsNothing)
     EXPECT_EQ(0, code);
     EXPECT_FALSE(logged_here);
     EXPECT_FALSE(FileExists(RemovalLogPath()));
+}
+
+// The same for an install folder whose log path would not fit: the run goes unlogged instead of
+// writing a log under a cut name in the install folder.
+TEST_F(SetupProcessTest, InstallWithoutRoomForTheLogPathLogsNothing)
+{
+    // "\\Talvor" makes the install folder 252 characters, which fits its 260; "\\kurulum.log" does not.
+    std::wstring program_files = L"C:\\" + std::wstring(242, L'p');
+    std::wstring install_folder = program_files + L"\\Talvor";
+    RemoveFolder(program_files);
+    // Made beforehand through the long-path form: Windows creates no folder this long otherwise.
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + program_files).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + install_folder).c_str(), nullptr));
+    long code;
+    {
+        ScopedProgramFiles moved(program_files);
+        ASSERT_TRUE(moved.moved());
+        code = RunProgram(SetupCommand(L"/sessiz /masaustu-yok --yerel=C:\\talvor-yayin-yok"));
+    }
+    // Only an empty folder can be removed: no log was written in it under a cut name.
+    bool left_empty = RemoveDirectoryW(install_folder.c_str()) != 0;
+    RemoveFolder(program_files);
+    EXPECT_EQ(1, code);
+    EXPECT_TRUE(left_empty);
+    EXPECT_FALSE(FileExists(kInstallLogPath));
 }
 
 TEST_F(SetupProcessTest, ConflictIsLoggedInBothModes)

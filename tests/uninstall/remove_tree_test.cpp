@@ -176,6 +176,11 @@ TEST_F(RemoveTreeTest, FileInUseStaysWhenRestartIsNotAllowed)
     EXPECT_TRUE(FileExists(file));
     EXPECT_TRUE(FileExists(tree_));
     EXPECT_EQ(pending_before, PendingDeletions().size());
+    // The file that stays is named with the sharing violation; its folder, not empty, is not.
+    // One stamped line, nothing else.
+    std::string line = "DeleteFileW basarisiz: " + Utf8(file) + " (kod 32)\r\n";
+    std::string log = Log();
+    EXPECT_TRUE(log.size() == 20 + line.size() && log.compare(20, line.size(), line) == 0) << log;
     EXPECT_EQ(StatusIoError, DeleteTreePlain(tree_.c_str()));
     EXPECT_TRUE(FileExists(file));
 }
