@@ -7,6 +7,7 @@
 #include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
+#include "core/whole_file.h"
 #include "fetch/http_download.h"
 
 namespace {
@@ -28,32 +29,6 @@ uint32_t DownloadProgress(uintptr_t context, uint32_t received, uint32_t total)
         SetStatus(text, start, 1);
     }
     return Progress.cancel_requested == 0 ? 1 : 0;
-}
-
-bool LoadFileToBuffer(const wchar_t *path, uint32_t max_size, uint8_t **buffer, uint32_t *size)
-{
-    *buffer = nullptr;
-    *size = 0;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        LogFailedCall("CreateFileW", path, GetLastError());
-        return false;
-    }
-    LARGE_INTEGER length;
-    bool ok = GetFileSizeEx(file, &length) && length.QuadPart >= 1 && (uint64_t)length.QuadPart <= max_size;
-    uint8_t *data = ok ? (uint8_t *)malloc((size_t)length.QuadPart) : nullptr;
-    DWORD got = 0;
-    if (data != nullptr && !ReadFile(file, data, (DWORD)length.QuadPart, &got, nullptr))
-        LogFailedCall("ReadFile", path, GetLastError());
-    ok = data != nullptr && got == length.QuadPart;
-    CloseHandle(file);
-    if (!ok) {
-        free(data);
-        return false;
-    }
-    *buffer = data;
-    *size = got;
-    return true;
 }
 
 bool SaveBufferToFile(const wchar_t *path, const uint8_t *buffer, uint32_t size)
@@ -92,7 +67,13 @@ bool FetchReleaseFile(const char *name, uint32_t max_size, bool progress, uint32
     if (Options.local_folder[0] != 0) {
         bool fits = FormatWide(location, 460, L"%s\\%s", Options.local_folder, wide_name) > 0;
         LogLine("yerel dosya okunuyor: %s", name);
-        return fits && LoadFileToBuffer(location, max_size, buffer, size);
+        if (!fits || !ReadWholeFile(location, max_size, false, buffer, size))
+            return false;
+        if (*size == 0) { // an empty file is no release file
+            free(*buffer);
+            *buffer = nullptr;
+        }
+        return *size != 0;
     }
 
     LogLine("indiriliyor: %s", name);

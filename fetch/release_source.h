@@ -10,9 +10,6 @@
 bool FetchReleaseFile(const char *name, uint32_t max_size, bool progress, uint32_t start_percent, uint8_t **buffer,
                       uint32_t *size);
 
-// The whole file, 1 to max_size bytes, into a malloc'd buffer.
-bool LoadFileToBuffer(const wchar_t *path, uint32_t max_size, uint8_t **buffer, uint32_t *size);
-
 // Creates or replaces the file with the whole buffer, flushed to disk; leaves no file behind on
 // failure.
 bool SaveBufferToFile(const wchar_t *path, const uint8_t *buffer, uint32_t size);

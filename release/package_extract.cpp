@@ -2,6 +2,7 @@
 
 #include "core/setup_log.h"
 #include "core/system_library.h"
+#include "core/whole_file.h"
 #include "release/package_format.h"
 #include "release/package_reader.h"
 // The one include that points up the layering: a half-unpacked folder is removed with the same
@@ -15,36 +16,6 @@
 #include <wchar.h>
 
 static const size_t kDestinationMaxLength = 244;
-
-bool ReadWholeFile(const wchar_t *path, uint8_t **buffer, uint32_t *size)
-{
-    *buffer = nullptr;
-    *size = 0;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        LogFailedCall("CreateFileW", path, GetLastError());
-        return false;
-    }
-    LARGE_INTEGER length;
-    bool ok = GetFileSizeEx(file, &length) && length.QuadPart <= kPackageMaxSize;
-    uint8_t *data = ok ? (uint8_t *)malloc((size_t)length.QuadPart + 1) : nullptr;
-    if (data != nullptr && length.QuadPart > 0) {
-        DWORD got = 0;
-        ok = ReadFile(file, data, (DWORD)length.QuadPart, &got, nullptr) != FALSE;
-        if (!ok)
-            LogFailedCall("ReadFile", path, GetLastError());
-        ok = ok && got == (DWORD)length.QuadPart;
-    }
-    CloseHandle(file);
-    if (data == nullptr || !ok) {
-        free(data);
-        return false;
-    }
-    *buffer = data;
-    *size = (uint32_t)length.QuadPart;
-    return true;
-}
 
 bool WriteAll(HANDLE file, const void *data, DWORD length)
 {
@@ -158,7 +129,7 @@ Status ExtractPackage(const wchar_t *package, const wchar_t *destination, uint32
 
     uint8_t *data;
     uint32_t size;
-    if (!ReadWholeFile(package, &data, &size))
+    if (!ReadWholeFile(package, kPackageMaxSize, true, &data, &size))
         return StatusNotFound;
     PackageReader reader;
     if (OpenPackage(&reader, data, size) != PackageFaultNone) {

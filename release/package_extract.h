@@ -11,11 +11,6 @@
 // StatusNotFound, StatusIoError or StatusNoMemory, and nothing of the destination is left.
 Status ExtractPackage(const wchar_t *package, const wchar_t *destination, uint32_t *count);
 
-// The whole file, at most 512 MiB, in one heap buffer of its size plus one that the caller
-// frees; a link at the path is opened itself, not followed. On failure *buffer is null and
-// *size 0.
-bool ReadWholeFile(const wchar_t *path, uint8_t **buffer, uint32_t *size);
-
 // One WriteFile of the whole length.
 bool WriteAll(HANDLE file, const void *data, DWORD length);
 

@@ -64,18 +64,17 @@ TEST_F(ReleaseSourceTest, ProgressLineAndBar)
 
 TEST_F(ReleaseSourceTest, LocalFilesAndTheirLimits)
 {
-    std::wstring path = folder_ + L"\\paket.tpk";
-    ASSERT_TRUE(WriteFileBytes(path, std::string(100, 'p')));
-    uint8_t *data = nullptr;
-    uint32_t size = 0;
-    EXPECT_TRUE(LoadFileToBuffer(path.c_str(), 100, &data, &size));
-    EXPECT_EQ(100u, size);
-    free(data);
-    EXPECT_FALSE(LoadFileToBuffer(path.c_str(), 99, &data, &size)); // one byte too large
-    EXPECT_EQ(nullptr, data);
-    ASSERT_TRUE(WriteFileBytes(path, ""));
-    EXPECT_FALSE(LoadFileToBuffer(path.c_str(), 100, &data, &size)); // an empty file is refused
-    EXPECT_FALSE(LoadFileToBuffer((folder_ + L"\\yok.tpk").c_str(), 100, &data, &size));
+    wcscpy(Options.local_folder, folder_.c_str());
+    ASSERT_TRUE(WriteFileBytes(folder_ + L"\\paket.tpk", std::string(100, 'p')));
+    EXPECT_TRUE(Fetch("paket.tpk", 100));
+    EXPECT_EQ(100u, size_);
+    EXPECT_FALSE(Fetch("paket.tpk", 99)); // one byte too large
+    EXPECT_EQ(nullptr, buffer_);
+    ASSERT_TRUE(WriteFileBytes(folder_ + L"\\paket.tpk", ""));
+    EXPECT_FALSE(Fetch("paket.tpk", 100)); // an empty file is no release file
+    EXPECT_EQ(nullptr, buffer_);
+    EXPECT_FALSE(Fetch("yok.tpk", 100));
+    EXPECT_NE(std::string::npos, Log().find("CreateFileW basarisiz: " + Utf8(folder_) + "\\yok.tpk (kod 2)"));
 }
 
 TEST_F(ReleaseSourceTest, SavingReplacesOrLeavesNothing)
