@@ -13,7 +13,7 @@ packages=(
   # start on port 80 plays no part. (Debian's nginx-light is only nginx plus an extra module.)
   nginx openssl curl            # download tests: a real server, test certificates; a benchmark peer
   zlib1g-dev                    # CRC-32 in the LZMS decoder's tests
-  clang libclang-rt-dev         # the LZMS decoder's libFuzzer target
+  clang libclang-rt-dev         # the libFuzzer targets and the sanitized native build
   x11-apps imagemagick fonts-wine # pictures of the setup's pages: screen captures, cropping, Wine's own fonts
   osslsigncode                  # Authenticode signatures of the setup and the checker
   python3-jsonschema python3-yaml # the package-manager manifests checked against their schemas
