@@ -44,12 +44,12 @@ class PackageManagerManifests(unittest.TestCase):
 
     def test_every_file_is_valid_against_its_published_schema(self):
         for kind, manifest in self.write().items():
-            with open(os.path.join(SCHEMAS, f"manifest.{kind}.1.10.0.json"), encoding="utf-8") as file:
+            with open(os.path.join(SCHEMAS, f"manifest.{kind}.1.28.0.json"), encoding="utf-8") as file:
                 schema = json.load(file)
             with self.subTest(kind=kind):
                 jsonschema.Draft7Validator(schema).validate(manifest)
                 self.assertEqual(kind, manifest["ManifestType"])
-                self.assertEqual("1.10.0", manifest["ManifestVersion"])
+                self.assertEqual("1.28.0", manifest["ManifestVersion"])
                 self.assertEqual("TekvarYazilim.Talvor", manifest["PackageIdentifier"])
                 self.assertEqual("1.1.0", manifest["PackageVersion"])
 

@@ -72,7 +72,7 @@ const char kHelp[] =
     "\n"
     "  paket-yoneticisi --surum=SÜRÜM --kurulum=KURULUM.exe --indirme=URL --cikti=KLASÖR\n"
     "      Windows paket yöneticisinin bildirimlerini (sürüm, tr-TR dil ve kurucu dosyaları, şema\n"
-    "      1.10.0) KLASÖR'e yazar: yayımcı Tekvar Yazılım, paket Talvor, kurulumun URL'si ve\n"
+    "      1.28.0) KLASÖR'e yazar: yayımcı Tekvar Yazılım, paket Talvor, kurulumun URL'si ve\n"
     "      SHA-256 özeti, sessiz anahtar /sessiz, makine kapsamı, yönetici hakkı, kaldırma\n"
     "      kaydının \"Talvor\" anahtarı ürün kodu olarak. URL https:// ile başlamalı.\n"
     "\n"

@@ -1,5 +1,5 @@
 // The manifests that describe the setup to Windows' package manager: the version file, the
-// default locale (Turkish) and the installer, in the multi-file layout of schema 1.10.0.
+// default locale (Turkish) and the installer, in the multi-file layout of schema 1.28.0.
 
 #include "tools/yayin/yayin.h"
 
@@ -13,7 +13,7 @@
 
 namespace {
 
-const char kSchemaVersion[] = "1.10.0";
+const char kSchemaVersion[] = "1.28.0";
 const char kIdentifier[] = "TekvarYazilim.Talvor";
 const char kHomePage[] = "https://www.tekvar.com.tr/talvor/";
 // A setup executable is a few MiB; anything far larger is not one.
