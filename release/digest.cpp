@@ -1,5 +1,6 @@
 #include "release/digest.h"
 
+#include "core/setup_log.h"
 #include "core/system_library.h"
 #include "core/win_compat.h"
 
@@ -13,8 +14,8 @@ Fn Bcrypt(const char *name)
     return LoadSystemFunction<Fn>(L"bcrypt.dll", name);
 }
 
-// Hashes the open file in 64 KiB reads into `digest`.
-Status HashOpenFile(HANDLE file, uint8_t *buffer, uint8_t digest[32])
+// Hashes the open file in 64 KiB reads into `digest`; `path` names it in the log.
+Status HashOpenFile(HANDLE file, const wchar_t *path, uint8_t *buffer, uint8_t digest[32])
 {
     auto create = Bcrypt<decltype(&BCryptCreateHash)>("BCryptCreateHash");
     auto hash_data = Bcrypt<decltype(&BCryptHashData)>("BCryptHashData");
@@ -30,6 +31,7 @@ Status HashOpenFile(HANDLE file, uint8_t *buffer, uint8_t digest[32])
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file, buffer, kReadSize, &got, nullptr)) {
+            LogFailedCall("ReadFile", path, GetLastError());
             status = StatusIoError;
             break;
         }
@@ -67,10 +69,13 @@ Status Sha256File(const wchar_t *path, uint8_t digest[32])
         return StatusInvalid;
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
                               nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_FILE_NOT_FOUND ? StatusNotFound : StatusIoError;
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        LogFailedCall("CreateFileW", path, error);
+        return error == ERROR_FILE_NOT_FOUND ? StatusNotFound : StatusIoError;
+    }
     uint8_t *buffer = (uint8_t *)HeapAlloc(GetProcessHeap(), 0, kReadSize);
-    Status status = buffer == nullptr ? StatusNoMemory : HashOpenFile(file, buffer, digest);
+    Status status = buffer == nullptr ? StatusNoMemory : HashOpenFile(file, path, buffer, digest);
     if (buffer != nullptr)
         HeapFree(GetProcessHeap(), 0, buffer);
     CloseHandle(file);

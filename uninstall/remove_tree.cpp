@@ -155,11 +155,15 @@ Status DeleteTreePlain(const wchar_t *path)
             DWORD attributes = entry.dwFileAttributes;
             if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
-                if (!DeleteFileW(child))
+                if (!DeleteFileW(child)) {
+                    LogFailedCall("DeleteFileW", child, GetLastError());
                     result = StatusIoError;
+                }
             } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                if (!RemoveDirectoryW(child))
+                if (!RemoveDirectoryW(child)) {
+                    LogFailedCall("RemoveDirectoryW", child, GetLastError());
                     result = StatusIoError;
+                }
             } else if (DeleteTreePlain(child) != StatusOk) {
                 result = StatusIoError;
             }
@@ -168,8 +172,12 @@ Status DeleteTreePlain(const wchar_t *path)
     }
     if (!RemoveDirectoryW(path)) {
         DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             result = StatusIoError;
+            // A folder left non-empty is explained by the lines of what it still holds.
+            if (error != ERROR_DIR_NOT_EMPTY)
+                LogFailedCall("RemoveDirectoryW", path, error);
+        }
     }
     return result;
 }

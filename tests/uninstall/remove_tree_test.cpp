@@ -183,6 +183,10 @@ TEST_F(RemoveTreeTest, FileInUseStaysWhenRestartIsNotAllowed)
     EXPECT_TRUE(log.size() == 20 + line.size() && log.compare(20, line.size(), line) == 0) << log;
     EXPECT_EQ(StatusIoError, DeleteTreePlain(tree_.c_str()));
     EXPECT_TRUE(FileExists(file));
+    // The plain removal that pruning uses names the file the same way, once.
+    log = Log();
+    EXPECT_TRUE(log.size() == 2 * (20 + line.size()) && log.compare(log.size() - line.size(), line.size(), line) == 0)
+        << log;
 }
 
 TEST_F(RemoveTreeTest, ReadOnlyFileIsKeptForRestartButPlainDeleteClearsIt)
