@@ -19,7 +19,7 @@ bool AcquireManifest(ProgramEntry *entry)
     SetStatus(L"Sürüm bilgisi alınıyor…", 2, 1);
     uint8_t *data = nullptr;
     uint32_t size = 0;
-    if (!FetchReleaseFile("bildirim.tdb", kManifestMaxSize, false, 0, &data, &size)) {
+    if (!FetchReleaseFile(kManifestFileName, kManifestMaxSize, false, 0, &data, &size)) {
         if (Options.local_folder[0] != 0)
             return ReportError(kManifestNotInFolderMessage);
         return ReportError(kManifestNotFetchedMessage);

@@ -13,6 +13,9 @@ struct SignedManifest {
     char *records[12];
 };
 
+// The manifest's name in a release folder, on the server and on disk.
+const char kManifestFileName[] = "bildirim.tdb";
+
 // Manifest file size limits: a header of 20 bytes and the 64-byte signature at the least.
 const uint32_t kManifestMinSize = 84;
 const uint32_t kManifestMaxSize = 12582912;

@@ -49,7 +49,7 @@ void Print(HANDLE out, const char *format, ...)
 bool FetchManifest(HANDLE out, uint8_t **data, uint32_t *size)
 {
     if (Options.local_folder[0] != 0) {
-        if (FetchReleaseFile("bildirim.tdb", kManifestMaxSize, false, 0, data, size))
+        if (FetchReleaseFile(kManifestFileName, kManifestMaxSize, false, 0, data, size))
             return true;
         Print(out, "hata=%ls", kManifestNotInFolderMessage);
         return false;
@@ -57,7 +57,7 @@ bool FetchManifest(HANDLE out, uint8_t **data, uint32_t *size)
     wchar_t url[600];
     uint32_t http_status = 0;
     Status status = StatusInvalid;
-    if (FormatWide(url, 600, L"%sbildirim.tdb", Options.base_url) > 0)
+    if (FormatWide(url, 600, L"%s%hs", Options.base_url, kManifestFileName) > 0)
         status = HttpDownload(url, kManifestMaxSize, 30000, nullptr, 0, data, size, &http_status);
     Print(out, "indirme=%u", status == StatusOk ? 0 : http_status);
     if (status == StatusOk)

@@ -16,8 +16,6 @@ namespace {
 const char kSchemaVersion[] = "1.28.0";
 const char kIdentifier[] = "TekvarYazilim.Talvor";
 const char kHomePage[] = "https://www.tekvar.com.tr/talvor/";
-// A setup executable is a few MiB; anything far larger is not one.
-const size_t kSetupMaxSize = 256u << 20;
 
 // A YAML double-quoted scalar; the values are our own texts, a version and a URL that was
 // checked for control characters.

@@ -23,9 +23,6 @@
 
 namespace {
 
-const char kManifestName[] = "bildirim.tdb";
-// A setup executable is a few MiB; anything far larger is not one.
-const size_t kSetupMaxSize = 256u << 20;
 
 struct Publication {
     const PublishRequest *request;
@@ -116,7 +113,7 @@ Status LockReleaseFolder(Publication *publication)
 // with another key is either another product's or a sign that the wrong key was picked up.
 Status ReadCurrentRelease(Publication *publication)
 {
-    std::string path = InFolder(*publication, kManifestName);
+    std::string path = InFolder(*publication, kManifestFileName);
     if (access(path.c_str(), F_OK) != 0 && errno == ENOENT)
         return StatusOk;
     std::vector<uint8_t> data;
@@ -221,7 +218,7 @@ void PruneReleaseFolder(const Publication &publication)
                        name.compare(name.size() - 4, 4, ".tpk") == 0 &&
                        ComponentDraftFault("program", name.substr(6, name.size() - 10), name) == nullptr;
         bool leftover = name.size() > 8 && name[0] == '.' && name[name.size() - 7] == '.' &&
-                        (name.compare(1, strlen(kManifestName) + 1, std::string(kManifestName) + ".") == 0 ||
+                        (name.compare(1, strlen(kManifestFileName) + 1, std::string(kManifestFileName) + ".") == 0 ||
                          name.compare(1, 6, "paket-") == 0);
         if ((package && name != publication.package_name && name != publication.current_package) || leftover) {
             if (unlinkat(dirfd(listing), name.c_str(), 0) == 0)
@@ -271,7 +268,7 @@ Status Publish(Publication *publication)
     }
     if (status == StatusOk) {
         Notify(request, "paket");
-        status = WriteManifestFile(InFolder(*publication, kManifestName).c_str(), publication->key, 0, 0, list);
+        status = WriteManifestFile(InFolder(*publication, kManifestFileName).c_str(), publication->key, 0, 0, list);
     }
     if (status != StatusOk) {
         unlink(package_path.c_str());

@@ -19,6 +19,9 @@ const int kExitOk = 0;
 const int kExitFailure = 1; // I/O, cryptography, verification or refused content
 const int kExitUsage = 2;   // a bad command line
 
+// A setup executable is a few MiB; anything far larger is not one.
+const size_t kSetupMaxSize = 256u << 20;
+
 // --- io.cpp ---------------------------------------------------------------------------------
 
 // Prints "talvor-yayin: " and the message as one line on stderr.
