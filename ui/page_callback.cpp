@@ -11,11 +11,15 @@ LPTHREAD_START_ROUTINE PageWork;
 // mode is set on the first tick (-1: never set).
 static wchar_t ShownStatus[256];
 static LONG ShownMarquee = -1;
+// Set at the progress page's first timer tick. "Vazgeç" is the page's only button and so its
+// default: an Enter pressed twice on "Kur" would otherwise cancel the download it just started.
+static bool ProgressTicked;
 
 static void StartWorker()
 {
     ShownStatus[0] = 0;
     ShownMarquee = -1;
+    ProgressTicked = false;
     HANDLE worker = CreateThread(nullptr, 0, PageWork, nullptr, 0, nullptr);
     if (worker == nullptr) {
         ReportError(L"Kurulum başlatılamadı.");
@@ -28,7 +32,7 @@ static void StartWorker()
 // A cancel request is passed to the worker once; after the point of no return clicks do nothing.
 static HRESULT ProgressButtonClicked(HWND window)
 {
-    if (Progress.cancel_locked)
+    if (Progress.cancel_locked || !ProgressTicked)
         return S_FALSE;
     RaiseFlag(&Progress.cancel_requested);
     SendMessageW(window, TDM_ENABLE_BUTTON, IDCANCEL, FALSE);
@@ -37,6 +41,7 @@ static HRESULT ProgressButtonClicked(HWND window)
 
 static void ShowProgress(HWND window)
 {
+    ProgressTicked = true;
     wchar_t status[256];
     AcquireSRWLockShared(&Progress.status_lock);
     memcpy(status, Progress.status_text, sizeof status);
