@@ -7,6 +7,11 @@
 
 bool RestartPending = false;
 
+// Inside the walk only: an entry stays that is neither gone nor handed to the restart. The
+// folders above it are then not scheduled either: Windows could not delete them at the restart,
+// and a removal would announce deletions that never come.
+static const unsigned EntryLeft = 8;
+
 static bool IsDots(const wchar_t *name)
 {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
@@ -24,6 +29,14 @@ static unsigned RemoveTopThatIsNoFolder(const wchar_t *path)
     return 0;
 }
 
+static unsigned ScheduleAtRestart(const wchar_t *path)
+{
+    if (MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        return ScheduledAtRestart;
+    LogFailedCall("MoveFileExW", path, GetLastError());
+    return EntryLeft;
+}
+
 // Removes one listed entry that is not a plain directory: a file, a file link or a directory
 // link. Removing a link never touches its target.
 static unsigned RemoveEntry(const wchar_t *child, DWORD attributes, bool allow_restart)
@@ -34,14 +47,12 @@ static unsigned RemoveEntry(const wchar_t *child, DWORD attributes, bool allow_r
         return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? (unsigned)LinkNotFollowed : 0u;
     if (!allow_restart) {
         LogFailedCall(directory ? "RemoveDirectoryW" : "DeleteFileW", child, GetLastError());
-        return 0;
+        return EntryLeft;
     }
-    if (!MoveFileExW(child, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        LogFailedCall("MoveFileExW", child, GetLastError());
-    return ScheduledAtRestart;
+    return ScheduleAtRestart(child);
 }
 
-unsigned RemoveTree(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
+static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
 {
     // Opened as itself, never through a link, and kept open without delete sharing so that the
     // folder cannot be swapped for a link while it is being emptied.
@@ -49,7 +60,7 @@ unsigned RemoveTree(const wchar_t *path, bool allow_restart, bool require_truste
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                 nullptr);
     if (folder == INVALID_HANDLE_VALUE)
-        return 0;
+        return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ? EntryLeft : 0u;
     BY_HANDLE_FILE_INFORMATION info;
     bool plain_folder = GetFileInformationByHandle(folder, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                         !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -69,40 +80,45 @@ unsigned RemoveTree(const wchar_t *path, bool allow_restart, bool require_truste
 
     unsigned result = 0;
     wchar_t pattern[260];
-    if (FormatWide(pattern, 260, L"%s\\*", path) >= 0) {
-        WIN32_FIND_DATAW entry;
-        HANDLE find = FindFirstFileW(pattern, &entry);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                if (IsDots(entry.cFileName))
-                    continue;
-                wchar_t child[260];
-                if (FormatWide(child, 260, L"%s\\%s", path, entry.cFileName) < 0)
-                    continue;
-                DWORD attributes = entry.dwFileAttributes;
-                if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                    result |= RemoveTree(child, allow_restart, false);
-                else
-                    result |= RemoveEntry(child, attributes, allow_restart);
-            } while (FindNextFileW(find, &entry));
-            FindClose(find);
-        }
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FormatWide(pattern, 260, L"%s\\*", path) >= 0 ? FindFirstFileW(pattern, &entry)
+                                                                 : INVALID_HANDLE_VALUE;
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (IsDots(entry.cFileName))
+                continue;
+            wchar_t child[260];
+            if (FormatWide(child, 260, L"%s\\%s", path, entry.cFileName) < 0) {
+                LogLine("yol cok uzun, silinmedi: %ls\\%ls", path, entry.cFileName);
+                result |= EntryLeft;
+                continue;
+            }
+            DWORD attributes = entry.dwFileAttributes;
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                result |= RemoveTreeWalk(child, allow_restart, false);
+            else
+                result |= RemoveEntry(child, attributes, allow_restart);
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    } else {
+        result |= EntryLeft;
     }
     CloseHandle(folder);
 
-    // A folder that still holds entries waiting for the restart is scheduled after them. One
-    // that is not empty was explained by the lines of the entries it still holds.
+    // A folder is scheduled only after everything it still holds, so that it goes with them.
     DWORD error = RemoveDirectoryW(path) ? ERROR_SUCCESS : GetLastError();
-    if (error != ERROR_SUCCESS && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
-        if (allow_restart) {
-            if (!MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-                LogFailedCall("MoveFileExW", path, GetLastError());
-            result |= ScheduledAtRestart;
-        } else if (error != ERROR_DIR_NOT_EMPTY) {
-            LogFailedCall("RemoveDirectoryW", path, error);
-        }
-    }
-    return result;
+    if (error == ERROR_SUCCESS || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+        return result & ~EntryLeft;
+    if (allow_restart && !(result & EntryLeft))
+        return result | ScheduleAtRestart(path);
+    if (error != ERROR_DIR_NOT_EMPTY)
+        LogFailedCall("RemoveDirectoryW", path, error);
+    return result | EntryLeft;
+}
+
+unsigned RemoveTree(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
+{
+    return RemoveTreeWalk(path, allow_restart, require_trusted_owner) & ~EntryLeft;
 }
 
 void RemoveTreeLogged(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
