@@ -54,8 +54,11 @@ void ChooseLogPath()
             LogPath[0] = 0;
         return;
     }
+    // The log's final path is compared with this one, so short 8.3 names are made long first.
     wchar_t temp[228];
     DWORD length = GetTempPathW(228, temp);
+    if (length > 0 && length < 228)
+        length = GetLongPathNameW(temp, temp, 228);
     if (length == 0 || length >= 228 || FormatWide(LogPath, 260, L"%sTalvor-Kaldir.log", temp) < 1)
         LogPath[0] = 0;
 }
@@ -88,6 +91,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     }
 
     ChooseLogPath();
+    ClaimLogFile();
     LogLine("Talvor %s %s basladi", SetupVersion, Options.mode == 1 ? "kaldirma" : "kurulum");
 
     ConflictFound = DetectConflictingSoftware();

@@ -2,10 +2,79 @@
 
 #include <windows.h>
 #include <stdarg.h>
+#include <string.h>
 
 #include "core/format.h"
 
 wchar_t LogPath[260];
+
+// Whether the object behind the handle is at `path` (its first `length` characters), as
+// Windows resolves it: a link anywhere on the way makes the final path another one.
+static bool FinalPathIs(HANDLE handle, const wchar_t *path, size_t length)
+{
+    wchar_t final_path[300] = L"";
+    DWORD got = GetFinalPathNameByHandleW(handle, final_path, 300, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const wchar_t *plain = wcsncmp(final_path, L"\\\\?\\", 4) == 0 ? final_path + 4 : final_path;
+    return got > 0 && got < 300 && CompareStringOrdinal(plain, -1, path, (int)length, TRUE) == CSTR_EQUAL;
+}
+
+// The setup runs elevated, and the removal's log lies in a folder the user's own programs can
+// write: a hard link, a symbolic link or a junction planted at the log's name or above it would
+// make it create or append to any file on the computer. The folder is opened first and held
+// without delete sharing, so that neither it nor a folder above it can be swapped for a link
+// while the file is opened in it; the file is kept only when it is one plain file (not a link,
+// one name) whose final path is the path asked for.
+static HANDLE OpenLogFile(const wchar_t *path, DWORD disposition)
+{
+    const wchar_t *slash = wcsrchr(path, L'\\');
+    wchar_t folder_path[260];
+    size_t folder_length = slash != nullptr ? (size_t)(slash - path) : 0;
+    if (folder_length == 0 || folder_length >= 260)
+        return INVALID_HANDLE_VALUE;
+    memcpy(folder_path, path, folder_length * sizeof(wchar_t));
+    folder_path[folder_length] = 0;
+    HANDLE folder = CreateFileW(folder_path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (FinalPathIs(folder, folder_path, folder_length))
+        file = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    CloseHandle(folder);
+    if (file == INVALID_HANDLE_VALUE)
+        return file;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool own = GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1 &&
+               !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+               FinalPathIs(file, path, wcslen(path));
+    if (!own) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+void ClaimLogFile()
+{
+    if (LogPath[0] == 0)
+        return;
+    HANDLE file = OpenLogFile(LogPath, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
+        // Whatever stands at the name is left alone; the run gets a new file of its own beside it.
+        size_t length = wcslen(LogPath);
+        wchar_t fresh[260];
+        if (length > 4 && FormatWide(fresh, 260, L"%.*s-%lu-%llu.log", (int)(length - 4), LogPath,
+                                     GetCurrentProcessId(), GetTickCount64()) > 0)
+            file = OpenLogFile(fresh, CREATE_NEW);
+        if (file != INVALID_HANDLE_VALUE)
+            memcpy(LogPath, fresh, sizeof fresh);
+        else
+            LogPath[0] = 0;
+    }
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
 
 void LogLine(const char *format, ...)
 {
@@ -26,8 +95,7 @@ void LogLine(const char *format, ...)
     if (length <= 0)
         return;
 
-    HANDLE file = CreateFileW(LogPath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenLogFile(LogPath, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written;

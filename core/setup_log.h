@@ -5,6 +5,12 @@
 // Full path of the log file; empty means that nothing is logged. Fixed at start.
 extern wchar_t LogPath[260];
 
+// Checks, before the first line, that the log can be written to LogPath as a plain file of its
+// own; when a link or anything but such a file stands there, LogPath becomes a new file beside
+// it, "<name>-<process id>-<ticks>.log", or empty when none can be made. Every line is written
+// under the same check.
+void ClaimLogFile();
+
 // Appends one line "YYYY-MM-DD hh:mm:ss message" with CR LF, in UTF-8, to the file at LogPath.
 // The message is cut at 1023 bytes. The log never reports its own failures: a line that cannot
 // be written is lost. Each call opens, writes once and closes, so lines of the main thread and
