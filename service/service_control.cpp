@@ -107,15 +107,38 @@ bool SvcStop(const wchar_t *name)
     SC_HANDLE service = SvcOpen(name, SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (service == nullptr)
         return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
-    // A stopped service refuses the control; the wait then succeeds at its first query.
-    SERVICE_STATUS status;
-    DWORD refused = ControlService(service, SERVICE_CONTROL_STOP, &status) ? ERROR_SUCCESS : GetLastError();
-    bool stopped = SvcWaitState(service, SERVICE_STOPPED, kStopTimeoutMs);
-    DWORD error = GetLastError();
+    // A service still starting may not take the control yet; it is asked again once it runs, so
+    // that a slow start is stopped rather than left to reach running after the wait.
+    ULONGLONG start = GetTickCount64();
+    DWORD refused = ERROR_SERVICE_NOT_ACTIVE;
+    DWORD error = ERROR_SUCCESS;
+    bool asked = false, stopped = false;
+    for (;;) {
+        SERVICE_STATUS_PROCESS current;
+        if (!QueryStatus(service, &current)) {
+            error = GetLastError();
+            break;
+        }
+        if (current.dwCurrentState == SERVICE_STOPPED) {
+            stopped = true;
+            break;
+        }
+        if (!asked && current.dwCurrentState != SERVICE_STOP_PENDING) {
+            SERVICE_STATUS status;
+            asked = ControlService(service, SERVICE_CONTROL_STOP, &status) != 0;
+            refused = asked ? ERROR_SUCCESS : GetLastError();
+        }
+        if (GetTickCount64() - start >= kStopTimeoutMs) {
+            error = ERROR_SERVICE_REQUEST_TIMEOUT;
+            break;
+        }
+        Sleep(kPollMs);
+    }
     if (!stopped) {
         // A refused control explains the failure better than the wait after it; a control that
         // went unanswered ends the wait with a time-out (1053), which is the control's failure too.
-        bool control_failed = refused != ERROR_SUCCESS && refused != ERROR_SERVICE_NOT_ACTIVE;
+        bool control_failed = refused != ERROR_SUCCESS && refused != ERROR_SERVICE_NOT_ACTIVE &&
+                              refused != ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
         bool unanswered = error == ERROR_SERVICE_REQUEST_TIMEOUT;
         LogFailedCall(control_failed || unanswered ? "ControlService" : "QueryServiceStatusEx", name,
                       control_failed ? refused : error);
@@ -130,7 +153,7 @@ bool SvcStopAndDelete(const wchar_t *name)
     SvcStop(name);
     SC_HANDLE service = SvcOpen(name, DELETE);
     if (service == nullptr)
-        return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+        return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
     bool deleted = DeleteService(service) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
     DWORD error = GetLastError();
     if (!deleted)
@@ -138,6 +161,19 @@ bool SvcStopAndDelete(const wchar_t *name)
     CloseServiceHandle(service);
     SetLastError(error);
     return deleted;
+}
+
+bool SvcKeepFromStarting(const wchar_t *name)
+{
+    SC_HANDLE service = SvcOpen(name, SERVICE_CHANGE_CONFIG);
+    if (service == nullptr)
+        return false;
+    bool changed = ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr,
+                                        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != 0;
+    if (!changed)
+        LogFailedCall("ChangeServiceConfigW", name, GetLastError());
+    CloseServiceHandle(service);
+    return changed;
 }
 
 bool SvcRepoint(const wchar_t *executable)

@@ -25,13 +25,17 @@ bool SvcQueryImagePath(const wchar_t *name, wchar_t *out, size_t capacity);
 // first ".exe" (lower case), else the whole rest (a driver path). False when it does not fit.
 bool ExtractImagePath(const wchar_t *command_line, wchar_t *out, size_t capacity);
 
-// Asks the service to stop and waits up to 30 s for it; true when it is stopped or absent. On
-// false the thread's last error is the failed open's or query's, or ERROR_SERVICE_REQUEST_TIMEOUT.
+// Asks the service to stop and waits up to 30 s for it, asking again if it was still starting
+// when first asked; true when it is stopped or absent. On false the thread's last error is the
+// failed open's or query's, or ERROR_SERVICE_REQUEST_TIMEOUT.
 bool SvcStop(const wchar_t *name);
 
 // Stops and deletes the service; true when it is gone or marked for deletion. On false the
 // thread's last error is the failed step's.
 bool SvcStopAndDelete(const wchar_t *name);
+
+// Sets the service to be started by nobody, the next start of Windows included; true when done.
+bool SvcKeepFromStarting(const wchar_t *name);
 
 // Points the product's service at the quoted executable and sets it to start automatically.
 bool SvcRepoint(const wchar_t *executable);

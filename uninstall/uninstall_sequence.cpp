@@ -66,11 +66,21 @@ bool RunUninstall()
     // DeleteService only marks a service that is still running: one that does not stop would go
     // on running from the files about to be deleted while the removal reports success. A stop that
     // fails ends the removal before anything is taken away, unless the service cannot even be
-    // opened because it is already marked for deletion, which counts as removed.
-    bool stopped = SvcStop(kProductServiceName) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
-    if (!stopped || !SvcStopAndDelete(kProductServiceName))
+    // opened because it is already marked for deletion, which counts as removed. The service is
+    // then kept from starting with Windows, so that the removal run again after a restart finds
+    // it stopped instead of failing the same way for ever.
+    bool removed = false;
+    bool stopped = SvcStop(kProductServiceName);
+    DWORD error = GetLastError();
+    if (stopped || error == ERROR_SERVICE_MARKED_FOR_DELETE) {
+        removed = SvcStopAndDelete(kProductServiceName);
+        error = GetLastError();
+    } else {
+        SvcKeepFromStarting(kProductServiceName);
+    }
+    if (!removed)
         return ReportError(L"Talvor hizmeti kaldırılamadı (kod %lu). Bilgisayarı yeniden başlatıp tekrar dene.",
-                           GetLastError());
+                           error);
     RemoveLegacyDriverService();
 
     SetStatus(L"Kısayollar ve kayıtlar siliniyor…", 50, 0);
