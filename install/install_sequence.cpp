@@ -31,6 +31,8 @@ namespace {
 struct RunState {
     ProgramEntry entry;
     bool had_service;
+    bool first_install; // no service and no current version when the run stopped the product
+    bool writes_uninstaller; // the uninstaller copy is written by this run (it is not the running program)
     wchar_t old_service_path[520];
     char current_before[32];
     char previous_before[32];
@@ -136,6 +138,7 @@ bool StopRunningProduct(RunState *run)
     ReadInstalledVersions(run);
     LogLine("onceki kurulum: hizmet=%d yol=%ls guncel=%s", run->had_service ? 1 : 0, run->old_service_path,
             run->current_before);
+    run->first_install = !run->had_service && run->current_before[0] == 0;
     if (run->had_service && !SvcStop(kProductServiceName)) {
         RemoveInstallTree(run->staging_dir);
         return ReportError(
@@ -145,17 +148,54 @@ bool StopRunningProduct(RunState *run)
     return true;
 }
 
-// The launcher and the uninstaller copy in the install folder; failures are only logged.
-void CopyInstallFolderPrograms(const RunState *run)
+// Copies a program into the install folder. A failed copy over an earlier one keeps that one
+// and is only logged; with no earlier copy in place the error is returned, since the start-up
+// entry, the shortcuts and the uninstall entry would name a program that is not there.
+DWORD CopyKeepingEarlier(const wchar_t *from, const wchar_t *to, const char *what)
 {
-    if (!CopyFileW(run->launcher_source, run->launcher_target, FALSE))
-        LogLine("baslatici kopyalanamadi (kod %lu)", GetLastError());
+    if (CopyFileW(from, to, FALSE))
+        return ERROR_SUCCESS;
+    DWORD error = GetLastError();
+    LogLine("%s kopyalanamadi (kod %lu)", what, error);
+    return IsRegularFile(to) ? ERROR_SUCCESS : error;
+}
+
+// The launcher and the uninstaller copy in the install folder.
+DWORD CopyInstallFolderPrograms(RunState *run)
+{
+    DWORD error = CopyKeepingEarlier(run->launcher_source, run->launcher_target, "baslatici");
     wchar_t self[260];
     DWORD length = GetModuleFileNameW(nullptr, self, 260);
-    if (length == 0 || length >= 260 || SameIgnoringAsciiCase(self, run->uninstaller_path))
-        return;
-    if (!CopyFileW(self, run->uninstaller_path, FALSE))
-        LogLine("kaldirici kopyalanamadi (kod %lu)", GetLastError());
+    if (error != ERROR_SUCCESS || length == 0 || length >= 260 || SameIgnoringAsciiCase(self, run->uninstaller_path))
+        return error;
+    run->writes_uninstaller = true;
+    return CopyKeepingEarlier(self, run->uninstaller_path, "kaldirici");
+}
+
+// A first install that fails once its files are placed takes back what it placed: a service
+// left behind would fail at every start of Windows, and nothing of it could be removed from the
+// list of installed programs. The install folder's log stays; the message names it.
+void UndoFirstInstall(const RunState *run)
+{
+    SvcStopAndDelete(kProductServiceName);
+    RemoveInstallTree(run->version_dir);
+    WriteVersionPointer(InstallFolder, kPointerCurrent, "");
+    WriteVersionPointer(InstallFolder, kPointerPrevious, "");
+    DeleteFileW(run->launcher_target);
+    if (run->writes_uninstaller)
+        DeleteFileW(run->uninstaller_path);
+    RemoveDirectoryW(run->store_root);
+    LogLine("ilk kurulum geri alindi");
+}
+
+// A failure after the new folder is in place but before the service was switched: the stopped
+// service still points at its own folder and is started again, and a first install is undone.
+void TakeBackBeforeSwitch(const RunState *run)
+{
+    if (run->first_install)
+        UndoFirstInstall(run);
+    else if (run->had_service)
+        SvcStartAndCheck();
 }
 
 // Moves the staging folder into the version's place (an existing one of the same version is set
@@ -169,18 +209,26 @@ bool SwapVersionIn(RunState *run)
     if (taken_back > 0)
         LogLine("yeniden baslatmada silinecek %u kayit geri alindi", taken_back);
     run->backup_dir[0] = 0;
+    // A version folder that cannot be set aside (a file in it is open) is left exactly as it is:
+    // deleting what can be deleted of it would break the installed product at the next restart.
+    bool placed = true;
+    DWORD code = ERROR_SUCCESS;
     if (GetFileAttributesW(run->version_dir) != INVALID_FILE_ATTRIBUTES) {
         FormatWide(run->backup_dir, 260, L"%s.eski-%llu", run->version_dir, GetTickCount64());
-        if (!MoveFileExW(run->version_dir, run->backup_dir, 0)) {
-            LogFailedCall("MoveFileExW", run->version_dir, GetLastError());
+        placed = MoveFileExW(run->version_dir, run->backup_dir, 0) != 0;
+        if (!placed) {
+            code = GetLastError();
+            LogFailedCall("MoveFileExW", run->version_dir, code);
             run->backup_dir[0] = 0;
-            RemoveInstallTree(run->version_dir);
         }
     }
-    if (!MoveFileExW(run->staging_dir, run->version_dir, 0)) {
-        DWORD code = GetLastError();
+    if (placed && !MoveFileExW(run->staging_dir, run->version_dir, 0)) {
+        placed = false;
+        code = GetLastError();
         if (run->backup_dir[0] != 0)
             MoveFileExW(run->backup_dir, run->version_dir, 0);
+    }
+    if (!placed) {
         RemoveInstallTree(run->staging_dir);
         if (run->had_service)
             SvcStartAndCheck();
@@ -189,14 +237,23 @@ bool SwapVersionIn(RunState *run)
     if (run->backup_dir[0] != 0)
         RemoveInstallTree(run->backup_dir);
 
-    CopyInstallFolderPrograms(run);
+    code = CopyInstallFolderPrograms(run);
+    if (code != ERROR_SUCCESS) {
+        TakeBackBeforeSwitch(run);
+        return ReportError(L"Program dosyaları kurulum klasörüne kopyalanamadı (kod %lu). Ayrıntı: %s\\kurulum.log",
+                           code, InstallFolder);
+    }
 
     const char *version = run->entry.version;
-    if (WriteVersionPointer(InstallFolder, kPointerCurrent, version) != StatusOk ||
+    bool written = WriteVersionPointer(InstallFolder, kPointerCurrent, version) == StatusOk;
+    if (written &&
         WriteVersionPointer(InstallFolder, kPointerPrevious, PreviousToKeep(run->current_before, version)) != StatusOk) {
-        // The service has not been switched yet: the stopped one still points at its own folder.
-        if (run->had_service)
-            SvcStartAndCheck();
+        // guncel goes back too, so that it names the version the old service runs again.
+        WriteVersionPointer(InstallFolder, kPointerCurrent, run->current_before);
+        written = false;
+    }
+    if (!written) {
+        TakeBackBeforeSwitch(run);
         return ReportError(L"Kurulum bilgisi yazılamadı.");
     }
     return true;
@@ -253,22 +310,40 @@ void FinishInstall(const RunState *run)
     LogLine("kurulum tamam: %s", version);
 }
 
+// Points the pointers back at the version the service runs again. When guncel held no version
+// before the run, that version is read from the old program's place in the store.
+void RestorePointers(const RunState *run)
+{
+    char found[32];
+    const char *back = run->current_before;
+    if (back[0] == 0) {
+        if (!VersionOfServiceProgram(InstallFolder, run->old_service_path, found, sizeof found))
+            return;
+        back = found;
+    }
+    WriteVersionPointer(InstallFolder, kPointerCurrent, back);
+    WriteVersionPointer(InstallFolder, kPointerPrevious, run->previous_before[0] != 0 ? run->previous_before : back);
+}
+
 // The new service did not stay up: back to the previous executable and pointers where the old
-// service program is still there to run.
+// service program is still there to run. The new program is stopped first: one still starting
+// would answer the rollback's start as already running and pass its check in place of the old.
+// Whatever happens, the pointers name the version the service is registered with.
 bool RollBack(const RunState *run)
 {
     LogLine("yeni hizmet saglikli acilmadi");
-    bool possible = run->old_service_path[0] != 0 && IsRegularFile(run->old_service_path) &&
-                    SvcRepoint(run->old_service_path) && SvcStartAndCheck();
-    if (!possible)
-        return ReportError(L"Talvor hizmeti başlatılamadı. Ayrıntı: %s\\kurulum.log", InstallFolder);
-    if (run->current_before[0] != 0) {
-        WriteVersionPointer(InstallFolder, kPointerCurrent, run->current_before);
-        WriteVersionPointer(InstallFolder, kPointerPrevious,
-                            run->previous_before[0] != 0 ? run->previous_before : run->current_before);
-    }
-    return ReportError(L"Yeni sürüm %hs bu bilgisayarda açılamadı; önceki Talvor'ya geri dönüldü ve çalışıyor.",
-                       run->entry.version);
+    // In a reinstall the old and the new program are one file: there is no earlier one to run.
+    bool earlier = run->old_service_path[0] != 0 && !SameIgnoringAsciiCase(run->old_service_path, run->new_service_path) &&
+                   IsRegularFile(run->old_service_path);
+    bool repointed = earlier && SvcStop(kProductServiceName) && SvcRepoint(run->old_service_path);
+    if (repointed)
+        RestorePointers(run);
+    if (repointed && SvcStartAndCheck())
+        return ReportError(L"Yeni sürüm %hs bu bilgisayarda açılamadı; önceki Talvor'ya geri dönüldü ve çalışıyor.",
+                           run->entry.version);
+    if (run->first_install)
+        UndoFirstInstall(run);
+    return ReportError(L"Talvor hizmeti başlatılamadı. Ayrıntı: %s\\kurulum.log", InstallFolder);
 }
 
 } // namespace

@@ -229,7 +229,8 @@ static void ClearLeftover(const WIN32_FIND_DATAW &entry, void *context)
         RemoveInstallTree(path);
     else
         DeleteFileW(path);
-    LogLine("yarim kalan kurulumdan kalan silindi: %ls", path);
+    bool gone = GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
+    LogLine("yarim kalan kurulumdan kalan %s: %ls", gone ? "silindi" : "silinemedi", path);
 }
 
 void ClearStoreLeftovers(const wchar_t *install_folder, const char *own_version)
