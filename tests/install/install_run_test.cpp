@@ -6,6 +6,8 @@
 #include "support/installed_product.h"
 #include "support/test_support.h"
 
+#include <shlobj.h>
+
 #include <string>
 #include <vector>
 
@@ -227,17 +229,85 @@ TEST_F(InstallRunTest, UnhealthyUpdateRollsBackAndARetrySucceeds)
     EXPECT_EQ((std::vector<std::string>{"1.1.0", "2.0.0"}), StoreEntries()) << kNoStoreLeftovers;
 }
 
-// Without an earlier service there is nothing to go back to: the message points at the log and
-// the new version stays registered but stopped.
-TEST_F(InstallRunTest, UnhealthyFreshInstallNamesTheLog)
+// Without an earlier service there is nothing to go back to: the first install is undone, so
+// that no service fails at every start of Windows and nothing stays that the list of installed
+// programs cannot remove; the log the message names stays.
+TEST_F(InstallRunTest, UnhealthyFreshInstallIsUndone)
 {
     EXPECT_EQ(1, Install(Release("1.0.0", "hemen-dur")));
     EXPECT_EQ("HATA: Talvor hizmeti başlatılamadı. Ayrıntı: C:\\Program Files\\Talvor\\kurulum.log", LastLine())
         << Lines();
-    ProductService service = QueryProductService();
-    EXPECT_TRUE(service.exists);
-    EXPECT_EQ(ServiceCommand("1.0.0"), service.command);
-    EXPECT_NE((DWORD)SERVICE_RUNNING, service.state);
+    EXPECT_TRUE(Logged("ilk kurulum geri alindi")) << Lines();
+    EXPECT_FALSE(QueryProductService().exists);
+    EXPECT_EQ(std::vector<std::string>{"kurulum.log"}, FolderEntries(kProductFolder));
+    std::wstring value;
+    EXPECT_FALSE(ReadMachineString(kUninstallEntryKey, L"UninstallString", value));
+}
+
+// With no earlier launcher or uninstaller in place, a copy that fails fails the install: the
+// uninstall entry, the start-up value and the shortcuts would name a program that is not there.
+// Here a folder stands in the uninstaller's place.
+TEST_F(InstallRunTest, FirstInstallWhoseUninstallerCannotBePlacedRegistersNothing)
+{
+    std::wstring blocker = std::wstring(kProductFolder) + L"\\Talvor-Kaldir.exe";
+    ASSERT_EQ(0, SHCreateDirectoryExW(nullptr, blocker.c_str(), nullptr));
+    EXPECT_EQ(1, Install(Release("1.0.0")));
+    EXPECT_EQ("HATA: Program dosyaları kurulum klasörüne kopyalanamadı (kod 5). Ayrıntı: C:\\Program "
+              "Files\\Talvor\\kurulum.log",
+              LastLine())
+        << Lines();
+    EXPECT_TRUE(Logged("kaldirici kopyalanamadi (kod 5)")) << Lines();
+    EXPECT_FALSE(QueryProductService().exists);
+    EXPECT_EQ((std::vector<std::string>{"Talvor-Kaldir.exe", "kurulum.log"}), FolderEntries(kProductFolder));
+    std::wstring value;
+    EXPECT_FALSE(ReadMachineString(kUninstallEntryKey, L"UninstallString", value));
+    EXPECT_FALSE(ReadMachineString(kRunEntryKey, L"Talvor", value));
+    EXPECT_FALSE(FileExists(StartMenuShortcut()));
+}
+
+// A reinstall whose installed folder cannot be set aside (a program holds it open, as a virus
+// scanner or a console in it would) ends at once and leaves that folder exactly as it was:
+// nothing of it deleted, nothing left for the restart, the old service running again.
+TEST_F(InstallRunTest, ReinstallWhoseFolderCannotBeSetAsideLeavesItWhole)
+{
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    std::wstring marker = VersionFolder("1.0.0") + L"\\eski-dosya";
+    ASSERT_TRUE(WriteFileBytes(marker, "x"));
+    std::vector<std::wstring> pending_before = PendingDeletions();
+    {
+        FileHeldElsewhere held(VersionFolder("1.0.0"));
+        ASSERT_TRUE(held.held());
+        EXPECT_EQ(1, Install(Release("1.0.0")));
+    }
+    EXPECT_EQ("HATA: Dosyalar yerine konamadı (kod 32). Önceki kurulum olduğu gibi bırakıldı.", LastLine()) << Lines();
+    EXPECT_EQ("x", ReadFileBytes(marker));
+    EXPECT_TRUE(FileExists(VersionFolder("1.0.0") + L"\\talvor_svc.exe"));
+    EXPECT_EQ(pending_before, PendingDeletions());
+    EXPECT_EQ(std::vector<std::string>{"1.0.0"}, StoreEntries()) << kNoStoreLeftovers;
+    ExpectServiceRuns("1.0.0");
+    EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
+}
+
+// A new service still starting when the 30 s start wait ends reaches running later. The rollback
+// stops it before pointing the service back, so the old program really runs again and guncel
+// names it. In a reinstall the old and the new program are one file: no return is claimed.
+TEST_F(InstallRunTest, SLOW_RollbackStopsASlowNewServiceAndClaimsOnlyARealReturn)
+{
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    EXPECT_EQ(1, Install(Release("1.1.0", "yavas-basla 40000")));
+    EXPECT_EQ("HATA: Yeni sürüm 1.1.0 bu bilgisayarda açılamadı; önceki Talvor'ya geri dönüldü ve çalışıyor.",
+              LastLine())
+        << Lines();
+    ExpectServiceRuns("1.0.0");
+    EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
+    // The process the service runs is 1.0.0's own program, not 1.1.0's come up late.
+    std::string record = ReadFileBytes(VersionFolder("1.0.0") + L"\\talvor_svc.kayit");
+    EXPECT_NE(std::string::npos, record.find("basladi " + std::to_string(QueryProductService().pid))) << record;
+
+    EXPECT_EQ(1, Install(Release("1.0.0", "yavas-basla 32000")));
+    EXPECT_EQ("HATA: Talvor hizmeti başlatılamadı. Ayrıntı: C:\\Program Files\\Talvor\\kurulum.log", LastLine())
+        << Lines();
+    EXPECT_EQ(ServiceCommand("1.0.0"), QueryProductService().command);
     EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
 }
 

@@ -142,7 +142,7 @@ protected:
     void TearDown() override
     {
         for (const std::wstring &link : links_)
-            RemoveFolderLink(link);
+            RemoveLink(link);
         LoggedFolderTest::TearDown();
     }
     std::wstring MakeVersion(const wchar_t *name)

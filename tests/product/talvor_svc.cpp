@@ -22,12 +22,12 @@ const wchar_t ServiceName[] = L"Talvor";
 // Also the longest the service runs without a stop request, so that nothing is left behind.
 const DWORD LongestDelayMs = 600000;
 
-enum Behaviour { BehaveNormally, FailKur, StopAtOnce, StopSlowly, ExitEarly, NeverRuns };
+enum Behaviour { BehaveNormally, FailKur, StopAtOnce, StopSlowly, ExitEarly, NeverRuns, StartSlowly };
 
 struct Conduct {
     Behaviour behaviour;
     DWORD delay_ms; // StopAtOnce and ExitEarly: after reaching running; StopSlowly: after the request;
-                    // NeverRuns: while start-pending
+                    // NeverRuns and StartSlowly: while start-pending
 };
 
 struct Keyword {
@@ -42,6 +42,7 @@ const Keyword Keywords[] = {
     {"yavas-dur", StopSlowly, 40000}, // longer than the setup's 30 s stop time-out
     {"coker", ExitEarly, 1000},       // within the setup's 3 s stability pause
     {"baslamaz", NeverRuns, 500},     // falls back to stopped while starting
+    {"yavas-basla", StartSlowly, 40000}, // runs only after the setup's 30 s start time-out
 };
 
 SERVICE_STATUS_HANDLE StatusHandle;
@@ -170,6 +171,10 @@ void WINAPI ServiceMain(DWORD, wchar_t **)
         Record("baslamadi");
         ReportStatus(SERVICE_STOPPED, 0);
         return;
+    }
+    if (conduct.behaviour == StartSlowly) {
+        ReportStatus(SERVICE_START_PENDING, conduct.delay_ms + 2000);
+        Sleep(conduct.delay_ms);
     }
     ReportStatus(SERVICE_RUNNING, 0);
     Record("basladi");

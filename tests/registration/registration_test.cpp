@@ -69,7 +69,7 @@ protected:
     {
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
         if (!link_.empty())
-            RemoveFolderLink(link_);
+            RemoveLink(link_);
         wcscpy(InstallFolder, saved_folder_);
         TargetVersion[0] = 0;
         LoggedFolderTest::TearDown();

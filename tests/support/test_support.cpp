@@ -137,7 +137,8 @@ FileHeldElsewhere::FileHeldElsewhere(const std::wstring &path)
     process_ = StartProgram(L"\"" + BuildPath(L"tests\\idle_program.exe") + L"\" \"" + path + L"\"");
     // Held once an exclusive open meets a sharing violation.
     for (int i = 0; i < 100 && process_ != nullptr; i++) {
-        HANDLE probe = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE probe =
+            CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
             held_ = true;
             break;
@@ -217,10 +218,21 @@ bool MakeFolderLink(const std::wstring &target, const std::wstring &link)
     return RunUnixTool(L"ln -s \"" + UnixPath(target) + L"\" \"" + UnixPath(link) + L"\"", link, true);
 }
 
-void RemoveFolderLink(const std::wstring &link)
+bool MakeFileLink(const std::wstring &target, const std::wstring &link, bool symbolic)
 {
+    if (!symbolic)
+        return CreateHardLinkW(link.c_str(), target.c_str(), nullptr) != 0;
     if (!RunningUnderWine())
-        RemoveDirectoryW(link.c_str());
+        return CreateSymbolicLinkW(link.c_str(), target.c_str(), 0) != 0;
+    return RunUnixTool(L"ln -s \"" + UnixPath(target) + L"\" \"" + UnixPath(link) + L"\"", link, true);
+}
+
+void RemoveLink(const std::wstring &link)
+{
+    if (!RunningUnderWine()) {
+        if (!RemoveDirectoryW(link.c_str()))
+            DeleteFileW(link.c_str());
+    }
     else if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES)
         RunUnixTool(L"rm \"" + UnixPath(link) + L"\"", link, false);
 }

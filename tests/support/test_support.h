@@ -33,8 +33,8 @@ HANDLE StartProgram(const std::wstring &command_line, const std::wstring &folder
 // not be started or had to be ended after the time-out.
 long RunProgram(const std::wstring &command_line, DWORD timeout_ms = 60000, const std::wstring &folder = L"");
 
-// A file held open without delete sharing by another process (idle_program.exe) for as long as
-// the object lives.
+// A file or folder held open without delete sharing by another process (idle_program.exe) for
+// as long as the object lives: a file in use, a folder that cannot be renamed.
 class FileHeldElsewhere {
 public:
     explicit FileHeldElsewhere(const std::wstring &path);
@@ -50,8 +50,12 @@ private:
 // a Unix symbolic link made from the Linux side, which Wine lists as a reparse point; on Windows
 // it is a directory symbolic link. False when neither can be made.
 bool MakeFolderLink(const std::wstring &target, const std::wstring &link);
-// Removes a link made by MakeFolderLink as a link, never touching its target.
-void RemoveFolderLink(const std::wstring &link);
+// Makes `link` a hard link or a symbolic link to the file `target` (under Wine a Unix one, which
+// Windows programs there open as the target). False when it cannot be made.
+bool MakeFileLink(const std::wstring &target, const std::wstring &link, bool symbolic);
+// Removes a symbolic link made by MakeFolderLink or MakeFileLink as a link, never touching its
+// target. (Under Wine, DeleteFileW through a Unix symbolic link deletes the target.)
+void RemoveLink(const std::wstring &link);
 bool RunningUnderWine();
 
 // Whether the folder is owned by LocalSystem or the Administrators group, as the removal's owner

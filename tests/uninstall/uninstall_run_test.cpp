@@ -125,6 +125,18 @@ protected:
             RegDeleteKeyW(HKEY_CURRENT_USER, key);
         }
         DeleteFileW(RemovalLogPath().c_str());
+        for (const std::wstring &path : FreshRemovalLogs())
+            DeleteFileW(path.c_str());
+    }
+    static std::wstring TempFolder() { return RemovalLogPath().substr(0, RemovalLogPath().rfind(L'\\')); }
+    // The logs that runs made beside a log name they would not write through.
+    static std::vector<std::wstring> FreshRemovalLogs()
+    {
+        std::vector<std::wstring> found;
+        for (const std::string &name : FolderEntries(TempFolder()))
+            if (name.rfind("Talvor-Kaldir-", 0) == 0)
+                found.push_back(TempFolder() + L"\\" + Utf8ToWide(name));
+        return found;
     }
 
     static long Remove(const std::wstring &arguments)
@@ -335,36 +347,99 @@ TEST_F(UninstallRunTest, DesktopShortcutMadeAfterAnInstallWithoutOneIsRemoved)
     EXPECT_EQ(kNoTrace, Traces());
 }
 
-// A service that does not stop within the removal's 30 s cannot be taken away: the removal says
-// so with the code and changes nothing else, not even the data asked for with /ayarlari-sil. The
-// stand-in stops by itself 2 s after the removal gave up, so no later test meets it stopping.
-TEST_F(UninstallRunTest, SLOW_ServiceThatDoesNotStopLeavesEverythingInPlace)
+// A removal whose service does not stop, tried again after Windows restarted. The CTest test
+// uninstall_restart_test runs part 1, ends the prefix's server and starts it again as a restart
+// would (across_restart.sh), then runs part 2; run on its own, the test is skipped.
+class UninstallAcrossRestartTest : public UninstallRunTest {
+protected:
+    void SetUp() override
+    {
+        wchar_t part[4] = L"";
+        GetEnvironmentVariableW(L"TALVOR_RESTART_PART", part, 4);
+        part_ = _wtoi(part);
+        if (part_ != 1 && part_ != 2)
+            GTEST_SKIP() << "needs a restart of the prefix between its parts: run by uninstall_restart_test";
+        if (part_ == 1)
+            UninstallRunTest::SetUp();
+        else
+            settings_parent_existed_ = true;
+    }
+    // The product stays installed from part 1 to part 2.
+    void TearDown() override
+    {
+        if (part_ == 2 || HasFailure())
+            UninstallRunTest::TearDown();
+    }
+    int part_ = 0;
+};
+
+// Part 1: the service (one that never stops on its own) does not stop within the removal's 30 s.
+// The removal says so with the code and changes nothing, not even the data asked for with
+// /ayarlari-sil, but keeps the service from starting with Windows. Part 2, after the restart:
+// the service did not start again, and the same removal goes through.
+TEST_F(UninstallAcrossRestartTest, ServiceThatDoesNotStopIsRemovedAfterARestart)
 {
-    std::wstring slow = MakeTempFolder(L"kaldirma-yavas");
-    ASSERT_FALSE(slow.empty());
-    bool published = PublishProductRelease(slow, "2.0.0", "yavas-dur 32000");
-    long installed = published ? InstallFrom(slow) : -1;
-    RemoveFolder(slow);
-    ASSERT_TRUE(published);
-    ASSERT_EQ(0, installed);
-    ASSERT_NO_FATAL_FAILURE(MakeUserData());
-    ASSERT_EQ(kWholeProduct, Traces());
-    std::vector<std::string> files_before = FolderEntries(kProductFolder);
-    std::vector<std::wstring> pending_before = PendingDeletions();
+    if (part_ == 1) {
+        std::wstring stuck = MakeTempFolder(L"kaldirma-durmaz");
+        ASSERT_FALSE(stuck.empty());
+        bool published = PublishProductRelease(stuck, "2.0.0", "yavas-dur 600000");
+        long installed = published ? InstallFrom(stuck) : -1;
+        RemoveFolder(stuck);
+        ASSERT_EQ(0, installed);
+        ASSERT_NO_FATAL_FAILURE(MakeUserData());
+        std::vector<std::string> files_before = FolderEntries(kProductFolder);
+        std::vector<std::wstring> pending_before = PendingDeletions();
 
-    EXPECT_EQ(1, Remove(L"/ayarlari-sil"));
-    EXPECT_EQ("HATA: Talvor hizmeti kaldırılamadı (kod 1053). Bilgisayarı yeniden başlatıp tekrar dene.",
-              LastLine(LogLines(RemovalLogPath())));
-    EXPECT_EQ(kWholeProduct, Traces());
-    EXPECT_EQ(files_before, FolderEntries(kProductFolder));
-    EXPECT_TRUE(FileExists(std::wstring(kProductFolder) + L"\\surumler\\2.0.0\\talvor_svc.exe"));
-    EXPECT_EQ(pending_before, PendingDeletions());
-    EXPECT_EQ("dil=tr", ReadFileBytes(DataFolder(FOLDERID_LocalAppData) + L"\\ayarlar.ini"));
-    EXPECT_TRUE(SettingsValueExists(kSettingsKey));
+        EXPECT_EQ(1, Remove(L"/ayarlari-sil"));
+        EXPECT_EQ("HATA: Talvor hizmeti kaldırılamadı (kod 1053). Bilgisayarı yeniden başlatıp tekrar dene.",
+                  LastLine(LogLines(RemovalLogPath())));
+        EXPECT_EQ(kWholeProduct, Traces());
+        EXPECT_EQ(files_before, FolderEntries(kProductFolder));
+        EXPECT_EQ(pending_before, PendingDeletions());
+        EXPECT_EQ("dil=tr", ReadFileBytes(DataFolder(FOLDERID_LocalAppData) + L"\\ayarlar.ini"));
+        EXPECT_TRUE(SettingsValueExists(kSettingsKey));
+        EXPECT_EQ((DWORD)SERVICE_DISABLED, QueryProductService().start_type);
+        return;
+    }
+    ProductService service = QueryProductService();
+    EXPECT_TRUE(service.exists);
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, service.state);
+    EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
+    EXPECT_EQ(kNoTrace, Traces());
+    EXPECT_FALSE(FileExists(DataFolder(FOLDERID_LocalAppData)));
+    EXPECT_EQ(kDoneWithoutRestart, LastLine(LogLines(RemovalLogPath())));
+}
 
-    SC_HANDLE service = OpenProductService(SERVICE_QUERY_STATUS);
-    ASSERT_NE(nullptr, service);
-    ServiceState seen = WaitForServiceState(service, SERVICE_STOPPED, 15000);
-    CloseServiceHandle(service);
-    EXPECT_EQ((DWORD)SERVICE_STOPPED, seen.state);
+// The removal runs elevated and logs into the temporary folder, which the user's own programs
+// can write. A hard link or a symbolic link planted at the log's name never receives a line: the
+// run logs into a new file of its own beside it. A link in place of the folder itself (Windows:
+// a junction; Wine: a Unix symbolic link, the closest it can make) leaves the run unlogged.
+TEST_F(UninstallRunTest, RemovalLogIsNeverWrittenThroughALink)
+{
+    std::wstring target_folder = L"C:\\windows\\talvor-hedef";
+    std::wstring target = target_folder + L"\\sistem.ini";
+    ASSERT_TRUE(CreateDirectoryW(target_folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(WriteFileBytes(target, "sistem"));
+    for (bool symbolic : {false, true}) {
+        SCOPED_TRACE(symbolic ? "symbolic link" : "hard link");
+        ASSERT_TRUE(MakeFileLink(target, RemovalLogPath(), symbolic));
+        EXPECT_EQ(0, Remove(L""));
+        EXPECT_EQ("sistem", ReadFileBytes(target));
+        std::vector<std::wstring> fresh = FreshRemovalLogs();
+        ASSERT_EQ(1u, fresh.size());
+        EXPECT_EQ(kDoneWithoutRestart, LastLine(LogLines(fresh[0])));
+        RemoveLink(RemovalLogPath());
+        Clean();
+    }
+
+    std::wstring linked_temp = TempFolder() + L"\\kaldirma-bagli";
+    ASSERT_TRUE(MakeFolderLink(target_folder, linked_temp));
+    {
+        ScopedEnvironment tmp(L"TMP", linked_temp.c_str());
+        ScopedEnvironment temp_variable(L"TEMP", linked_temp.c_str());
+        EXPECT_EQ(0, Remove(L""));
+    }
+    RemoveLink(linked_temp);
+    EXPECT_EQ(std::vector<std::string>{"sistem.ini"}, FolderEntries(target_folder));
+    RemoveFolder(target_folder);
 }
