@@ -333,8 +333,8 @@ bool RollBack(const RunState *run)
 {
     LogLine("yeni hizmet saglikli acilmadi");
     // In a reinstall the old and the new program are one file: there is no earlier one to run.
-    bool earlier = run->old_service_path[0] != 0 && !SameIgnoringAsciiCase(run->old_service_path, run->new_service_path) &&
-                   IsRegularFile(run->old_service_path);
+    bool earlier = run->old_service_path[0] != 0 && IsRegularFile(run->old_service_path) &&
+                   !SameIgnoringAsciiCase(run->old_service_path, run->new_service_path);
     bool repointed = earlier && SvcStop(kProductServiceName) && SvcRepoint(run->old_service_path);
     if (repointed)
         RestorePointers(run);

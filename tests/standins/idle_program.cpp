@@ -7,7 +7,8 @@ int main(int argc, char **argv)
 {
     HANDLE held = INVALID_HANDLE_VALUE;
     if (argc > 1)
-        held = CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        held = CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                           nullptr);
     Sleep(60000);
     if (held != INVALID_HANDLE_VALUE)
         CloseHandle(held);
