@@ -319,19 +319,22 @@ TEST_F(InstallRunTest, SLOW_ServiceThatDoesNotStopLeavesTheInstallAsItWas)
 
 // A pointer that cannot be replaced (another program holds it open) fails the update after the
 // old service was stopped and the new folder moved in: the old service runs again, guncel keeps
-// the old version, and the same update succeeds once the pointer is free.
+// (or, when onceki failed, gets back) the old version, and the same update succeeds once the
+// pointer is free.
 TEST_F(InstallRunTest, PointerThatCannotBeWrittenLeavesTheOldServiceRunning)
 {
     ASSERT_EQ(0, Install(Release("1.0.0")));
     std::wstring release = Release("1.1.0");
-    {
-        FileHeldElsewhere held(std::wstring(kProductFolder) + L"\\guncel");
-        ASSERT_TRUE(held.held());
-        EXPECT_EQ(1, Install(release));
+    for (const wchar_t *pointer : {L"guncel", L"onceki"}) {
+        {
+            FileHeldElsewhere held(std::wstring(kProductFolder) + L"\\" + pointer);
+            ASSERT_TRUE(held.held());
+            EXPECT_EQ(1, Install(release));
+        }
+        EXPECT_EQ("HATA: Kurulum bilgisi yazılamadı.", LastLine()) << Lines();
+        ExpectServiceRuns("1.0.0");
+        EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
     }
-    EXPECT_EQ("HATA: Kurulum bilgisi yazılamadı.", LastLine()) << Lines();
-    ExpectServiceRuns("1.0.0");
-    EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
 
     ASSERT_EQ(0, Install(release)) << Lines();
     ExpectServiceRuns("1.1.0");
