@@ -388,6 +388,7 @@ TEST_F(UninstallAcrossRestartTest, ServiceThatDoesNotStopIsRemovedAfterARestart)
                   LastLine(LogLines(RemovalLogPath())));
         EXPECT_EQ(kWholeProduct, Traces());
         EXPECT_EQ(files_before, FolderEntries(kProductFolder));
+        EXPECT_TRUE(FileExists(std::wstring(kProductFolder) + L"\\surumler\\2.0.0\\talvor_svc.exe"));
         EXPECT_EQ(pending_before, PendingDeletions());
         EXPECT_EQ("dil=tr", ReadFileBytes(DataFolder(FOLDERID_LocalAppData) + L"\\ayarlar.ini"));
         EXPECT_TRUE(SettingsValueExists(kSettingsKey));
