@@ -66,9 +66,9 @@ bool RunUninstall()
     // DeleteService only marks a service that is still running: one that does not stop would go
     // on running from the files about to be deleted while the removal reports success. A stop that
     // fails ends the removal before anything is taken away, unless the service cannot even be
-    // opened because it is already marked for deletion, which counts as removed. The service is
-    // then kept from starting with Windows, so that the removal run again after a restart finds
-    // it stopped instead of failing the same way for ever.
+    // opened because it is already marked for deletion, which counts as removed. A service that
+    // does not stop is kept from starting with Windows, so that the removal run again after a
+    // restart finds it stopped instead of failing the same way for ever.
     bool removed = false;
     bool stopped = SvcStop(kProductServiceName);
     DWORD error = GetLastError();
