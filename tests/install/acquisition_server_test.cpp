@@ -52,19 +52,6 @@ uint32_t CountCall(uintptr_t context, uint32_t, uint32_t)
     return 1;
 }
 
-DWORD WINAPI CancelOnceBytesArrive(void *)
-{
-    // The download's progress line replaces the status once the first bytes are in.
-    for (int i = 0; i < 20000; i++) {
-        if (wcsstr(Progress.status_text, L" MB") != nullptr) {
-            RaiseFlag(&Progress.cancel_requested);
-            return 0;
-        }
-        Sleep(1);
-    }
-    return 1;
-}
-
 } // namespace
 
 TEST_F(ServerAcquisitionTest, SignedReleaseFromTheServer)
@@ -141,14 +128,11 @@ TEST_F(ServerAcquisitionTest, CancelDuringTheDownloadStopsIt)
         GTEST_SKIP() << "Wine's WinHttpReadData returns only when the whole amount asked for has arrived ("
                      << calls << " read for 8 MiB paced over 1.6 s), so there is no moment between two reads to cancel in";
     ProgramEntry entry = Entry("iptal-4.0.0.tpk", package);
-    HANDLE watcher = CreateThread(nullptr, 0, CancelOnceBytesArrive, nullptr, 0, nullptr);
-    ASSERT_NE(nullptr, watcher);
-    EXPECT_FALSE(AcquirePackage(&entry, target_.c_str()));
-    WaitForSingleObject(watcher, 30000);
-    DWORD code = 1;
-    GetExitCodeThread(watcher, &code);
-    CloseHandle(watcher);
-    EXPECT_EQ(0u, code); // the cancel came while bytes were arriving
+    bool acquired = true;
+    // The download's progress line replaces the status once the first bytes are in.
+    EXPECT_TRUE(RunCancellingOnStatus(L" MB", [&] { acquired = AcquirePackage(&entry, target_.c_str()); }))
+        << "the cancel did not come while bytes were arriving";
+    EXPECT_FALSE(acquired);
     EXPECT_EQ(Utf8(L"Kurulumdan vazgeçildi. Bilgisayarında hiçbir şey değiştirilmedi."), Result());
     EXPECT_FALSE(FileExists(target_));
     EXPECT_NE(std::string::npos, Log().find("indirilemedi: iptal-4.0.0.tpk"));
@@ -168,15 +152,7 @@ TEST_F(ServerAcquisitionTest, InstallCancelledDuringTheDownloadChangesNothing)
     ASSERT_TRUE(SetBaseUrl(&Options, ServerUrl("TALVOR_TEST_HTTP", "yavas/200/").c_str()));
     wcscpy(InstallFolder, kProductFolder);
 
-    HANDLE watcher = CreateThread(nullptr, 0, CancelAtPercent, (void *)5, 0, nullptr);
-    ASSERT_NE(nullptr, watcher);
-    WorkerThread(nullptr);
-    WaitForSingleObject(watcher, 30000);
-    DWORD code = 1;
-    GetExitCodeThread(watcher, &code);
-    CloseHandle(watcher);
-
-    EXPECT_EQ(0u, code);
+    EXPECT_TRUE(RunCancellingOnStatus(L"Program paketi indiriliyor", [] { WorkerThread(nullptr); }));
     EXPECT_FALSE(Progress.succeeded);
     EXPECT_EQ(Utf8(L"Kurulumdan vazgeçildi. Bilgisayarında hiçbir şey değiştirilmedi."), Result());
     EXPECT_TRUE(StoreEntries().empty());

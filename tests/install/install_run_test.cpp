@@ -17,11 +17,12 @@ const char kNoStoreLeftovers[] = "only version folders";
 
 class InstallRunTest : public ProductReleaseTest {
 protected:
-    // Runs the setup and returns its exit code; the log lines it wrote are in last_lines_.
-    long Install(const std::wstring &release, const std::wstring &more = L"")
+    // Runs the setup (InstallFrom) and returns its exit code; the log lines it wrote are in
+    // last_lines_.
+    long Install(const std::wstring &release, const std::wstring &more = L"", const char *release_at = nullptr)
     {
         size_t before = LogLines(kInstallLogPath).size();
-        long code = InstallFrom(release, more);
+        long code = InstallFrom(release, more, release_at);
         std::vector<std::string> lines = LogLines(kInstallLogPath);
         last_lines_.assign(lines.begin() + std::min(before, lines.size()), lines.end());
         return code;
@@ -279,12 +280,13 @@ TEST_F(InstallRunTest, ReinstallWhoseFolderCannotBeSetAsideLeavesItWhole)
     EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
 }
 
-// A new service that runs only after the 30 s start wait is stopped before the rollback, so the
-// old program really runs again. A reinstall has no other program: no return is claimed.
+// A new service that is still starting after the 30 s start wait (held until the rollback has
+// begun) is stopped before the rollback, so the old program really runs again. A reinstall has no
+// other program: no return is claimed.
 TEST_F(InstallRunTest, SLOW_RollbackStopsASlowNewServiceAndClaimsOnlyARealReturn)
 {
     ASSERT_EQ(0, Install(Release("1.0.0")));
-    EXPECT_EQ(1, Install(Release("1.1.0", "yavas-basla 40000")));
+    EXPECT_EQ(1, Install(Release("1.1.0", "yavas-basla"), L"", "yeni hizmet saglikli acilmadi"));
     EXPECT_EQ("HATA: Yeni sürüm 1.1.0 bu bilgisayarda açılamadı; önceki Talvor'ya geri dönüldü ve çalışıyor.",
               LastLine())
         << Lines();
@@ -293,18 +295,18 @@ TEST_F(InstallRunTest, SLOW_RollbackStopsASlowNewServiceAndClaimsOnlyARealReturn
     std::string record = ReadFileBytes(VersionFolder("1.0.0") + L"\\talvor_svc.kayit");
     EXPECT_NE(std::string::npos, record.find("basladi " + std::to_string(QueryProductService().pid))) << record;
 
-    EXPECT_EQ(1, Install(Release("1.0.0", "yavas-basla 32000")));
+    EXPECT_EQ(1, Install(Release("1.0.0", "yavas-basla")));
     EXPECT_EQ("HATA: Talvor hizmeti başlatılamadı. Ayrıntı: C:\\Program Files\\Talvor\\kurulum.log", LastLine())
         << Lines();
     EXPECT_EQ(ServiceCommand("1.0.0"), QueryProductService().command);
     EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
 }
 
-// A running service that does not stop within its 30 s: the run ends before touching the
-// installed version, and the staging folder goes.
+// A running service that does not stop within its 30 s (held until the test ends): the run ends
+// before touching the installed version, and the staging folder goes.
 TEST_F(InstallRunTest, SLOW_ServiceThatDoesNotStopLeavesTheInstallAsItWas)
 {
-    ASSERT_EQ(0, Install(Release("1.0.0", "yavas-dur 35000")));
+    ASSERT_EQ(0, Install(Release("1.0.0", "yavas-dur")));
     DWORD pid = QueryProductService().pid;
     EXPECT_EQ(1, Install(Release("2.0.0")));
     EXPECT_EQ("HATA: Çalışan Talvor hizmeti durdurulamadı. Bilgisayarı yeniden başlatıp kurulumu tekrar çalıştır.",

@@ -225,16 +225,25 @@ TEST_F(ServiceStandIn, YavasDurStopsOnlyAfterTheGivenDelay)
     EXPECT_EQ(Line("durdu", running.pid), record[3]);
 }
 
-// Without a number the stop outlasts the setup's 30 s stop time-out; the record tells how long.
-TEST_F(ServiceStandIn, YavasDurWithoutADelayTakesFortySeconds)
+// Without a delay a slow stop, and then a slow start, last until the test releases them.
+TEST_F(ServiceStandIn, SlowStopAndStartWithoutADelayLastUntilReleased)
 {
     Behave("yavas-dur");
     ServiceState running = StartedAndRunning();
     ASSERT_TRUE(RequestStop());
     EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, WaitForServiceState(service_, SERVICE_STOPPED, 1500).state);
+    ReleaseHeldService();
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, WaitForServiceState(service_, SERVICE_STOPPED, 10000).state);
+    EXPECT_TRUE(ProcessEnds(running.pid, 5000));
     std::vector<std::string> record = Record();
-    ASSERT_EQ(3u, record.size());
-    EXPECT_EQ(Line("durduruluyor", running.pid) + " 40000", record[2]);
+    ASSERT_EQ(4u, record.size());
+    EXPECT_EQ(Line("durduruluyor", running.pid) + " birakilinca", record[2]);
+
+    Behave("yavas-basla");
+    ASSERT_TRUE(StartServiceW(service_, 0, nullptr));
+    EXPECT_EQ((DWORD)SERVICE_START_PENDING, WaitForServiceState(service_, SERVICE_RUNNING, 1500).state);
+    ReleaseHeldService();
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, WaitForServiceState(service_, SERVICE_RUNNING, 10000).state);
 }
 
 TEST_F(ServiceStandIn, CokerEndsItsProcessDuringTheStabilityPause)

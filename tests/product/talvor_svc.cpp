@@ -21,13 +21,17 @@ const wchar_t ServiceName[] = L"Talvor";
 
 // Also the longest the service runs without a stop request, so that nothing is left behind.
 const DWORD LongestDelayMs = 600000;
+// A slow start or stop given no delay lasts until a test sets this event (at most the longest
+// delay): the test, not a race against the setup's own waits, decides when it ends.
+const wchar_t ReleaseEventName[] = L"Global\\talvor_svc_birak";
+const DWORD UntilReleased = INFINITE;
 
 enum Behaviour { BehaveNormally, FailKur, StopAtOnce, StopSlowly, ExitEarly, NeverRuns, StartSlowly };
 
 struct Conduct {
     Behaviour behaviour;
     DWORD delay_ms; // StopAtOnce and ExitEarly: after reaching running; StopSlowly: after the request;
-                    // NeverRuns and StartSlowly: while start-pending
+                    // NeverRuns and StartSlowly: while start-pending; UntilReleased: see ReleaseEventName
 };
 
 struct Keyword {
@@ -39,14 +43,15 @@ struct Keyword {
 const Keyword Keywords[] = {
     {"kur-hata", FailKur, 0},
     {"hemen-dur", StopAtOnce, 200},
-    {"yavas-dur", StopSlowly, 40000}, // longer than the setup's 30 s stop time-out
-    {"coker", ExitEarly, 1000},       // within the setup's 3 s stability pause
-    {"baslamaz", NeverRuns, 500},     // falls back to stopped while starting
-    {"yavas-basla", StartSlowly, 40000}, // runs only after the setup's 30 s start time-out
+    {"yavas-dur", StopSlowly, UntilReleased},
+    {"coker", ExitEarly, 1000},   // within the setup's 3 s stability pause
+    {"baslamaz", NeverRuns, 500}, // falls back to stopped while starting
+    {"yavas-basla", StartSlowly, UntilReleased},
 };
 
 SERVICE_STATUS_HANDLE StatusHandle;
 HANDLE StopEvent;
+HANDLE ReleaseEvent;
 DWORD Checkpoint;
 
 // The behaviour file: a keyword, optionally followed by blanks and a delay in milliseconds.
@@ -74,10 +79,11 @@ Conduct ReadConduct()
         conduct.behaviour = keyword.behaviour;
         conduct.delay_ms = keyword.default_ms;
         const char *number = text + length + strspn(text + length, " \t");
-        if (*number >= '0' && *number <= '9')
+        if (*number >= '0' && *number <= '9') {
             conduct.delay_ms = (DWORD)strtoul(number, nullptr, 10);
-        if (conduct.delay_ms > LongestDelayMs)
-            conduct.delay_ms = LongestDelayMs;
+            if (conduct.delay_ms > LongestDelayMs)
+                conduct.delay_ms = LongestDelayMs;
+        }
     }
     return conduct;
 }
@@ -153,28 +159,46 @@ DWORD WINAPI HandleControl(DWORD control, DWORD, void *, void *)
     }
 }
 
+// Waits the delay, or until the test releases the service when it has none.
+void Delay(DWORD delay_ms)
+{
+    if (delay_ms == UntilReleased)
+        WaitForSingleObject(ReleaseEvent, LongestDelayMs);
+    else
+        Sleep(delay_ms);
+}
+
+DWORD WaitHint(DWORD delay_ms)
+{
+    return (delay_ms == UntilReleased ? LongestDelayMs : delay_ms) + 2000;
+}
+
 void WINAPI ServiceMain(DWORD, wchar_t **)
 {
     Conduct conduct = ReadConduct();
     StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (StopEvent == nullptr)
-        return;
+    // Auto-reset: a release lets exactly one held start or stop go on.
+    ReleaseEvent = CreateEventW(nullptr, FALSE, FALSE, ReleaseEventName);
     StatusHandle = RegisterServiceCtrlHandlerExW(ServiceName, HandleControl, nullptr);
-    if (StatusHandle == nullptr) {
-        CloseHandle(StopEvent);
+    if (StopEvent == nullptr || ReleaseEvent == nullptr || StatusHandle == nullptr) {
+        if (StopEvent != nullptr)
+            CloseHandle(StopEvent);
+        if (ReleaseEvent != nullptr)
+            CloseHandle(ReleaseEvent);
         return;
     }
     if (conduct.behaviour == NeverRuns) {
-        ReportStatus(SERVICE_START_PENDING, conduct.delay_ms + 2000);
-        Sleep(conduct.delay_ms);
+        ReportStatus(SERVICE_START_PENDING, WaitHint(conduct.delay_ms));
+        Delay(conduct.delay_ms);
         CloseHandle(StopEvent);
+        CloseHandle(ReleaseEvent);
         Record("baslamadi");
         ReportStatus(SERVICE_STOPPED, 0);
         return;
     }
     if (conduct.behaviour == StartSlowly) {
-        ReportStatus(SERVICE_START_PENDING, conduct.delay_ms + 2000);
-        Sleep(conduct.delay_ms);
+        ReportStatus(SERVICE_START_PENDING, WaitHint(conduct.delay_ms));
+        Delay(conduct.delay_ms);
     }
     ReportStatus(SERVICE_RUNNING, 0);
     Record("basladi");
@@ -190,13 +214,15 @@ void WINAPI ServiceMain(DWORD, wchar_t **)
     }
     DWORD stop_ms = asked && conduct.behaviour == StopSlowly ? conduct.delay_ms : 0;
     if (asked) {
-        char delay[16];
-        snprintf(delay, sizeof delay, "%lu", stop_ms);
+        char delay[16] = "birakilinca";
+        if (stop_ms != UntilReleased)
+            snprintf(delay, sizeof delay, "%lu", stop_ms);
         Record("durduruluyor", delay);
     }
-    ReportStatus(SERVICE_STOP_PENDING, stop_ms + 2000);
-    Sleep(stop_ms);
+    ReportStatus(SERVICE_STOP_PENDING, WaitHint(stop_ms));
+    Delay(stop_ms);
     CloseHandle(StopEvent);
+    CloseHandle(ReleaseEvent);
     Record("durdu");
     ReportStatus(SERVICE_STOPPED, 0);
 }

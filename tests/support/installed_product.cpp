@@ -98,10 +98,32 @@ std::wstring SetupCommand(const std::wstring &arguments)
     return L"\"" + BuildPath(L"bin\\Talvor-Kurulum.exe") + L"\" " + arguments;
 }
 
-long InstallFrom(const std::wstring &release, const std::wstring &more)
+long InstallFrom(const std::wstring &release, const std::wstring &more, const char *release_at)
 {
     // The worst case after the point of no return is a few minutes of the sequence's own waits.
-    return RunProgram(SetupCommand(L"/sessiz \"--yerel=" + release + L"\" " + more), 240000);
+    const DWORD longest_run_ms = 240000;
+    std::wstring command = SetupCommand(L"/sessiz \"--yerel=" + release + L"\" " + more);
+    if (release_at == nullptr)
+        return RunProgram(command, longest_run_ms);
+    size_t log_start = ReadFileBytes(kInstallLogPath).size();
+    HANDLE process = StartProgram(command);
+    if (process == nullptr)
+        return -1;
+    auto logged = [&] {
+        std::vector<std::string> lines = LogLines(kInstallLogPath, log_start);
+        return std::find(lines.begin(), lines.end(), release_at) != lines.end();
+    };
+    for (ULONGLONG start = GetTickCount64(); !logged() && GetTickCount64() - start < longest_run_ms;)
+        if (WaitForSingleObject(process, 50) != WAIT_TIMEOUT)
+            break;
+    ReleaseHeldService();
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(process, longest_run_ms) != WAIT_OBJECT_0)
+        TerminateProcess(process, 99);
+    else
+        GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    return (long)code;
 }
 
 std::vector<std::string> LogLines(const std::wstring &path, size_t from)
@@ -274,17 +296,42 @@ PendingDeletionsGuard::~PendingDeletionsGuard()
     RegCloseKey(key);
 }
 
-DWORD WINAPI CancelAtPercent(void *percent)
+namespace {
+
+struct CancelWatch {
+    const wchar_t *sign;
+    volatile LONG work_done;
+};
+
+DWORD WINAPI CancelOnSign(void *parameter)
 {
-    for (int i = 0; i < 60000 && !Progress.worker_done; i++) {
+    CancelWatch *watch = (CancelWatch *)parameter;
+    for (ULONGLONG start = GetTickCount64(); !watch->work_done && GetTickCount64() - start < 60000; Sleep(1)) {
+        // Raised under the status lock: the worker cannot move on to its next status meanwhile.
         AcquireSRWLockShared(&Progress.status_lock);
-        bool reached = Progress.percent == (unsigned)(uintptr_t)percent;
-        ReleaseSRWLockShared(&Progress.status_lock);
-        if (reached) {
+        bool shown = wcsstr(Progress.status_text, watch->sign) != nullptr;
+        if (shown)
             RaiseFlag(&Progress.cancel_requested);
+        ReleaseSRWLockShared(&Progress.status_lock);
+        if (shown)
             return 0;
-        }
-        Sleep(1);
     }
     return 1;
+}
+
+} // namespace
+
+bool RunCancellingOnStatus(const wchar_t *sign, const std::function<void()> &work)
+{
+    CancelWatch watch = {sign, 0};
+    HANDLE watcher = CreateThread(nullptr, 0, CancelOnSign, &watch, 0, nullptr);
+    work();
+    InterlockedExchange(&watch.work_done, 1);
+    DWORD code = 1;
+    if (watcher != nullptr) {
+        WaitForSingleObject(watcher, 60000);
+        GetExitCodeThread(watcher, &code);
+        CloseHandle(watcher);
+    }
+    return code == 0;
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,10 @@ protected:
 
 // "<build>\bin\Talvor-Kurulum.exe" quoted, followed by the arguments.
 std::wstring SetupCommand(const std::wstring &arguments);
-// Runs the setup silently from the release folder: "/sessiz --yerel=<folder>" and `more`.
-long InstallFrom(const std::wstring &release, const std::wstring &more = L"");
+// Runs the setup silently from the release folder: "/sessiz --yerel=<folder>" and `more`. With
+// `release_at`, a stand-in service held in a slow start or stop is released once the run logs
+// that line, so that it goes on in the step the test means.
+long InstallFrom(const std::wstring &release, const std::wstring &more = L"", const char *release_at = nullptr);
 
 // The log's lines without their time stamps; only whole lines (ended by CR LF), from the byte
 // offset `from` on.
@@ -98,7 +101,7 @@ private:
     bool had_ = false;
 };
 
-// A thread that raises the cancel flag of Progress as soon as the worker shows the percentage
-// given as its parameter; exit code 0 when it did, 1 when the worker ended first or a minute
-// went by.
-DWORD WINAPI CancelAtPercent(void *percent);
+// Runs `work` (the worker body, or a step of it) while a second thread raises the cancel flag of
+// Progress as soon as the status shows `sign`, the own text of the phase the cancel is meant for.
+// True when the flag was raised while that status was shown; false when `work` ended first.
+bool RunCancellingOnStatus(const wchar_t *sign, const std::function<void()> &work);

@@ -300,8 +300,18 @@ SC_HANDLE OpenProductService(DWORD access)
     return service;
 }
 
+void ReleaseHeldService()
+{
+    HANDLE release = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Global\\talvor_svc_birak");
+    if (release == nullptr)
+        return;
+    SetEvent(release);
+    CloseHandle(release);
+}
+
 void RemoveProductService()
 {
+    ReleaseHeldService();
     SC_HANDLE service = OpenProductService(SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
     if (service == nullptr)
         return;
@@ -320,6 +330,15 @@ void RemoveProductService()
     }
     DeleteService(service);
     CloseServiceHandle(service);
+    // The manager drops a deleted service only once it has seen its process end and its last
+    // handle close, which it learns on its own time; until then a new registration of the name
+    // fails (error 1072). The next test starts only once the name is free.
+    for (ULONGLONG start = GetTickCount64(); GetTickCount64() - start < 10000; Sleep(20)) {
+        SC_HANDLE left = OpenProductService(SERVICE_QUERY_STATUS);
+        if (left == nullptr)
+            break;
+        CloseServiceHandle(left);
+    }
 }
 
 bool CreateTestService(const wchar_t *name, const wchar_t *image)

@@ -75,8 +75,10 @@ bool QueryServiceState(SC_HANDLE service, ServiceState &out);
 ServiceState WaitForServiceState(SC_HANDLE service, DWORD state, DWORD timeout_ms);
 // Opens "Talvor", keeping the open's error as the last error.
 SC_HANDLE OpenProductService(DWORD access);
-// Stops "Talvor" (ending its process when it does not stop soon), waits for the process to end,
-// and deletes the service: no test leaves it behind.
+// Lets a stand-in service held in a slow start or stop go on (tests/product/README.md).
+void ReleaseHeldService();
+// Releases "Talvor", stops it (ending its process when it does not stop soon), waits for the
+// process to end, deletes the service and waits until the name is free: no test leaves it behind.
 void RemoveProductService();
 
 // Registers a driver service that is never started, for the service checks, with the given
