@@ -2,12 +2,15 @@
 # Runs a Windows program of the project under Wine and passes on its output and exit code.
 #
 #   scripts/wine.sh PROGRAM [ARGS...]   run PROGRAM in the test prefix
+#   scripts/wine.sh --fresh             make the test prefix a new copy of a just-booted prefix
 #   scripts/wine.sh --stop              end the prefix's wineserver and its X server
 #
 # The prefix is $WINEPREFIX, by default build/wineprefix, created on first use without the Mono
 # and Gecko prompts. One wineserver is kept running for the prefix, so that services and other
 # state survive between the processes of a test; `--stop` (or scripts/test.sh at its end) ends
-# it. Without a DISPLAY, an Xvfb server is started for the prefix and kept alongside.
+# it. Without a DISPLAY, an Xvfb server is started for the prefix and kept alongside. Booting a
+# prefix takes a while, so `--fresh` copies a template prefix (build/wineprefix-template,
+# booted once, whoever asks first) for the tests that each run in a prefix of their own.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -57,20 +60,41 @@ start_display() {
     export DISPLAY
     return
   fi
-  local n=90
-  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  # Xvfb takes the first free display itself and writes its number once it accepts clients, so
+  # that prefixes started side by side never pick the same one.
+  rm -f "$state/xvfb.display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 3>"$state/xvfb.number" &
   echo $! >"$state/xvfb.pid"
-  echo ":$n" >"$state/xvfb.display"
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-  export DISPLAY=":$n"
+  for _ in $(seq 100); do [ -s "$state/xvfb.number" ] && break; sleep 0.1; done
+  [ -s "$state/xvfb.number" ] || { echo "wine.sh: Xvfb did not start" >&2; exit 1; }
+  echo ":$(tr -d '\n' <"$state/xvfb.number")" >"$state/xvfb.display"
+  DISPLAY=$(cat "$state/xvfb.display")
+  export DISPLAY
 }
 
-if [ "${1:-}" = "--stop" ]; then
+# Makes $WINEPREFIX a copy of the template prefix, booting the template first if no one has.
+fresh() {
+  local template=$root/build/wineprefix-template
+  [ "$WINEPREFIX" != "$template" ] || { echo "wine.sh: --fresh needs a prefix other than the template" >&2; exit 64; }
+  (
+    flock -w 600 9 || { echo "wine.sh: the template prefix stayed locked" >&2; exit 1; }
+    if [ ! -f "$template/.talvor/booted" ]; then
+      rm -rf "$template"
+      WINEPREFIX=$template "$root/scripts/wine.sh" cmd /c exit 0
+      WINEPREFIX=$template "$root/scripts/wine.sh" --stop
+      touch "$template/.talvor/booted"
+    fi
+  ) 9>"$root/build/wineprefix-template.lock" || exit 1
   stop
-  exit 0
-fi
-[ $# -ge 1 ] || { echo "usage: scripts/wine.sh PROGRAM [ARGS...] | --stop" >&2; exit 64; }
+  rm -rf "$WINEPREFIX"
+  cp -a "$template" "$WINEPREFIX"
+}
+
+case "${1:-}" in
+  --stop) stop; exit 0 ;;
+  --fresh) fresh; exit 0 ;;
+  "") echo "usage: scripts/wine.sh PROGRAM [ARGS...] | --fresh | --stop" >&2; exit 64 ;;
+esac
 
 mkdir -p "$state"
 if [ -z "${DISPLAY:-}" ]; then

@@ -466,6 +466,19 @@ protected:
                             DescribeInstall, check);
     }
 
+    // 1.0.0 installed afresh with its tray application running, and what an update from it to
+    // 1.1.0 leaves once it is run again after being ended.
+    static bool Installed100WithTrayApp()
+    {
+        RemoveProductCompletely();
+        return InstallFrom(base_) == 0 && StartTrayApp("1.0.0");
+    }
+    static void ExpectUpdateFinished(const ProductService &left)
+    {
+        ExpectInstalled("1.1.0", left.command == ServiceCommandOf("1.1.0") ? "1.1.0" : "1.0.0");
+        EXPECT_FALSE(TrayAppRunning());
+    }
+
     static void PrintHeader(const char *title)
     {
         printf("\n%s\n| kill point | last line written (count) | left behind | rerun |\n|---|---|---|---|\n", title);
@@ -485,23 +498,19 @@ bool InterruptedRunTest::published_ = false;
 
 } // namespace
 
-// 1.0.0 installed with its tray application running, then the update to 1.1.0 ended at each of
-// its log lines and at the steps between stopping the old service and running the new one. The
-// rerun keeps 1.0.0 as the previous version as long as the service still ran from it; once the
-// service was switched to 1.1.0 the rerun is a reinstall of 1.1.0, which keeps 1.1.0 alone.
-TEST_F(InterruptedRunTest, UpdateEndedAtAnyPointIsFinishedByTheRerun)
+// 1.0.0 installed with its tray application running, then the update to 1.1.0 ended at one point
+// and run again. The rerun keeps 1.0.0 as the previous version as long as the service still ran
+// from it; once the service was switched to 1.1.0 the rerun is a reinstall of 1.1.0, which keeps
+// 1.1.0 alone.
+TEST_F(InterruptedRunTest, UpdateEndedAfterAnyLogLineIsFinishedByTheRerun)
 {
-    auto installed_1_0_0 = [] {
-        RemoveProductCompletely();
-        return InstallFrom(base_) == 0 && StartTrayApp("1.0.0");
-    };
-    auto check = [](const ProductService &left) {
-        ExpectInstalled("1.1.0", left.command == ServiceCommandOf("1.1.0") ? "1.1.0" : "1.0.0");
-        EXPECT_FALSE(TrayAppRunning());
-    };
     PrintHeader("Update 1.0.0 -> 1.1.0, ended after each log line");
-    EXPECT_GE(KillAndRerunInstall({}, true, update_, installed_1_0_0, check), 9);
+    EXPECT_GE(KillAndRerunInstall({}, true, update_, Installed100WithTrayApp, ExpectUpdateFinished), 9);
+}
 
+// The same at the steps between stopping the old service and running the new one.
+TEST_F(InterruptedRunTest, UpdateEndedAtAnyStepIsFinishedByTheRerun)
+{
     std::vector<KillPoint> steps = {
         WhenSeen("1.1.0.kur in the store", [] { return FileExists(kStore + L"\\1.1.0.kur"); }),
         WhenSeen("service no longer running", [] { return QueryProductService().state != SERVICE_RUNNING; }),
@@ -510,7 +519,7 @@ TEST_F(InterruptedRunTest, UpdateEndedAtAnyPointIsFinishedByTheRerun)
         WhenSeen("service pointed at 1.1.0", [] { return QueryProductService().command == ServiceCommandOf("1.1.0"); }),
     };
     PrintHeader("Update 1.0.0 -> 1.1.0, ended when a step shows");
-    EXPECT_GE(KillAndRerunInstall(steps, false, update_, installed_1_0_0, check), 4);
+    EXPECT_GE(KillAndRerunInstall(steps, false, update_, Installed100WithTrayApp, ExpectUpdateFinished), 4);
 }
 
 // The update to 1.1.0 ended between writing the pointers and switching the service, and then
