@@ -18,6 +18,7 @@
 # Every step prints the log lines the setup wrote in it and checks what it should have done. The
 # exit code is 0 only when every check passed (with ARGS: the setup's exit code). However the
 # script ends, nginx is stopped, the authority leaves the prefix and the prefix's wineserver ends.
+# shellcheck disable=SC2317 # cleanup runs from the exit trap, the predicates through check_true
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -29,7 +29,7 @@ install_title="Talvor Kurulumu"
 removal_title="Talvor Kaldırma"
 
 "$root/scripts/build.sh" Talvor-Kurulum native_tools product_programs dialog_driver_cli compress_api_standin
-[ -x "$convert" ] && [ -x "$compare" ] && command -v xwd >/dev/null ||
+{ [ -x "$convert" ] && [ -x "$compare" ] && command -v xwd >/dev/null; } ||
   { echo "wizard-pictures: xwd and ImageMagick are missing (scripts/install-deps.sh)" >&2; exit 1; }
 mkdir -p "$out"
 

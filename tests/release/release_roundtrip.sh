@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Releases made by the release tool (by hand and with yayinla), checked by the release checker
 # under Wine with the key built into the setup. Usage: release_roundtrip.sh BUILD_DIR SOURCE_DIR
+# shellcheck disable=SC2317 # the helpers run through expect
 set -uo pipefail
 
 build=$1

@@ -4,6 +4,7 @@
 # byte changed, the signed setup keeps its imports and resources, runs under Wine, installs, and
 # the uninstaller copy it leaves (the same signed file) removes the product again.
 # Usage: signing_test.sh BUILD_DIR SOURCE_DIR
+# shellcheck disable=SC2317 # the helpers run through check_true
 set -uo pipefail
 
 build=$1
