@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job, under Wine in the test prefix ($WINEPREFIX, by default build/wineprefix):
 #
-#   scripts/demo.sh          builds everything; publishes the stand-in product programs
+#   scripts/demo.sh          builds what it runs; publishes the stand-in product programs
 #                            (build/product) as the releases 1.0.0 and 1.1.0 with the development
 #                            key (build/demo-release/<version>); serves 1.1.0 from nginx over HTTPS
 #                            on the loopback, under a certificate authority made for the run and
@@ -18,6 +18,7 @@
 # Every step prints the log lines the setup wrote in it and checks what it should have done. The
 # exit code is 0 only when every check passed (with ARGS: the setup's exit code). However the
 # script ends, nginx is stopped, the authority leaves the prefix and the prefix's wineserver ends.
+# shellcheck disable=SC2317 # cleanup runs from the exit trap, the predicates through check_true
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -44,10 +45,8 @@ servers_who=demo
 servers_wine_sh=$wine_sh
 servers_trust_root=$root/build/tests/trust_root.exe
 servers_work=
-
-checks=0
-failures=()
-step=
+# shellcheck source=tests/support/checks.sh
+. "$root/tests/support/checks.sh"
 
 cleanup() {
   local rc=$?
@@ -65,41 +64,14 @@ die() {
 }
 
 heading() {
-  step=$1
-  printf '\n== %s ==\n' "$step"
+  checks_step=$1
+  printf '\n== %s ==\n' "$1"
 }
 
 seconds_since() {
   awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }'
 }
 
-# A check of the current step: WHAT held when GOT equals WANT.
-expect() {
-  local what=$1 got=$2 want=$3
-  checks=$((checks + 1))
-  if [ "$got" == "$want" ]; then
-    echo "  ok    $what"
-  else
-    echo "  FAIL  $what: \"$got\" instead of \"$want\""
-    failures+=("$step: $what")
-  fi
-}
-
-# A check of the current step: WHAT held when the rest of the arguments, run, succeed.
-expect_true() {
-  local what=$1
-  shift
-  checks=$((checks + 1))
-  if "$@"; then
-    echo "  ok    $what"
-  else
-    echo "  FAIL  $what"
-    failures+=("$step: $what")
-  fi
-}
-
-is_file() { [ -f "$1" ]; }
-is_absent() { [ ! -e "$1" ]; }
 port_closed() { ! servers_accepts "$1"; }
 
 # A Windows program's output with Unix line ends, indented.
@@ -257,7 +229,7 @@ only_restart_leftovers() {
     relative=${entry#"$prefix/drive_c/"}
     relative=${relative//\//\\}
     if ! grep -qxF "\\??\\c:\\${relative,,}" <<<"$pending"; then
-      echo "        left, with no deletion pending: C:\\$relative"
+      echo "left, with no deletion pending: C:\\$relative"
       return 1
     fi
   done < <(find "$install_dir" -print0)
@@ -285,23 +257,23 @@ show_installed() {
     if [ -f "$name" ]; then echo "  shortcut: ${name#"$prefix/"}"; else echo "  no shortcut ${name#"$prefix/"}"; fi
   done
 
-  expect "service is running" "$state" RUNNING
-  expect "service runs the current version's talvor_svc.exe" "$image" \
+  check "service is running" "$state" RUNNING
+  check "service runs the current version's talvor_svc.exe" "$image" \
     "\"C:\\Program Files\\Talvor\\surumler\\$current\\talvor_svc.exe\""
-  expect "guncel names $current" "$(pointer guncel)" "$current"
-  expect "onceki names $previous" "$(pointer onceki)" "$previous"
-  expect "surumler holds $previous and $current" "$(version_dirs)" "$previous $current"
-  expect_true "surumler\\$current holds the product's files" has_product_files "$current"
-  expect "uninstall entry's name" "$(value_of DisplayName <<<"$entry")" Talvor
-  expect "uninstall entry's version" "$(value_of DisplayVersion <<<"$entry")" "$current"
-  expect "uninstall entry's publisher" "$(value_of Publisher <<<"$entry")" "Tekvar Yazılım"
-  expect "uninstall entry's quiet command" "$(value_of QuietUninstallString <<<"$entry")" \
+  check "guncel names $current" "$(pointer guncel)" "$current"
+  check "onceki names $previous" "$(pointer onceki)" "$previous"
+  check "surumler holds $previous and $current" "$(version_dirs)" "$previous $current"
+  check_true "surumler\\$current holds the product's files" has_product_files "$current"
+  check "uninstall entry's name" "$(value_of DisplayName <<<"$entry")" Talvor
+  check "uninstall entry's version" "$(value_of DisplayVersion <<<"$entry")" "$current"
+  check "uninstall entry's publisher" "$(value_of Publisher <<<"$entry")" "Tekvar Yazılım"
+  check "uninstall entry's quiet command" "$(value_of QuietUninstallString <<<"$entry")" \
     '"C:\Program Files\Talvor\Talvor-Kaldir.exe" /kaldir /sessiz'
-  expect_true "the uninstaller is in the install folder" is_file "$install_dir/Talvor-Kaldir.exe"
-  expect "Run value" "$run_value" '"C:\Program Files\Talvor\Talvor.exe" --tepside'
-  expect_true "the Run value's program is there" is_file "$(prefix_path "${run_value% --tepside}")"
-  expect_true "Start menu shortcut" is_file "$start_menu_link"
-  expect_true "desktop shortcut" is_file "$desktop_link"
+  check_true "the uninstaller is in the install folder" test -f "$install_dir/Talvor-Kaldir.exe"
+  check "Run value" "$run_value" '"C:\Program Files\Talvor\Talvor.exe" --tepside'
+  check_true "the Run value's program is there" test -f "$(prefix_path "${run_value% --tepside}")"
+  check_true "Start menu shortcut" test -f "$start_menu_link"
+  check_true "desktop shortcut" test -f "$desktop_link"
 }
 
 # Shows and checks that nothing of the product is left but files waiting for the next restart.
@@ -311,12 +283,12 @@ show_removed() {
   leftovers=$(find "$install_dir" 2>/dev/null | sed "s|^$prefix/drive_c/|C:/|; s|/|\\\\|g")
   echo "  service Talvor: $state"
   echo "  install folder: ${leftovers:-gone}" | sed '2,$s/^/                  /'
-  expect "service is gone" "$state" absent
-  expect_true "install folder is gone, or all that is left waits for the restart" only_restart_leftovers
-  expect_true "uninstall entry is gone" key_gone "$uninstall_key"
-  expect_true "Run value is gone" value_gone "$run_key" Talvor
-  expect_true "Start menu shortcut is gone" is_absent "$start_menu_link"
-  expect_true "desktop shortcut is gone" is_absent "$desktop_link"
+  check "service is gone" "$state" absent
+  check_true "install folder is gone, or all that is left waits for the restart" only_restart_leftovers
+  check_true "uninstall entry is gone" key_gone "$uninstall_key"
+  check_true "Run value is gone" value_gone "$run_key" Talvor
+  check_true "Start menu shortcut is gone" test ! -e "$start_menu_link"
+  check_true "desktop shortcut is gone" test ! -e "$desktop_link"
 }
 
 installed_before() {
@@ -342,12 +314,15 @@ fi
 heading "Build"
 start=$EPOCHREALTIME
 "$root/scripts/install-deps.sh" || die "the packages the build needs could not be installed"
-"$root/scripts/build.sh" || die "the build failed"
+# Only what the demo runs: not the test programs, nor the sanitized native build.
+"$root/scripts/build.sh" Talvor-Kurulum talvor-denetle native_tools product_programs trust_root \
+  compress_api_standin || die "the build failed"
 echo "  built in $(seconds_since "$start") s"
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 servers_work=$(mktemp -d -t talvor-demo.XXXXXX)
+checks_work=$servers_work
 
 heading "Publish 1.0.0 and 1.1.0 with the development key"
 rm -rf "$release"
@@ -417,20 +392,20 @@ fi
 
 heading "Install 1.0.0 from its folder"
 run_setup "$install_log" "$setup" /sessiz --yerel="$(windows_path "$release/1.0.0")"
-expect "exit code" "$setup_code" 0
-expect "guncel names 1.0.0" "$(pointer guncel)" 1.0.0
-expect "service is running" "$(service_state)" RUNNING
+check "exit code" "$setup_code" 0
+check "guncel names 1.0.0" "$(pointer guncel)" 1.0.0
+check "service is running" "$(service_state)" RUNNING
 
 heading "Update to 1.1.0 from the server"
 run_setup "$install_log" "$setup" /sessiz --adres="$url"
-expect "exit code" "$setup_code" 0
+check "exit code" "$setup_code" 0
 
 heading "Installed state"
 show_installed 1.1.0 1.0.0
 
 heading "Remove with the installed uninstaller"
 run_setup "$removal_log" 'C:\Program Files\Talvor\Talvor-Kaldir.exe' /kaldir /sessiz
-expect "exit code" "$setup_code" 0
+check "exit code" "$setup_code" 0
 
 heading "State after the removal"
 show_removed
@@ -438,14 +413,8 @@ show_removed
 heading "Stop the server, take the authority out of the prefix"
 port=$(servers_port nginx)
 servers_stop
-expect_true "nothing listens on port $port any more" port_closed "$port"
-expect_true "the authority is no longer trusted in the prefix" servers_untrust
+check_true "nothing listens on port $port any more" port_closed "$port"
+check_true "the authority is no longer trusted in the prefix" servers_untrust
 
 heading "Result"
-if [ ${#failures[@]} -eq 0 ]; then
-  echo "  all $checks checks passed"
-  exit 0
-fi
-echo "  ${#failures[@]} of $checks checks failed:"
-printf '    %s\n' "${failures[@]}"
-exit 1
+checks_summary

@@ -3,7 +3,7 @@
 #
 #   scripts/wizard-pictures.sh [FOLDER]
 #
-# Builds everything, then runs the real setup under Wine on the test prefix's own X server
+# Builds what it runs, then runs the real setup under Wine on the test prefix's own X server
 # against releases of the stand-in product made with the development key. The console dialog
 # driver (build/tests/dialog_driver_cli.exe) waits for each page and presses its buttons; each
 # picture is the dialog cut out of a capture of the screen, kept only when two captures in a row
@@ -28,8 +28,8 @@ compare=/usr/bin/compare
 install_title="Talvor Kurulumu"
 removal_title="Talvor Kaldırma"
 
-"$root/scripts/build.sh"
-[ -x "$convert" ] && [ -x "$compare" ] && command -v xwd >/dev/null ||
+"$root/scripts/build.sh" Talvor-Kurulum native_tools product_programs dialog_driver_cli compress_api_standin
+{ [ -x "$convert" ] && [ -x "$compare" ] && command -v xwd >/dev/null; } ||
   { echo "wizard-pictures: xwd and ImageMagick are missing (scripts/install-deps.sh)" >&2; exit 1; }
 mkdir -p "$out"
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Releases made by the release tool (by hand and with yayinla), checked by the release checker
 # under Wine with the key built into the setup. Usage: release_roundtrip.sh BUILD_DIR SOURCE_DIR
+# shellcheck disable=SC2317 # the helpers run through expect
 set -uo pipefail
 
 build=$1
@@ -9,27 +10,22 @@ yayin=$build/bin/talvor-yayin
 denetle=$build/bin/talvor-denetle.exe
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
+# shellcheck source=tests/support/checks.sh
+. "$src/tests/support/checks.sh"
+checks_work=$work
 
-# expect NAME EXIT_CODE EXPECTED_OUTPUT -- COMMAND...: runs the command and compares.
+# expect NAME EXIT_CODE EXPECTED_OUTPUT -- COMMAND...: runs the command and checks both.
 expect() {
-  local name=$1 code=$2 output=$3
+  local name=$1 code=$2 output=$3 got status
   shift 4
-  local got status
   got=$("$@" 2>"$work/stderr")
   status=$?
-  if [ "$status" = "$code" ] && [ "$got" = "$output" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name (exit $status, expected $code)"
-    diff <(echo "$output") <(echo "$got") || true
-    cat "$work/stderr"
-  fi
+  check "$name" "$got
+(exit $status)" "$output
+(exit $code)" || cat "$work/stderr"
 }
 
-check() {
+run_checker() {
   "$src/scripts/wine.sh" "$denetle" "$@"
 }
 
@@ -52,7 +48,7 @@ boyut=1000
 paket=paket-2.1.0.tpk
 kurulabilir=1
 paket_dogrulandi=0
-hata=Kurulum klasöründe program paketi bulunamadı ya da boyutu tutmuyor." -- check --yerel="Z:$work/ok"
+hata=Kurulum klasöründe program paketi bulunamadı ya da boyutu tutmuyor." -- run_checker --yerel="Z:$work/ok"
 
 cp "$work/paket-2.1.0.tpk" "$work/ok/"
 expect "a signed package that is no package" 1 "paket_dogrulandi=1
@@ -68,20 +64,20 @@ bilesen=arac|1.0.0|$other_digest|4|arac.tpk" -- "$yayin" bildirim-goster --acik=
 
 "$yayin" anahtar-uret --ozel="$work/baska.pem" --acik="$work/baska.pub" >/dev/null
 make_release "$work/other-key" "$work/baska.pem" --paket="program:2.1.0:$work/paket-2.1.0.tpk"
-expect "a release signed with another key" 1 "bildirim=1" -- check --yerel="Z:$work/other-key"
+expect "a release signed with another key" 1 "bildirim=1" -- run_checker --yerel="Z:$work/other-key"
 
 make_release "$work/no-program" "$src/keys/dev-release.pem" --bilesen="arac|1.0.0|$other_digest|4|arac.tpk"
 expect "a release without a program" 1 "bildirim=0
-program=3" -- check --yerel="Z:$work/no-program"
+program=3" -- run_checker --yerel="Z:$work/no-program"
 
 cp "$work/ok/bildirim.tdb" "$work/cut.tdb"
 mkdir -p "$work/cut"
 head -c -1 "$work/cut.tdb" >"$work/cut/bildirim.tdb"
-expect "a manifest cut by one byte" 1 "bildirim=1" -- check --yerel="Z:$work/cut"
+expect "a manifest cut by one byte" 1 "bildirim=1" -- run_checker --yerel="Z:$work/cut"
 
-expect "a folder without a manifest" 1 "hata=Kurulum klasöründe bildirim.tdb bulunamadı." -- check --yerel="Z:$work/yok"
-expect "no folder given" 2 "" -- check
-expect "an unknown option" 2 "" -- check --yerel="Z:$work/ok" --fazla
+expect "a folder without a manifest" 1 "hata=Kurulum klasöründe bildirim.tdb bulunamadı." -- run_checker --yerel="Z:$work/yok"
+expect "no folder given" 2 "" -- run_checker
+expect "an unknown option" 2 "" -- run_checker --yerel="Z:$work/ok" --fazla
 
 # A whole release made by the tool from the product's files, taken and unpacked by the checker
 # as the setup would: installable, and unpacked into exactly the files it was made from.
@@ -103,19 +99,13 @@ kurulabilir=1
 paket_dogrulandi=1
 acma=0
 dosya=9
-tam=1" -- check --yerel="Z:$work/urun" --ac="Z:$work/acilan"
-if diff -r "$work/agac" "$work/acilan" >/dev/null; then
-  passed=$((passed + 1))
-else
-  failed=$((failed + 1))
-  echo "FAILED: the unpacked tree differs from its source"
-  diff -r "$work/agac" "$work/acilan" | head
-fi
+tam=1" -- run_checker --yerel="Z:$work/urun" --ac="Z:$work/acilan"
+check_true "the unpacked tree is the same as its source" diff -r "$work/agac" "$work/acilan"
 methods=$("$yayin" paket-goster "$work/urun/paket-3.0.0.tpk" | cut -d'|' -f2 | sort -u | tr '\n' ' ')
 expect "stored and compressed entries alike" 0 "0 1 " -- echo -n "$methods"
 
 wine_temp=${WINEPREFIX:-$build/wineprefix}/drive_c/users/$(id -un)/Temp
-check --yerel="Z:$work/urun" >/dev/null
+run_checker --yerel="Z:$work/urun" >/dev/null
 expect "the checker leaves nothing behind without --ac" 0 "" -- \
   bash -c "ls -d '$wine_temp'/talvor-denetle-* 2>/dev/null || true"
 
@@ -141,7 +131,7 @@ folder=$work/yayinla
 setup=$build/bin/Talvor-Kurulum.exe
 
 checked() { # the checker's lines about the release it finds, without the package's size
-  check --yerel="Z:$folder" | tr -d '\r' | grep -v '^boyut='
+  run_checker --yerel="Z:$folder" | tr -d '\r' | grep -v '^boyut='
 }
 
 publish() { # VERSION PRODUCT [FLAGS...]
@@ -173,5 +163,4 @@ expect "a version that is not newer is refused" 1 "" -- publish 1.0.1 "$product"
 expect "refused runs leave the folder as it was" 0 "$before" -- bash -c "sha256sum '$folder'/* | sha256sum"
 expect "the checker still takes the published release" 0 "$(installable 1.1.0 $((count + 1)))" -- checked
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary

@@ -7,21 +7,12 @@ set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=tests/servers/loopback_servers.sh
 . "$here/loopback_servers.sh"
+# shellcheck source=tests/support/checks.sh
+. "$here/../support/checks.sh"
 servers_who=update_server_test
 servers_work=$(mktemp -d -t talvor-update-server.XXXXXX)
 trap 'servers_stop; rm -rf "$servers_work"' EXIT
 served=$servers_work/served
-passed=0
-failed=0
-
-check() { # WHAT GOT WANT
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $1: \"$2\" instead of \"$3\""
-  fi
-}
 
 # STATUS and the named response header (lowercase name, value as sent) of a request.
 ask() { # PATH HEADER [CURL OPTIONS...]
@@ -62,5 +53,4 @@ check "no uploads" "$(ask /guncelleme/bildirim.tdb x -X PUT --data-binary x)" "4
 check "no plain HTTP" "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$(servers_port nginx)/guncelleme/bildirim.tdb")" \
   "400"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary

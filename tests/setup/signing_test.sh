@@ -4,6 +4,7 @@
 # byte changed, the signed setup keeps its imports and resources, runs under Wine, installs, and
 # the uninstaller copy it leaves (the same signed file) removes the product again.
 # Usage: signing_test.sh BUILD_DIR SOURCE_DIR
+# shellcheck disable=SC2317 # the helpers run through check_true
 set -uo pipefail
 
 build=$1
@@ -11,24 +12,12 @@ src=$2
 wine_sh=$src/scripts/wine.sh
 keys=$src/keys
 work=$(mktemp -d)
+# shellcheck source=tests/support/checks.sh
+. "$src/tests/support/checks.sh"
+checks_work=$work
 trap 'rm -rf "$work"' EXIT
 install_dir=${WINEPREFIX:-$build/wineprefix}/drive_c/Program\ Files/Talvor
 uninstaller='C:\Program Files\Talvor\Talvor-Kaldir.exe'
-passed=0
-failed=0
-
-# check WHAT COMMAND...: passes when the command succeeds.
-check() {
-  local what=$1
-  shift
-  if "$@" >"$work/out" 2>&1; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what"
-    tail -n 20 "$work/out"
-  fi
-}
 
 fails() { ! "$@"; }
 verify() { osslsigncode verify -CAfile "$keys/dev-codesign-ca.pem" -in "$1"; }
@@ -51,30 +40,29 @@ cp "$build/bin/Talvor-Kurulum.exe" "$build/bin/talvor-denetle.exe" "$work/"
 echo "gelistirme" >"$work/parola"
 openssl pkcs12 -export -in "$keys/dev-codesign.pem" -inkey "$keys/dev-codesign.key" -passout file:"$work/parola" \
   -out "$work/dev-codesign.p12"
-check "the setup is signed with the PEM certificate and key" "$src/scripts/imzala.sh" \
+check_true "the setup is signed with the PEM certificate and key" "$src/scripts/imzala.sh" \
   --sertifika="$keys/dev-codesign.pem" --anahtar="$keys/dev-codesign.key" "$work/Talvor-Kurulum.exe"
-check "the checker is signed with the PKCS #12 file" "$src/scripts/imzala.sh" \
+check_true "the checker is signed with the PKCS #12 file" "$src/scripts/imzala.sh" \
   --pfx="$work/dev-codesign.p12" --parola-dosyasi="$work/parola" "$work/talvor-denetle.exe"
-check "the signed setup verifies against the development authority, over SHA-256" sha256_signed "$work/Talvor-Kurulum.exe"
-check "the signed checker verifies" sha256_signed "$work/talvor-denetle.exe"
-check "the unsigned setup does not" fails verify "$build/bin/Talvor-Kurulum.exe"
+check_true "the signed setup verifies against the development authority, over SHA-256" sha256_signed "$work/Talvor-Kurulum.exe"
+check_true "the signed checker verifies" sha256_signed "$work/talvor-denetle.exe"
+check_true "the unsigned setup does not" fails verify "$build/bin/Talvor-Kurulum.exe"
 cp "$work/Talvor-Kurulum.exe" "$work/damaged.exe"
 damage "$work/damaged.exe" 4096
-check "a byte changed after signing fails verification" fails verify "$work/damaged.exe"
-check "a bad command line signs nothing" fails "$src/scripts/imzala.sh" --pfx="$work/dev-codesign.p12" \
+check_true "a byte changed after signing fails verification" fails verify "$work/damaged.exe"
+check_true "a bad command line signs nothing" fails "$src/scripts/imzala.sh" --pfx="$work/dev-codesign.p12" \
   --anahtar="$keys/dev-codesign.key" "$work/damaged.exe"
 
-check "the signed setup keeps its imports and resources" env TALVOR_SETUP_EXE="$(windows_path "$work/Talvor-Kurulum.exe")" \
+check_true "the signed setup keeps its imports and resources" env TALVOR_SETUP_EXE="$(windows_path "$work/Talvor-Kurulum.exe")" \
   "$wine_sh" "$build/tests/setup_test.exe" --gtest_filter='SetupBinary.*'
 
 "$build/bin/talvor-yayin" yayinla --anahtar="$keys/dev-release.pem" --surum=1.0.0 --kurulum="$work/Talvor-Kurulum.exe" \
   "$build/product" "$work/yayin" >/dev/null
-check "the signed checker runs and takes the release" "$wine_sh" "$work/talvor-denetle.exe" --yerel="$(windows_path "$work/yayin")"
+check_true "the signed checker runs and takes the release" "$wine_sh" "$work/talvor-denetle.exe" --yerel="$(windows_path "$work/yayin")"
 remove_installed
-check "the signed setup installs" "$wine_sh" "$work/Talvor-Kurulum.exe" /sessiz --yerel="$(windows_path "$work/yayin")"
-check "its uninstaller copy is the signed file" cmp "$work/Talvor-Kurulum.exe" "$install_dir/Talvor-Kaldir.exe"
-check "the signed uninstaller copy removes the product" "$wine_sh" "$uninstaller" /kaldir /sessiz
-check "the versions are gone" test ! -e "$install_dir/surumler"
+check_true "the signed setup installs" "$wine_sh" "$work/Talvor-Kurulum.exe" /sessiz --yerel="$(windows_path "$work/yayin")"
+check_true "its uninstaller copy is the signed file" cmp "$work/Talvor-Kurulum.exe" "$install_dir/Talvor-Kaldir.exe"
+check_true "the signed uninstaller copy removes the product" "$wine_sh" "$uninstaller" /kaldir /sessiz
+check_true "the versions are gone" test ! -e "$install_dir/surumler"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary
