@@ -330,9 +330,9 @@ void RemoveProductService()
     }
     DeleteService(service);
     CloseServiceHandle(service);
-    // The manager drops a deleted service only once it has seen its process end and its last
-    // handle close, which it learns on its own time; until then a new registration of the name
-    // fails (error 1072). The next test starts only once the name is free.
+    // A deleted service stays in the manager, marked for deletion, while anything still holds it
+    // (its process, a handle), and a new registration of the name fails meanwhile: the next test
+    // starts only once the name is free.
     for (ULONGLONG start = GetTickCount64(); GetTickCount64() - start < 10000; Sleep(20)) {
         SC_HANDLE left = OpenProductService(SERVICE_QUERY_STATUS);
         if (left == nullptr)
