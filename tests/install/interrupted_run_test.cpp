@@ -352,8 +352,7 @@ protected:
 
     void SetUp() override
     {
-        if (!SetupTrustsDevelopmentKey())
-            GTEST_SKIP() << "this setup was built with another release key and cannot take the test releases";
+        REQUIRE_DEVELOPMENT_KEY();
         ASSERT_TRUE(published_);
         RemoveProductCompletely();
     }

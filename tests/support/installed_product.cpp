@@ -71,8 +71,7 @@ bool PublishProductRelease(const std::wstring &folder, const std::string &versio
 
 void ProductReleaseTest::SetUp()
 {
-    if (!SetupTrustsDevelopmentKey())
-        GTEST_SKIP() << "the setup was built with another release key than the development key";
+    REQUIRE_DEVELOPMENT_KEY();
     RemoveProductCompletely();
     releases_ = MakeTempFolder(L"yayin");
     ASSERT_FALSE(releases_.empty());

@@ -28,6 +28,11 @@ bool PublishProductRelease(const std::wstring &folder, const std::string &versio
 // The development key is the one the setup under test trusts; a build with another key cannot
 // take the releases above, and its tests skip.
 bool SetupTrustsDevelopmentKey();
+#define REQUIRE_DEVELOPMENT_KEY()                                                                \
+    do {                                                                                         \
+        if (!SetupTrustsDevelopmentKey())                                                        \
+            GTEST_SKIP() << "the setup was built with another release key than the development key"; \
+    } while (0)
 
 // A test that runs the setup against releases of the stand-in product: skipped when the setup
 // does not trust the development key; the product is taken off the machine before and after.

@@ -102,8 +102,7 @@ protected:
 
     void SetUp() override
     {
-        if (!SetupTrustsDevelopmentKey())
-            GTEST_SKIP() << "the setup under test trusts another release key than the development key";
+        REQUIRE_DEVELOPMENT_KEY();
         ASSERT_TRUE(published_);
         settings_parent_existed_ = KeyExists(HKEY_CURRENT_USER, kSettingsParentKey);
         Clean();
