@@ -112,6 +112,16 @@ std::vector<std::string> LogLines(const std::wstring &path, size_t from)
     return lines;
 }
 
+std::string LastLine(const std::vector<std::string> &lines)
+{
+    return lines.empty() ? "" : lines.back();
+}
+
+bool HasLine(const std::vector<std::string> &lines, const std::string &line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
 std::string PointerFile(const wchar_t *name)
 {
     std::wstring path = std::wstring(kProductFolder) + L"\\" + name;

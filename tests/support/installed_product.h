@@ -56,6 +56,10 @@ long InstallFrom(const std::wstring &release, const std::wstring &more = L"");
 // The log's lines without their time stamps; only whole lines (ended by CR LF), from the byte
 // offset `from` on.
 std::vector<std::string> LogLines(const std::wstring &path, size_t from = 0);
+// The last of `lines`, or "" when there is none.
+std::string LastLine(const std::vector<std::string> &lines);
+// Whether `line` is one of `lines`, whole.
+bool HasLine(const std::vector<std::string> &lines, const std::string &line);
 
 // A pointer file's raw content, or "-" when there is none.
 std::string PointerFile(const wchar_t *name);

@@ -197,12 +197,6 @@ void ExpectNothingInstalled()
     EXPECT_FALSE(FileExists(std::wstring(kProductFolder) + L"\\Talvor.exe"));
 }
 
-std::string LastLogLine(const std::wstring &log)
-{
-    std::vector<std::string> lines = LogLines(log);
-    return lines.empty() ? "" : lines.back();
-}
-
 // The setup's windows get title bars that Wine draws itself, so that the window icon can be seen
 // on the screen (without a window manager Wine draws none); the earlier setting comes back after.
 class WineTitleBars {
@@ -348,7 +342,7 @@ TEST_F(WizardTest, EachWayOutOfTheConfirmationChangesNothing)
         DialogPage page = setup.WaitFor(L"Talvor kurulacak");
         ASSERT_TRUE(way.leave(page)) << Shown(page);
         EXPECT_EQ(2, setup.ExitCode());
-        EXPECT_EQ("kullanici vazgecti", LastLogLine(kInstallLogPath));
+        EXPECT_EQ("kullanici vazgecti", LastLine(LogLines(kInstallLogPath)));
         ExpectNothingInstalled();
     }
 }
@@ -456,7 +450,7 @@ TEST_F(WizardTest, CancelIsRefusedAfterThePointOfNoReturn)
     EXPECT_EQ(0, setup.ExitCode());
     EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
     EXPECT_EQ((DWORD)SERVICE_RUNNING, QueryProductService().state);
-    EXPECT_EQ("kurulum tamam: 1.0.0", LastLogLine(kInstallLogPath));
+    EXPECT_EQ("kurulum tamam: 1.0.0", LastLine(LogLines(kInstallLogPath)));
 }
 
 // The finish page of a successful install, and Bitir with its launch box ticked: the launcher is
@@ -685,5 +679,5 @@ TEST_F(WizardServerTest, CancelDuringTheDownloadEndsOnTheFinishPage)
     EXPECT_TRUE(Click(page, L"Kapat"));
     EXPECT_EQ(1, setup.ExitCode());
     ExpectNothingInstalled();
-    EXPECT_EQ("HATA: " + Utf8(kCancelled), LastLogLine(kInstallLogPath));
+    EXPECT_EQ("HATA: " + Utf8(kCancelled), LastLine(LogLines(kInstallLogPath)));
 }

@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -40,16 +39,6 @@ bool KeyExists(HKEY root, const wchar_t *path)
         return false;
     RegCloseKey(key);
     return true;
-}
-
-bool Contains(const std::vector<std::string> &lines, const std::string &line)
-{
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-std::string LastLine(const std::vector<std::string> &lines)
-{
-    return lines.empty() ? "" : lines.back();
 }
 
 // What an install leaves on the machine, each part seen on its own.
@@ -215,8 +204,8 @@ TEST_F(UninstallRunTest, InstalledProductIsRemovedWholeWhileSettingsStay)
     EXPECT_FALSE(LegacyDriverRegistered());
     EXPECT_EQ(pending_before, PendingDeletions());
     std::vector<std::string> lines = LogLines(RemovalLogPath());
-    EXPECT_TRUE(Contains(lines, "arayuz kapatildi (pid " + std::to_string(tray_pid) + ")"));
-    EXPECT_TRUE(Contains(lines, "eski WinDivert kaydi kaldiriliyor"));
+    EXPECT_TRUE(HasLine(lines, "arayuz kapatildi (pid " + std::to_string(tray_pid) + ")"));
+    EXPECT_TRUE(HasLine(lines, "eski WinDivert kaydi kaldiriliyor"));
     EXPECT_EQ(kDoneWithoutRestart, LastLine(lines));
 
     for (const std::wstring &folder : {DataFolder(FOLDERID_ProgramData), DataFolder(FOLDERID_LocalAppData)})
@@ -246,10 +235,10 @@ TEST_F(UninstallRunTest, SettingsDeletionTakesTheUsersDataAndKeyAndChecksTheShar
     std::string refusal = "sahibi yonetici olmayan klasor silinmedi: " + Utf8(shared);
     if (shared_trusted) {
         EXPECT_FALSE(FileExists(shared));
-        EXPECT_FALSE(Contains(lines, refusal));
+        EXPECT_FALSE(HasLine(lines, refusal));
     } else {
         EXPECT_EQ("dil=tr", ReadFileBytes(shared + L"\\ayarlar.ini"));
-        EXPECT_TRUE(Contains(lines, refusal));
+        EXPECT_TRUE(HasLine(lines, refusal));
     }
     EXPECT_EQ(kDoneWithoutRestart, LastLine(lines));
 }
@@ -267,7 +256,7 @@ TEST_F(UninstallRunTest, SharedDataFolderOfTrustedOwnerIsDeleted)
 
     EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
     EXPECT_FALSE(FileExists(shared));
-    EXPECT_FALSE(Contains(LogLines(RemovalLogPath()), "sahibi yonetici olmayan klasor silinmedi: " + Utf8(shared)));
+    EXPECT_FALSE(HasLine(LogLines(RemovalLogPath()), "sahibi yonetici olmayan klasor silinmedi: " + Utf8(shared)));
 }
 
 // A file of the user's own data folder that another program holds open stays where it is: user
