@@ -85,6 +85,22 @@ extern const wchar_t kRunEntryKey[];
 std::wstring StartMenuShortcut();
 std::wstring DesktopShortcut();
 
+// The user's data, which a removal takes only when asked: the data folder "Talvor" under
+// ProgramData (shared) and under LocalAppData (the user's own), and the settings key under
+// HKEY_CURRENT_USER.
+extern const wchar_t kSettingsKey[]; // Software\Tekvar Yazılım\Talvor
+std::wstring SharedDataFolder();
+std::wstring UserDataFolder();
+// Both data folders with "ayarlar.ini" ("dil=tr") inside, and the settings key with its value.
+void MakeUserData();
+// Gives the key under HKEY_CURRENT_USER the value "Deger", creating the key; false when it cannot.
+bool WriteSettingsValue(const wchar_t *key);
+bool SettingsValueExists(const wchar_t *key);
+// The removal's line for a shared data folder it kept because its owner is not trusted.
+std::string SharedFolderRefusal();
+// Takes the data folders and the settings key away.
+void RemoveUserData();
+
 // Takes the product off the machine the hard way, whatever state a test left it in: the
 // service, the tray application, the install folder, the registration and the shortcuts.
 void RemoveProductCompletely();

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include "app/conflict_check.h"
 #include "fetch/fetch_servers.h"
@@ -159,16 +158,6 @@ double TitleBarIcon(HWND dialog, HICON icon)
     int size = GetSystemMetrics(SM_CXSMICON);
     RECT strip = {window.left, window.top, window.left + 4 * size, window.top + GetSystemMetrics(SM_CYCAPTION) + 8};
     return ShownWithin(DrawIconImage(icon, size, size), strip);
-}
-
-std::wstring KnownFolder(REFKNOWNFOLDERID id)
-{
-    wchar_t *path = nullptr;
-    std::wstring result;
-    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path)))
-        result = path;
-    CoTaskMemFree(path);
-    return result;
 }
 
 // What the launcher stand-in recorded beside itself, waiting up to `timeout_ms` for a record.
@@ -533,27 +522,6 @@ TEST_F(WizardTest, ConflictWarningIsInTheFooterOfInstallPages)
 // they go.
 TEST_F(WizardTest, RemovalCheckBoxDecidesAboutTheData)
 {
-    const wchar_t kSettingsKey[] = L"Software\\Tekvar Yazılım\\Talvor";
-    std::wstring shared_data = KnownFolder(FOLDERID_ProgramData) + L"\\Talvor";
-    std::wstring user_data = KnownFolder(FOLDERID_LocalAppData) + L"\\Talvor";
-    auto make_data = [&] {
-        for (const std::wstring &folder : {shared_data, user_data}) {
-            CreateDirectoryW(folder.c_str(), nullptr);
-            ASSERT_TRUE(WriteFileBytes(folder + L"\\ayarlar.txt", "kendi ayarlarım"));
-        }
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                                 &key, nullptr));
-        RegSetValueExW(key, L"dil", 0, REG_SZ, (const BYTE *)L"tr", sizeof L"tr");
-        RegCloseKey(key);
-    };
-    auto settings_kept = [&] {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(key);
-        return true;
-    };
     struct RemovalCase {
         const char *what;
         const wchar_t *arguments;
@@ -569,7 +537,7 @@ TEST_F(WizardTest, RemovalCheckBoxDecidesAboutTheData)
     for (const RemovalCase &c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ(0, InstallFrom(Release("1.0.0")));
-        make_data();
+        ASSERT_NO_FATAL_FAILURE(MakeUserData());
         DeleteFileW(RemovalLogPath().c_str());
         SetupWindow setup(c.arguments, kRemovalTitle);
         ASSERT_NE(nullptr, setup.dialog());
@@ -589,22 +557,16 @@ TEST_F(WizardTest, RemovalCheckBoxDecidesAboutTheData)
 
         EXPECT_FALSE(QueryProductService().exists);
         EXPECT_FALSE(FileExists(kProductFolder));
-        EXPECT_EQ(!c.delete_data, FileExists(user_data + L"\\ayarlar.txt"));
-        EXPECT_EQ(!c.delete_data, settings_kept());
-        std::vector<std::string> lines = LogLines(RemovalLogPath());
-        bool owner_refused = std::find(lines.begin(), lines.end(),
-                                       "sahibi yonetici olmayan klasor silinmedi: " + Utf8(shared_data)) != lines.end();
+        EXPECT_EQ(!c.delete_data, FileExists(UserDataFolder() + L"\\ayarlar.ini"));
+        EXPECT_EQ(!c.delete_data, SettingsValueExists(kSettingsKey));
         // Wine gives every file one owner that is neither LocalSystem nor Administrators, and the
         // shared folder is deleted only with a trusted owner.
         if (c.delete_data && RunningUnderWine()) {
-            EXPECT_TRUE(owner_refused);
+            EXPECT_TRUE(HasLine(LogLines(RemovalLogPath()), SharedFolderRefusal()));
         } else {
-            EXPECT_EQ(!c.delete_data, FileExists(shared_data + L"\\ayarlar.txt"));
+            EXPECT_EQ(!c.delete_data, FileExists(SharedDataFolder() + L"\\ayarlar.ini"));
         }
-        RemoveFolder(shared_data);
-        RemoveFolder(user_data);
-        RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-        RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+        RemoveUserData();
     }
 }
 
