@@ -116,6 +116,14 @@ private:
     HWND dialog_ = nullptr;
 };
 
+// Starts the setup as `setup` and waits for its dialog and the confirmation page `instruction`,
+// read into `page`; the test ends when either does not come.
+#define START_SETUP(setup, page, arguments, title, instruction)                                 \
+    SetupWindow setup(arguments, title);                                                        \
+    ASSERT_NE(nullptr, setup.dialog()) << "no window " << Utf8(title);                          \
+    DialogPage page = setup.WaitFor(instruction);                                               \
+    ASSERT_EQ(std::wstring(instruction), page.main_instruction) << Shown(page)
+
 // The setup's own icon, drawn at the size of the main icon and of a title bar icon.
 HICON ProgramIcon(int size)
 {
@@ -278,10 +286,7 @@ TEST_F(WizardTest, ConfirmationPageDescribesTheRun)
     };
     auto check = [&](const ConfirmCase &c) {
         SCOPED_TRACE(c.what);
-        SetupWindow setup(c.arguments, c.title);
-        ASSERT_NE(nullptr, setup.dialog());
-        DialogPage page = setup.WaitFor(c.instruction);
-        EXPECT_EQ(c.instruction, page.main_instruction) << Shown(page);
+        START_SETUP(setup, page, c.arguments, c.title, c.instruction);
         EXPECT_TRUE(StartsWith(page.content, c.content_start)) << Shown(page);
         EXPECT_EQ(c.buttons, page.ButtonList());
         EXPECT_EQ(nullptr, page.progress_bar);
@@ -326,9 +331,7 @@ TEST_F(WizardTest, EachWayOutOfTheConfirmationChangesNothing)
     for (const WayOut &way : ways) {
         SCOPED_TRACE(way.what);
         DeleteFileW(kInstallLogPath);
-        SetupWindow setup(From(release), kInstallTitle);
-        ASSERT_NE(nullptr, setup.dialog());
-        DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+        START_SETUP(setup, page, From(release), kInstallTitle, L"Talvor kurulacak");
         ASSERT_TRUE(way.leave(page)) << Shown(page);
         EXPECT_EQ(2, setup.ExitCode());
         EXPECT_EQ("kullanici vazgecti", LastLine(LogLines(kInstallLogPath)));
@@ -344,9 +347,8 @@ TEST_F(WizardTest, EachWayOutOfTheConfirmationChangesNothing)
 TEST_F(WizardTest, ProgressPageFollowsTheInstall)
 {
     ASSERT_EQ(0, InstallFrom(Release("1.0.0", "yavas-dur 1500")));
-    SetupWindow setup(From(Release("2.0.0", "", UnpackingTakesAWhile())), kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor güncellenecek");
+    START_SETUP(setup, page, From(Release("2.0.0", "", UnpackingTakesAWhile())), kInstallTitle,
+                L"Talvor güncellenecek");
     // Enter pressed twice, both presses queued before the window handles the first: "Güncelle",
     // then the progress page's only button, "Vazgeç", as its default. The second press must not
     // cancel the update the first one started.
@@ -417,9 +419,7 @@ TEST_F(WizardTest, ProgressPageFollowsTheInstall)
 // still arrives, Escape and the close box change nothing, and the install completes.
 TEST_F(WizardTest, CancelIsRefusedAfterThePointOfNoReturn)
 {
-    SetupWindow setup(From(Release("1.0.0")), kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+    START_SETUP(setup, page, From(Release("1.0.0")), kInstallTitle, L"Talvor kurulacak");
     ASSERT_TRUE(Click(page, L"Kur")) << Shown(page);
     page = WaitForPage(
         setup.dialog(), [](const DialogPage &p) { return StatusIndex(p.content) >= kNoReturnStatus; }, kRunWaitMs);
@@ -446,9 +446,7 @@ TEST_F(WizardTest, CancelIsRefusedAfterThePointOfNoReturn)
 // handed to the shell and started without arguments.
 TEST_F(WizardTest, FinishPageAfterAnInstallStartsTheProduct)
 {
-    SetupWindow setup(From(Release("1.0.0")), kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+    START_SETUP(setup, page, From(Release("1.0.0")), kInstallTitle, L"Talvor kurulacak");
     page = RunToFinish(setup, L"Kur", L"Talvor hazır");
     ASSERT_EQ(L"Talvor hazır", page.main_instruction) << Shown(page);
     EXPECT_EQ(L"Talvor 1.0.0 kuruldu ve hizmeti çalışıyor. Başlat menüsünden ya da masaüstünden açabilirsin; "
@@ -471,9 +469,7 @@ TEST_F(WizardTest, FinishPageAfterAnInstallStartsTheProduct)
 // and starts nothing.
 TEST_F(WizardTest, FailedInstallEndsOnTheErrorPage)
 {
-    SetupWindow setup(From(Release("1.0.0", "hemen-dur")), kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+    START_SETUP(setup, page, From(Release("1.0.0", "hemen-dur")), kInstallTitle, L"Talvor kurulacak");
     page = RunToFinish(setup, L"Kur", L"Talvor kurulamadı");
     ASSERT_EQ(L"Talvor kurulamadı", page.main_instruction) << Shown(page);
     EXPECT_EQ(L"Talvor hizmeti başlatılamadı. Ayrıntı: C:\\Program Files\\Talvor\\kurulum.log", page.content);
@@ -496,16 +492,12 @@ TEST_F(WizardTest, ConflictWarningIsInTheFooterOfInstallPages)
     std::wstring warning = Utf8ToWide(ConflictWarningText());
     HICON warning_icon = SystemIcon(IDI_WARNING, GetSystemMetrics(SM_CXSMICON));
     {
-        SetupWindow removal(L"/kaldir", kRemovalTitle);
-        ASSERT_NE(nullptr, removal.dialog());
-        DialogPage page = removal.WaitFor(L"Talvor kaldırılsın mı?");
+        START_SETUP(removal, page, L"/kaldir", kRemovalTitle, L"Talvor kaldırılsın mı?");
         EXPECT_TRUE(page.footer.empty() && page.footer_icon == nullptr) << Shown(page);
         EXPECT_TRUE(Click(page, L"Vazgeç"));
         EXPECT_EQ(2, removal.ExitCode());
     }
-    SetupWindow setup(From(Release("1.0.0")), kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+    START_SETUP(setup, page, From(Release("1.0.0")), kInstallTitle, L"Talvor kurulacak");
     EXPECT_EQ(warning, page.footer) << Shown(page);
     EXPECT_GT(IconShownBy(page.footer_icon, warning_icon), 0.99) << "no warning icon in the footer";
     page = RunToFinish(setup, L"Kur", L"Talvor hazır");
@@ -539,9 +531,7 @@ TEST_F(WizardTest, RemovalCheckBoxDecidesAboutTheData)
         ASSERT_EQ(0, InstallFrom(Release("1.0.0")));
         ASSERT_NO_FATAL_FAILURE(MakeUserData());
         DeleteFileW(RemovalLogPath().c_str());
-        SetupWindow setup(c.arguments, kRemovalTitle);
-        ASSERT_NE(nullptr, setup.dialog());
-        DialogPage page = setup.WaitFor(L"Talvor kaldırılsın mı?");
+        START_SETUP(setup, page, c.arguments, kRemovalTitle, L"Talvor kaldırılsın mı?");
         ASSERT_NE(nullptr, page.check_box) << Shown(page);
         EXPECT_EQ(c.checked_at_start, page.checked);
         EXPECT_TRUE(SetCheckBox(page, c.delete_data));
@@ -577,9 +567,7 @@ TEST_F(WizardTest, RemovalCheckBoxDecidesAboutTheData)
 // for a window of another process, and the class icon is not where WM_SETICON puts it.
 TEST_F(WizardTest, WindowIconIsTheProgramIcon)
 {
-    SetupWindow setup(From(Release("1.0.0", "hemen-dur")), kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+    START_SETUP(setup, page, From(Release("1.0.0", "hemen-dur")), kInstallTitle, L"Talvor kurulacak");
     HICON program = ProgramIcon(GetSystemMetrics(SM_CXSMICON));
     HICON error = SystemIcon(IDI_ERROR, GetSystemMetrics(SM_CXSMICON));
     double confirm = TitleBarIcon(setup.dialog(), program);
@@ -615,9 +603,8 @@ TEST_F(WizardServerTest, CancelDuringTheDownloadEndsOnTheFinishPage)
     std::wstring served = ServedFile("");
     served.pop_back();
     ASSERT_TRUE(PublishProductRelease(served, "4.1.0", "", {{"dolgu.bin", std::string(8 << 20, 'd')}}));
-    SetupWindow setup(L"\"--adres=" + ServerUrl("TALVOR_TEST_HTTP", "yavas/400/") + L"\"", kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+    START_SETUP(setup, page, L"\"--adres=" + ServerUrl("TALVOR_TEST_HTTP", "yavas/400/") + L"\"", kInstallTitle,
+                L"Talvor kurulacak");
     ASSERT_TRUE(Click(page, L"Kur")) << Shown(page);
     page = WaitForPage(
         setup.dialog(), [](const DialogPage &p) { return StartsWith(p.content, L"Program paketi indiriliyor"); },
