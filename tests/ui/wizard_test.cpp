@@ -137,12 +137,20 @@ HICON SystemIcon(LPCWSTR which, int size)
     return (HICON)LoadImageW(nullptr, which, IMAGE_ICON, size, size, LR_SHARED);
 }
 
+// Shares of an icon's opaque pixels that the screen shows unchanged (BestIconMatch).
+// The same icon: drawn unchanged apart from a few edge pixels.
+const double kSameIcon = 0.99;
+// The same icon in the title bar, which shrinks the large image the setup set: edge pixels differ.
+const double kSameTitleBarIcon = 0.8;
+// Below this, clearly another icon or none (different icons still share a few pixels).
+const double kOtherIcon = 0.5;
+
 // The best BestIconMatch over up to a second, as a page may still be being painted when its
 // texts are already there.
 double ShownWithin(const IconImage &icon, const RECT &area)
 {
     double best = 0;
-    for (ULONGLONG start = GetTickCount64(); best < 0.99 && GetTickCount64() - start < 1000; Sleep(50))
+    for (ULONGLONG start = GetTickCount64(); best < kSameIcon && GetTickCount64() - start < 1000; Sleep(50))
         best = std::max(best, BestIconMatch(icon, area));
     return best;
 }
@@ -296,7 +304,7 @@ TEST_F(WizardTest, ConfirmationPageDescribesTheRun)
             EXPECT_EQ(c.check_box, page.check_box_text);
             EXPECT_EQ(c.checked, page.checked);
         }
-        EXPECT_GT(IconShownBy(page.main_icon, ProgramIcon(32)), 0.99) << "the main icon is not the program's";
+        EXPECT_GT(IconShownBy(page.main_icon, ProgramIcon(32)), kSameIcon) << "the main icon is not the program's";
         EXPECT_TRUE(Click(page, L"Vazgeç"));
         EXPECT_EQ(2, setup.ExitCode());
     };
@@ -457,7 +465,7 @@ TEST_F(WizardTest, FinishPageAfterAnInstallStartsTheProduct)
     EXPECT_TRUE(page.checked);
     EXPECT_TRUE(page.footer.empty() && page.footer_icon == nullptr) << Shown(page);
     EXPECT_EQ(nullptr, page.progress_bar);
-    EXPECT_GT(IconShownBy(page.main_icon, ProgramIcon(32)), 0.99) << "the main icon is not the program's";
+    EXPECT_GT(IconShownBy(page.main_icon, ProgramIcon(32)), kSameIcon) << "the main icon is not the program's";
 
     EXPECT_TRUE(Click(page, L"Bitir"));
     EXPECT_EQ(0, setup.ExitCode());
@@ -476,8 +484,9 @@ TEST_F(WizardTest, FailedInstallEndsOnTheErrorPage)
     EXPECT_EQ(L"Kapat", page.ButtonList());
     EXPECT_EQ(nullptr, page.check_box) << Shown(page);
     EXPECT_TRUE(page.footer.empty() && page.footer_icon == nullptr) << Shown(page);
-    EXPECT_GT(IconShownBy(page.main_icon, SystemIcon(IDI_ERROR, 32)), 0.99) << "the main icon is not the error icon";
-    EXPECT_LT(IconShownBy(page.main_icon, ProgramIcon(32)), 0.5) << "the main icon is still the program's";
+    EXPECT_GT(IconShownBy(page.main_icon, SystemIcon(IDI_ERROR, 32)), kSameIcon)
+        << "the main icon is not the error icon";
+    EXPECT_LT(IconShownBy(page.main_icon, ProgramIcon(32)), kOtherIcon) << "the main icon is still the program's";
 
     EXPECT_TRUE(Click(page, L"Kapat"));
     EXPECT_EQ(1, setup.ExitCode());
@@ -499,11 +508,11 @@ TEST_F(WizardTest, ConflictWarningIsInTheFooterOfInstallPages)
     }
     START_SETUP(setup, page, From(Release("1.0.0")), kInstallTitle, L"Talvor kurulacak");
     EXPECT_EQ(warning, page.footer) << Shown(page);
-    EXPECT_GT(IconShownBy(page.footer_icon, warning_icon), 0.99) << "no warning icon in the footer";
+    EXPECT_GT(IconShownBy(page.footer_icon, warning_icon), kSameIcon) << "no warning icon in the footer";
     page = RunToFinish(setup, L"Kur", L"Talvor hazır");
     ASSERT_EQ(L"Talvor hazır", page.main_instruction) << Shown(page);
     EXPECT_EQ(warning, page.footer) << Shown(page);
-    EXPECT_GT(IconShownBy(page.footer_icon, warning_icon), 0.99) << "no warning icon in the footer";
+    EXPECT_GT(IconShownBy(page.footer_icon, warning_icon), kSameIcon) << "no warning icon in the footer";
     EXPECT_TRUE(SetCheckBox(page, false));
     EXPECT_TRUE(Click(page, L"Bitir"));
     EXPECT_EQ(0, setup.ExitCode());
@@ -541,7 +550,7 @@ TEST_F(WizardTest, RemovalCheckBoxDecidesAboutTheData)
         EXPECT_EQ(c.result, page.content);
         EXPECT_EQ(L"Bitir", page.ButtonList());
         EXPECT_EQ(nullptr, page.check_box) << Shown(page);
-        EXPECT_GT(IconShownBy(page.main_icon, ProgramIcon(32)), 0.99) << "the main icon is not the program's";
+        EXPECT_GT(IconShownBy(page.main_icon, ProgramIcon(32)), kSameIcon) << "the main icon is not the program's";
         EXPECT_TRUE(Click(page, L"Bitir"));
         EXPECT_EQ(0, setup.ExitCode());
 
@@ -571,15 +580,15 @@ TEST_F(WizardTest, WindowIconIsTheProgramIcon)
     HICON program = ProgramIcon(GetSystemMetrics(SM_CXSMICON));
     HICON error = SystemIcon(IDI_ERROR, GetSystemMetrics(SM_CXSMICON));
     double confirm = TitleBarIcon(setup.dialog(), program);
-    if (confirm < 0.5 && TitleBarIcon(setup.dialog(), error) < 0.5)
+    if (confirm < kOtherIcon && TitleBarIcon(setup.dialog(), error) < kOtherIcon)
         GTEST_SKIP() << "no icon in the title bar (best match " << confirm
                      << "): this display draws no title bars, so the window icon cannot be seen from outside";
-    EXPECT_GT(confirm, 0.8);
+    EXPECT_GT(confirm, kSameTitleBarIcon);
     page = RunToFinish(setup, L"Kur", L"Talvor kurulamadı");
     ASSERT_EQ(L"Talvor kurulamadı", page.main_instruction) << Shown(page);
-    EXPECT_GT(IconShownBy(page.main_icon, SystemIcon(IDI_ERROR, 32)), 0.99);
-    EXPECT_GT(TitleBarIcon(setup.dialog(), program), 0.8);
-    EXPECT_LT(TitleBarIcon(setup.dialog(), error), 0.5);
+    EXPECT_GT(IconShownBy(page.main_icon, SystemIcon(IDI_ERROR, 32)), kSameIcon);
+    EXPECT_GT(TitleBarIcon(setup.dialog(), program), kSameTitleBarIcon);
+    EXPECT_LT(TitleBarIcon(setup.dialog(), error), kOtherIcon);
     EXPECT_TRUE(Click(page, L"Kapat"));
     EXPECT_EQ(1, setup.ExitCode());
 }
