@@ -58,8 +58,7 @@ TEST_F(ServerAcquisitionTest, SignedReleaseFromTheServer)
 {
     TestKey key(TALVOR_DEV_KEY_FILE);
     ASSERT_TRUE(key.ok());
-    if (memcmp(key.public_key(), GetReleasePublicKey(), 64) != 0)
-        GTEST_SKIP() << "the setup was built with another release key than the development key";
+    REQUIRE_DEVELOPMENT_KEY();
     std::string package(300000, 'q');
     ASSERT_TRUE(WriteFileBytes(ServedFile("sunucu-4.0.0.tpk"), package));
     ManifestLayout layout;
@@ -143,8 +142,7 @@ TEST_F(ServerAcquisitionTest, CancelDuringTheDownloadStopsIt)
 // package stays in the store.
 TEST_F(ServerAcquisitionTest, InstallCancelledDuringTheDownloadChangesNothing)
 {
-    if (!SetupTrustsDevelopmentKey())
-        GTEST_SKIP() << "the setup was built with another release key than the development key";
+    REQUIRE_DEVELOPMENT_KEY();
     RemoveProductCompletely();
     std::wstring served = ServedFile("");
     served.pop_back();

@@ -4,7 +4,7 @@
 #include "core/process_values.h"
 #include "core/progress_state.h"
 #include "install/acquisition.h"
-#include "release/signature.h"
+#include "support/installed_product.h"
 #include "support/test_package.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
@@ -26,8 +26,7 @@ protected:
         ASSERT_TRUE(CreateDirectoryW(release_.c_str(), nullptr));
         wcscpy(Options.local_folder, release_.c_str());
         ASSERT_TRUE(key_.ok());
-        if (memcmp(key_.public_key(), GetReleasePublicKey(), 64) != 0)
-            GTEST_SKIP() << "the setup was built with another release key than the development key";
+        REQUIRE_DEVELOPMENT_KEY();
         package_ = std::string(5000, 'p') + "sonu";
         target_ = folder_ + L"\\2.1.0.tpk";
     }

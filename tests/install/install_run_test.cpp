@@ -27,14 +27,8 @@ protected:
         last_lines_.assign(lines.begin() + std::min(before, lines.size()), lines.end());
         return code;
     }
-    bool Logged(const std::string &line) const
-    {
-        for (const std::string &l : last_lines_)
-            if (l == line)
-                return true;
-        return false;
-    }
-    std::string LastLine() const { return last_lines_.empty() ? "" : last_lines_.back(); }
+    bool Logged(const std::string &line) const { return HasLine(last_lines_, line); }
+    std::string LastLine() const { return ::LastLine(last_lines_); }
     // The whole log of the last run, for failure messages.
     std::string Lines() const
     {

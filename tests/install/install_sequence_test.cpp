@@ -22,8 +22,7 @@ protected:
     void SetUp() override
     {
         LoggedFolderTest::SetUp();
-        if (!SetupTrustsDevelopmentKey())
-            GTEST_SKIP() << "the setup was built with another release key than the development key";
+        REQUIRE_DEVELOPMENT_KEY();
         RemoveProductCompletely();
         ResetProcessValues();
     }

@@ -313,9 +313,10 @@ std::string RecoveryLines(const std::vector<std::string> &lines)
     return text;
 }
 
-std::string LastLine(const std::vector<std::string> &lines)
+// The table's "last line written (count)".
+std::string LastWritten(const std::vector<std::string> &lines)
 {
-    return lines.empty() ? "(none)" : std::to_string(lines.size()) + ": " + lines.back();
+    return std::to_string(lines.size()) + ": " + LastLine(lines);
 }
 
 void PrintRow(const std::string &point, const std::string &last, const std::string &left, const std::string &rerun)
@@ -352,8 +353,7 @@ protected:
 
     void SetUp() override
     {
-        if (!SetupTrustsDevelopmentKey())
-            GTEST_SKIP() << "this setup was built with another release key and cannot take the test releases";
+        REQUIRE_DEVELOPMENT_KEY();
         ASSERT_TRUE(published_);
         RemoveProductCompletely();
     }
@@ -418,7 +418,7 @@ protected:
             Interruption run = RunAndKill(command, log, point.reached);
             if (!run.killed) {
                 EXPECT_EQ(0, run.exit_code) << Dump(run.lines);
-                PrintRow(point.name, LastLine(run.lines), "not reached: the run ended by itself", "-");
+                PrintRow(point.name, LastWritten(run.lines), "not reached: the run ended by itself", "-");
                 if (by_line)
                     break;
                 continue;
@@ -426,7 +426,7 @@ protected:
             killed++;
             for (const std::string &line : run.lines)
                 EXPECT_NE(0, line.compare(0, 5, "HATA:")) << "the run failed before it was ended:\n" << Dump(run.lines);
-            Rerun(point.name, LastLine(run.lines), command, log, describe, check);
+            Rerun(point.name, LastWritten(run.lines), command, log, describe, check);
             if (by_line && !run.lines.empty() && run.lines.back().compare(0, strlen(final_line), final_line) == 0)
                 break;
         }
@@ -533,7 +533,7 @@ TEST_F(InterruptedRunTest, NewerReleaseAfterAnUpdateEndedBeforeTheServiceSwitchK
     PrintHeader("Update 1.0.0 -> 1.1.0 ended, then 1.2.0 installed");
     Interruption run = RunAndKill(InstallCommand(update_), kInstallLogPath, point.reached);
     ASSERT_TRUE(run.killed) << run.exit_code << "\n" << Dump(run.lines);
-    Rerun(point.name, LastLine(run.lines), InstallCommand(newer_), kInstallLogPath, DescribeInstall,
+    Rerun(point.name, LastWritten(run.lines), InstallCommand(newer_), kInstallLogPath, DescribeInstall,
           [](const ProductService &left) {
               ExpectInstalled("1.2.0", left.command == ServiceCommandOf("1.1.0") ? "1.1.0" : "1.0.0");
           });

@@ -17,6 +17,7 @@ const wchar_t kProductFolder[] = L"C:\\Program Files\\Talvor";
 const wchar_t kInstallLogPath[] = L"C:\\Program Files\\Talvor\\kurulum.log";
 const wchar_t kUninstallEntryKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Talvor";
 const wchar_t kRunEntryKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kSettingsKey[] = L"Software\\Tekvar Yazılım\\Talvor";
 
 static const wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
@@ -71,8 +72,7 @@ bool PublishProductRelease(const std::wstring &folder, const std::string &versio
 
 void ProductReleaseTest::SetUp()
 {
-    if (!SetupTrustsDevelopmentKey())
-        GTEST_SKIP() << "the setup was built with another release key than the development key";
+    REQUIRE_DEVELOPMENT_KEY();
     RemoveProductCompletely();
     releases_ = MakeTempFolder(L"yayin");
     ASSERT_FALSE(releases_.empty());
@@ -133,6 +133,16 @@ std::vector<std::string> LogLines(const std::wstring &path, size_t from)
     for (size_t at = from, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
         lines.push_back(end - at >= 20 ? log.substr(at + 20, end - at - 20) : log.substr(at, end - at));
     return lines;
+}
+
+std::string LastLine(const std::vector<std::string> &lines)
+{
+    return lines.empty() ? "" : lines.back();
+}
+
+bool HasLine(const std::vector<std::string> &lines, const std::string &line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 std::string PointerFile(const wchar_t *name)
@@ -214,6 +224,55 @@ std::wstring StartMenuShortcut()
 std::wstring DesktopShortcut()
 {
     return KnownFolderFile(FOLDERID_PublicDesktop, L"Talvor.lnk");
+}
+
+std::wstring SharedDataFolder()
+{
+    return KnownFolderFile(FOLDERID_ProgramData, L"Talvor");
+}
+
+std::wstring UserDataFolder()
+{
+    return KnownFolderFile(FOLDERID_LocalAppData, L"Talvor");
+}
+
+void MakeUserData()
+{
+    for (const std::wstring &folder : {SharedDataFolder(), UserDataFolder()}) {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        ASSERT_TRUE(WriteFileBytes(folder + L"\\ayarlar.ini", "dil=tr")) << Utf8(folder);
+    }
+    ASSERT_TRUE(WriteSettingsValue(kSettingsKey));
+}
+
+bool WriteSettingsValue(const wchar_t *path)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    DWORD value = 1;
+    bool written = RegSetValueExW(key, L"Deger", 0, REG_DWORD, (const BYTE *)&value, sizeof value) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return written;
+}
+
+bool SettingsValueExists(const wchar_t *path)
+{
+    DWORD value = 0, size = sizeof value;
+    return RegGetValueW(HKEY_CURRENT_USER, path, L"Deger", RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS;
+}
+
+std::string SharedFolderRefusal()
+{
+    return "sahibi yonetici olmayan klasor silinmedi: " + Utf8(SharedDataFolder());
+}
+
+void RemoveUserData()
+{
+    RemoveFolder(SharedDataFolder());
+    RemoveFolder(UserDataFolder());
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
 }
 
 void RemoveProductCompletely()

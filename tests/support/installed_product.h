@@ -29,6 +29,11 @@ bool PublishProductRelease(const std::wstring &folder, const std::string &versio
 // The development key is the one the setup under test trusts; a build with another key cannot
 // take the releases above, and its tests skip.
 bool SetupTrustsDevelopmentKey();
+#define REQUIRE_DEVELOPMENT_KEY()                                                                \
+    do {                                                                                         \
+        if (!SetupTrustsDevelopmentKey())                                                        \
+            GTEST_SKIP() << "the setup was built with another release key than the development key"; \
+    } while (0)
 
 // A test that runs the setup against releases of the stand-in product: skipped when the setup
 // does not trust the development key; the product is taken off the machine before and after.
@@ -54,6 +59,10 @@ long InstallFrom(const std::wstring &release, const std::wstring &more = L"", co
 // The log's lines without their time stamps; only whole lines (ended by CR LF), from the byte
 // offset `from` on.
 std::vector<std::string> LogLines(const std::wstring &path, size_t from = 0);
+// The last of `lines`, or "" when there is none.
+std::string LastLine(const std::vector<std::string> &lines);
+// Whether `line` is one of `lines`, whole.
+bool HasLine(const std::vector<std::string> &lines, const std::string &line);
 
 // A pointer file's raw content, or "-" when there is none.
 std::string PointerFile(const wchar_t *name);
@@ -78,6 +87,22 @@ extern const wchar_t kRunEntryKey[];
 // The product's shortcut in the all-users Start menu and on the public desktop.
 std::wstring StartMenuShortcut();
 std::wstring DesktopShortcut();
+
+// The user's data, which a removal takes only when asked: the data folder "Talvor" under
+// ProgramData (shared) and under LocalAppData (the user's own), and the settings key under
+// HKEY_CURRENT_USER.
+extern const wchar_t kSettingsKey[]; // Software\Tekvar Yazılım\Talvor
+std::wstring SharedDataFolder();
+std::wstring UserDataFolder();
+// Both data folders with "ayarlar.ini" ("dil=tr") inside, and the settings key with its value.
+void MakeUserData();
+// Gives the key under HKEY_CURRENT_USER the value "Deger", creating the key; false when it cannot.
+bool WriteSettingsValue(const wchar_t *key);
+bool SettingsValueExists(const wchar_t *key);
+// The removal's line for a shared data folder it kept because its owner is not trusted.
+std::string SharedFolderRefusal();
+// Takes the data folders and the settings key away.
+void RemoveUserData();
 
 // Takes the product off the machine the hard way, whatever state a test left it in: the
 // service, the tray application, the install folder, the registration and the shortcuts.

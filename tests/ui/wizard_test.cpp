@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include "app/conflict_check.h"
 #include "fetch/fetch_servers.h"
@@ -117,6 +116,14 @@ private:
     HWND dialog_ = nullptr;
 };
 
+// Starts the setup as `setup` and waits for its dialog and the confirmation page `instruction`,
+// read into `page`; the test ends when either does not come.
+#define START_SETUP(setup, page, arguments, title, instruction)                                 \
+    SetupWindow setup(arguments, title);                                                        \
+    ASSERT_NE(nullptr, setup.dialog()) << "no window " << Utf8(title);                          \
+    DialogPage page = setup.WaitFor(instruction);                                               \
+    ASSERT_EQ(std::wstring(instruction), page.main_instruction) << Shown(page)
+
 // The setup's own icon, drawn at the size of the main icon and of a title bar icon.
 HICON ProgramIcon(int size)
 {
@@ -130,12 +137,20 @@ HICON SystemIcon(LPCWSTR which, int size)
     return (HICON)LoadImageW(nullptr, which, IMAGE_ICON, size, size, LR_SHARED);
 }
 
+// Shares of an icon's opaque pixels that the screen shows unchanged (BestIconMatch).
+// The same icon: drawn unchanged apart from a few edge pixels.
+const double kSameIcon = 0.99;
+// The same icon in the title bar, which shrinks the large image the setup set: edge pixels differ.
+const double kSameTitleBarIcon = 0.8;
+// Below this, clearly another icon or none (different icons still share a few pixels).
+const double kOtherIcon = 0.5;
+
 // The best BestIconMatch over up to a second, as a page may still be being painted when its
 // texts are already there.
 double ShownWithin(const IconImage &icon, const RECT &area)
 {
     double best = 0;
-    for (ULONGLONG start = GetTickCount64(); best < 0.99 && GetTickCount64() - start < 1000; Sleep(50))
+    for (ULONGLONG start = GetTickCount64(); best < kSameIcon && GetTickCount64() - start < 1000; Sleep(50))
         best = std::max(best, BestIconMatch(icon, area));
     return best;
 }
@@ -159,16 +174,6 @@ double TitleBarIcon(HWND dialog, HICON icon)
     int size = GetSystemMetrics(SM_CXSMICON);
     RECT strip = {window.left, window.top, window.left + 4 * size, window.top + GetSystemMetrics(SM_CYCAPTION) + 8};
     return ShownWithin(DrawIconImage(icon, size, size), strip);
-}
-
-std::wstring KnownFolder(REFKNOWNFOLDERID id)
-{
-    wchar_t *path = nullptr;
-    std::wstring result;
-    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path)))
-        result = path;
-    CoTaskMemFree(path);
-    return result;
 }
 
 // What the launcher stand-in recorded beside itself, waiting up to `timeout_ms` for a record.
@@ -195,12 +200,6 @@ void ExpectNothingInstalled()
     EXPECT_EQ("-", PointerFile(L"guncel"));
     EXPECT_TRUE(StoreEntries().empty());
     EXPECT_FALSE(FileExists(std::wstring(kProductFolder) + L"\\Talvor.exe"));
-}
-
-std::string LastLogLine(const std::wstring &log)
-{
-    std::vector<std::string> lines = LogLines(log);
-    return lines.empty() ? "" : lines.back();
 }
 
 // The setup's windows get title bars that Wine draws itself, so that the window icon can be seen
@@ -295,10 +294,7 @@ TEST_F(WizardTest, ConfirmationPageDescribesTheRun)
     };
     auto check = [&](const ConfirmCase &c) {
         SCOPED_TRACE(c.what);
-        SetupWindow setup(c.arguments, c.title);
-        ASSERT_NE(nullptr, setup.dialog());
-        DialogPage page = setup.WaitFor(c.instruction);
-        EXPECT_EQ(c.instruction, page.main_instruction) << Shown(page);
+        START_SETUP(setup, page, c.arguments, c.title, c.instruction);
         EXPECT_TRUE(StartsWith(page.content, c.content_start)) << Shown(page);
         EXPECT_EQ(c.buttons, page.ButtonList());
         EXPECT_EQ(nullptr, page.progress_bar);
@@ -308,7 +304,7 @@ TEST_F(WizardTest, ConfirmationPageDescribesTheRun)
             EXPECT_EQ(c.check_box, page.check_box_text);
             EXPECT_EQ(c.checked, page.checked);
         }
-        EXPECT_GT(IconShownBy(page.main_icon, ProgramIcon(32)), 0.99) << "the main icon is not the program's";
+        EXPECT_GT(IconShownBy(page.main_icon, ProgramIcon(32)), kSameIcon) << "the main icon is not the program's";
         EXPECT_TRUE(Click(page, L"Vazgeç"));
         EXPECT_EQ(2, setup.ExitCode());
     };
@@ -343,12 +339,10 @@ TEST_F(WizardTest, EachWayOutOfTheConfirmationChangesNothing)
     for (const WayOut &way : ways) {
         SCOPED_TRACE(way.what);
         DeleteFileW(kInstallLogPath);
-        SetupWindow setup(From(release), kInstallTitle);
-        ASSERT_NE(nullptr, setup.dialog());
-        DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+        START_SETUP(setup, page, From(release), kInstallTitle, L"Talvor kurulacak");
         ASSERT_TRUE(way.leave(page)) << Shown(page);
         EXPECT_EQ(2, setup.ExitCode());
-        EXPECT_EQ("kullanici vazgecti", LastLogLine(kInstallLogPath));
+        EXPECT_EQ("kullanici vazgecti", LastLine(LogLines(kInstallLogPath)));
         ExpectNothingInstalled();
     }
 }
@@ -361,9 +355,8 @@ TEST_F(WizardTest, EachWayOutOfTheConfirmationChangesNothing)
 TEST_F(WizardTest, ProgressPageFollowsTheInstall)
 {
     ASSERT_EQ(0, InstallFrom(Release("1.0.0", "yavas-dur 1500")));
-    SetupWindow setup(From(Release("2.0.0", "", UnpackingTakesAWhile())), kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor güncellenecek");
+    START_SETUP(setup, page, From(Release("2.0.0", "", UnpackingTakesAWhile())), kInstallTitle,
+                L"Talvor güncellenecek");
     // Enter pressed twice, both presses queued before the window handles the first: "Güncelle",
     // then the progress page's only button, "Vazgeç", as its default. The second press must not
     // cancel the update the first one started.
@@ -434,9 +427,7 @@ TEST_F(WizardTest, ProgressPageFollowsTheInstall)
 // still arrives, Escape and the close box change nothing, and the install completes.
 TEST_F(WizardTest, CancelIsRefusedAfterThePointOfNoReturn)
 {
-    SetupWindow setup(From(Release("1.0.0")), kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+    START_SETUP(setup, page, From(Release("1.0.0")), kInstallTitle, L"Talvor kurulacak");
     ASSERT_TRUE(Click(page, L"Kur")) << Shown(page);
     page = WaitForPage(
         setup.dialog(), [](const DialogPage &p) { return StatusIndex(p.content) >= kNoReturnStatus; }, kRunWaitMs);
@@ -456,16 +447,14 @@ TEST_F(WizardTest, CancelIsRefusedAfterThePointOfNoReturn)
     EXPECT_EQ(0, setup.ExitCode());
     EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
     EXPECT_EQ((DWORD)SERVICE_RUNNING, QueryProductService().state);
-    EXPECT_EQ("kurulum tamam: 1.0.0", LastLogLine(kInstallLogPath));
+    EXPECT_EQ("kurulum tamam: 1.0.0", LastLine(LogLines(kInstallLogPath)));
 }
 
 // The finish page of a successful install, and Bitir with its launch box ticked: the launcher is
 // handed to the shell and started without arguments.
 TEST_F(WizardTest, FinishPageAfterAnInstallStartsTheProduct)
 {
-    SetupWindow setup(From(Release("1.0.0")), kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+    START_SETUP(setup, page, From(Release("1.0.0")), kInstallTitle, L"Talvor kurulacak");
     page = RunToFinish(setup, L"Kur", L"Talvor hazır");
     ASSERT_EQ(L"Talvor hazır", page.main_instruction) << Shown(page);
     EXPECT_EQ(L"Talvor 1.0.0 kuruldu ve hizmeti çalışıyor. Başlat menüsünden ya da masaüstünden açabilirsin; "
@@ -476,7 +465,7 @@ TEST_F(WizardTest, FinishPageAfterAnInstallStartsTheProduct)
     EXPECT_TRUE(page.checked);
     EXPECT_TRUE(page.footer.empty() && page.footer_icon == nullptr) << Shown(page);
     EXPECT_EQ(nullptr, page.progress_bar);
-    EXPECT_GT(IconShownBy(page.main_icon, ProgramIcon(32)), 0.99) << "the main icon is not the program's";
+    EXPECT_GT(IconShownBy(page.main_icon, ProgramIcon(32)), kSameIcon) << "the main icon is not the program's";
 
     EXPECT_TRUE(Click(page, L"Bitir"));
     EXPECT_EQ(0, setup.ExitCode());
@@ -488,17 +477,16 @@ TEST_F(WizardTest, FinishPageAfterAnInstallStartsTheProduct)
 // and starts nothing.
 TEST_F(WizardTest, FailedInstallEndsOnTheErrorPage)
 {
-    SetupWindow setup(From(Release("1.0.0", "hemen-dur")), kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+    START_SETUP(setup, page, From(Release("1.0.0", "hemen-dur")), kInstallTitle, L"Talvor kurulacak");
     page = RunToFinish(setup, L"Kur", L"Talvor kurulamadı");
     ASSERT_EQ(L"Talvor kurulamadı", page.main_instruction) << Shown(page);
     EXPECT_EQ(L"Talvor hizmeti başlatılamadı. Ayrıntı: C:\\Program Files\\Talvor\\kurulum.log", page.content);
     EXPECT_EQ(L"Kapat", page.ButtonList());
     EXPECT_EQ(nullptr, page.check_box) << Shown(page);
     EXPECT_TRUE(page.footer.empty() && page.footer_icon == nullptr) << Shown(page);
-    EXPECT_GT(IconShownBy(page.main_icon, SystemIcon(IDI_ERROR, 32)), 0.99) << "the main icon is not the error icon";
-    EXPECT_LT(IconShownBy(page.main_icon, ProgramIcon(32)), 0.5) << "the main icon is still the program's";
+    EXPECT_GT(IconShownBy(page.main_icon, SystemIcon(IDI_ERROR, 32)), kSameIcon)
+        << "the main icon is not the error icon";
+    EXPECT_LT(IconShownBy(page.main_icon, ProgramIcon(32)), kOtherIcon) << "the main icon is still the program's";
 
     EXPECT_TRUE(Click(page, L"Kapat"));
     EXPECT_EQ(1, setup.ExitCode());
@@ -513,22 +501,18 @@ TEST_F(WizardTest, ConflictWarningIsInTheFooterOfInstallPages)
     std::wstring warning = Utf8ToWide(ConflictWarningText());
     HICON warning_icon = SystemIcon(IDI_WARNING, GetSystemMetrics(SM_CXSMICON));
     {
-        SetupWindow removal(L"/kaldir", kRemovalTitle);
-        ASSERT_NE(nullptr, removal.dialog());
-        DialogPage page = removal.WaitFor(L"Talvor kaldırılsın mı?");
+        START_SETUP(removal, page, L"/kaldir", kRemovalTitle, L"Talvor kaldırılsın mı?");
         EXPECT_TRUE(page.footer.empty() && page.footer_icon == nullptr) << Shown(page);
         EXPECT_TRUE(Click(page, L"Vazgeç"));
         EXPECT_EQ(2, removal.ExitCode());
     }
-    SetupWindow setup(From(Release("1.0.0")), kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+    START_SETUP(setup, page, From(Release("1.0.0")), kInstallTitle, L"Talvor kurulacak");
     EXPECT_EQ(warning, page.footer) << Shown(page);
-    EXPECT_GT(IconShownBy(page.footer_icon, warning_icon), 0.99) << "no warning icon in the footer";
+    EXPECT_GT(IconShownBy(page.footer_icon, warning_icon), kSameIcon) << "no warning icon in the footer";
     page = RunToFinish(setup, L"Kur", L"Talvor hazır");
     ASSERT_EQ(L"Talvor hazır", page.main_instruction) << Shown(page);
     EXPECT_EQ(warning, page.footer) << Shown(page);
-    EXPECT_GT(IconShownBy(page.footer_icon, warning_icon), 0.99) << "no warning icon in the footer";
+    EXPECT_GT(IconShownBy(page.footer_icon, warning_icon), kSameIcon) << "no warning icon in the footer";
     EXPECT_TRUE(SetCheckBox(page, false));
     EXPECT_TRUE(Click(page, L"Bitir"));
     EXPECT_EQ(0, setup.ExitCode());
@@ -539,27 +523,6 @@ TEST_F(WizardTest, ConflictWarningIsInTheFooterOfInstallPages)
 // they go.
 TEST_F(WizardTest, RemovalCheckBoxDecidesAboutTheData)
 {
-    const wchar_t kSettingsKey[] = L"Software\\Tekvar Yazılım\\Talvor";
-    std::wstring shared_data = KnownFolder(FOLDERID_ProgramData) + L"\\Talvor";
-    std::wstring user_data = KnownFolder(FOLDERID_LocalAppData) + L"\\Talvor";
-    auto make_data = [&] {
-        for (const std::wstring &folder : {shared_data, user_data}) {
-            CreateDirectoryW(folder.c_str(), nullptr);
-            ASSERT_TRUE(WriteFileBytes(folder + L"\\ayarlar.txt", "kendi ayarlarım"));
-        }
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                                 &key, nullptr));
-        RegSetValueExW(key, L"dil", 0, REG_SZ, (const BYTE *)L"tr", sizeof L"tr");
-        RegCloseKey(key);
-    };
-    auto settings_kept = [&] {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(key);
-        return true;
-    };
     struct RemovalCase {
         const char *what;
         const wchar_t *arguments;
@@ -575,11 +538,9 @@ TEST_F(WizardTest, RemovalCheckBoxDecidesAboutTheData)
     for (const RemovalCase &c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ(0, InstallFrom(Release("1.0.0")));
-        make_data();
+        ASSERT_NO_FATAL_FAILURE(MakeUserData());
         DeleteFileW(RemovalLogPath().c_str());
-        SetupWindow setup(c.arguments, kRemovalTitle);
-        ASSERT_NE(nullptr, setup.dialog());
-        DialogPage page = setup.WaitFor(L"Talvor kaldırılsın mı?");
+        START_SETUP(setup, page, c.arguments, kRemovalTitle, L"Talvor kaldırılsın mı?");
         ASSERT_NE(nullptr, page.check_box) << Shown(page);
         EXPECT_EQ(c.checked_at_start, page.checked);
         EXPECT_TRUE(SetCheckBox(page, c.delete_data));
@@ -589,28 +550,22 @@ TEST_F(WizardTest, RemovalCheckBoxDecidesAboutTheData)
         EXPECT_EQ(c.result, page.content);
         EXPECT_EQ(L"Bitir", page.ButtonList());
         EXPECT_EQ(nullptr, page.check_box) << Shown(page);
-        EXPECT_GT(IconShownBy(page.main_icon, ProgramIcon(32)), 0.99) << "the main icon is not the program's";
+        EXPECT_GT(IconShownBy(page.main_icon, ProgramIcon(32)), kSameIcon) << "the main icon is not the program's";
         EXPECT_TRUE(Click(page, L"Bitir"));
         EXPECT_EQ(0, setup.ExitCode());
 
         EXPECT_FALSE(QueryProductService().exists);
         EXPECT_FALSE(FileExists(kProductFolder));
-        EXPECT_EQ(!c.delete_data, FileExists(user_data + L"\\ayarlar.txt"));
-        EXPECT_EQ(!c.delete_data, settings_kept());
-        std::vector<std::string> lines = LogLines(RemovalLogPath());
-        bool owner_refused = std::find(lines.begin(), lines.end(),
-                                       "sahibi yonetici olmayan klasor silinmedi: " + Utf8(shared_data)) != lines.end();
+        EXPECT_EQ(!c.delete_data, FileExists(UserDataFolder() + L"\\ayarlar.ini"));
+        EXPECT_EQ(!c.delete_data, SettingsValueExists(kSettingsKey));
         // Wine gives every file one owner that is neither LocalSystem nor Administrators, and the
         // shared folder is deleted only with a trusted owner.
         if (c.delete_data && RunningUnderWine()) {
-            EXPECT_TRUE(owner_refused);
+            EXPECT_TRUE(HasLine(LogLines(RemovalLogPath()), SharedFolderRefusal()));
         } else {
-            EXPECT_EQ(!c.delete_data, FileExists(shared_data + L"\\ayarlar.txt"));
+            EXPECT_EQ(!c.delete_data, FileExists(SharedDataFolder() + L"\\ayarlar.ini"));
         }
-        RemoveFolder(shared_data);
-        RemoveFolder(user_data);
-        RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-        RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+        RemoveUserData();
     }
 }
 
@@ -621,21 +576,19 @@ TEST_F(WizardTest, RemovalCheckBoxDecidesAboutTheData)
 // for a window of another process, and the class icon is not where WM_SETICON puts it.
 TEST_F(WizardTest, WindowIconIsTheProgramIcon)
 {
-    SetupWindow setup(From(Release("1.0.0", "hemen-dur")), kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+    START_SETUP(setup, page, From(Release("1.0.0", "hemen-dur")), kInstallTitle, L"Talvor kurulacak");
     HICON program = ProgramIcon(GetSystemMetrics(SM_CXSMICON));
     HICON error = SystemIcon(IDI_ERROR, GetSystemMetrics(SM_CXSMICON));
     double confirm = TitleBarIcon(setup.dialog(), program);
-    if (confirm < 0.5 && TitleBarIcon(setup.dialog(), error) < 0.5)
+    if (confirm < kOtherIcon && TitleBarIcon(setup.dialog(), error) < kOtherIcon)
         GTEST_SKIP() << "no icon in the title bar (best match " << confirm
                      << "): this display draws no title bars, so the window icon cannot be seen from outside";
-    EXPECT_GT(confirm, 0.8);
+    EXPECT_GT(confirm, kSameTitleBarIcon);
     page = RunToFinish(setup, L"Kur", L"Talvor kurulamadı");
     ASSERT_EQ(L"Talvor kurulamadı", page.main_instruction) << Shown(page);
-    EXPECT_GT(IconShownBy(page.main_icon, SystemIcon(IDI_ERROR, 32)), 0.99);
-    EXPECT_GT(TitleBarIcon(setup.dialog(), program), 0.8);
-    EXPECT_LT(TitleBarIcon(setup.dialog(), error), 0.5);
+    EXPECT_GT(IconShownBy(page.main_icon, SystemIcon(IDI_ERROR, 32)), kSameIcon);
+    EXPECT_GT(TitleBarIcon(setup.dialog(), program), kSameTitleBarIcon);
+    EXPECT_LT(TitleBarIcon(setup.dialog(), error), kOtherIcon);
     EXPECT_TRUE(Click(page, L"Kapat"));
     EXPECT_EQ(1, setup.ExitCode());
 }
@@ -659,9 +612,8 @@ TEST_F(WizardServerTest, CancelDuringTheDownloadEndsOnTheFinishPage)
     std::wstring served = ServedFile("");
     served.pop_back();
     ASSERT_TRUE(PublishProductRelease(served, "4.1.0", "", {{"dolgu.bin", std::string(8 << 20, 'd')}}));
-    SetupWindow setup(L"\"--adres=" + ServerUrl("TALVOR_TEST_HTTP", "yavas/400/") + L"\"", kInstallTitle);
-    ASSERT_NE(nullptr, setup.dialog());
-    DialogPage page = setup.WaitFor(L"Talvor kurulacak");
+    START_SETUP(setup, page, L"\"--adres=" + ServerUrl("TALVOR_TEST_HTTP", "yavas/400/") + L"\"", kInstallTitle,
+                L"Talvor kurulacak");
     ASSERT_TRUE(Click(page, L"Kur")) << Shown(page);
     page = WaitForPage(
         setup.dialog(), [](const DialogPage &p) { return StartsWith(p.content, L"Program paketi indiriliyor"); },
@@ -685,5 +637,5 @@ TEST_F(WizardServerTest, CancelDuringTheDownloadEndsOnTheFinishPage)
     EXPECT_TRUE(Click(page, L"Kapat"));
     EXPECT_EQ(1, setup.ExitCode());
     ExpectNothingInstalled();
-    EXPECT_EQ("HATA: " + Utf8(kCancelled), LastLogLine(kInstallLogPath));
+    EXPECT_EQ("HATA: " + Utf8(kCancelled), LastLine(LogLines(kInstallLogPath)));
 }

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <shlobj.h>
 
-#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -17,21 +15,10 @@
 
 namespace {
 
-const wchar_t kSettingsKey[] = L"Software\\Tekvar Yazılım\\Talvor";
 const wchar_t kSettingsParentKey[] = L"Software\\Tekvar Yazılım";
 // Another program of the same maker, whose settings share the parent key.
 const wchar_t kNeighbourKey[] = L"Software\\Tekvar Yazılım\\Talvor-Komsu-Deneme";
 const char kDoneWithoutRestart[] = "kaldirma tamam (yeniden baslatma 0)";
-
-std::wstring DataFolder(REFKNOWNFOLDERID known)
-{
-    wchar_t *base = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(known, 0, nullptr, &base)))
-        folder = std::wstring(base) + L"\\Talvor";
-    CoTaskMemFree(base);
-    return folder;
-}
 
 bool KeyExists(HKEY root, const wchar_t *path)
 {
@@ -40,16 +27,6 @@ bool KeyExists(HKEY root, const wchar_t *path)
         return false;
     RegCloseKey(key);
     return true;
-}
-
-bool Contains(const std::vector<std::string> &lines, const std::string &line)
-{
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-std::string LastLine(const std::vector<std::string> &lines)
-{
-    return lines.empty() ? "" : lines.back();
 }
 
 // What an install leaves on the machine, each part seen on its own.
@@ -102,8 +79,7 @@ protected:
 
     void SetUp() override
     {
-        if (!SetupTrustsDevelopmentKey())
-            GTEST_SKIP() << "the setup under test trusts another release key than the development key";
+        REQUIRE_DEVELOPMENT_KEY();
         ASSERT_TRUE(published_);
         settings_parent_existed_ = KeyExists(HKEY_CURRENT_USER, kSettingsParentKey);
         Clean();
@@ -118,12 +94,9 @@ protected:
     {
         RemoveProductCompletely();
         DeleteTestService(L"WinDivert");
-        RemoveFolder(DataFolder(FOLDERID_ProgramData));
-        RemoveFolder(DataFolder(FOLDERID_LocalAppData));
-        for (const wchar_t *key : {kSettingsKey, kNeighbourKey}) {
-            RegDeleteTreeW(HKEY_CURRENT_USER, key);
-            RegDeleteKeyW(HKEY_CURRENT_USER, key);
-        }
+        RemoveUserData();
+        RegDeleteTreeW(HKEY_CURRENT_USER, kNeighbourKey);
+        RegDeleteKeyW(HKEY_CURRENT_USER, kNeighbourKey);
         DeleteFileW(RemovalLogPath().c_str());
         for (const std::wstring &path : FreshRemovalLogs())
             DeleteFileW(path.c_str());
@@ -144,29 +117,6 @@ protected:
         return RunProgram(SetupCommand(L"/kaldir /sessiz " + arguments), 120000);
     }
 
-    // Both data folders with a file inside, the settings key and its neighbour with a value each.
-    static void MakeUserData()
-    {
-        for (const std::wstring &folder : {DataFolder(FOLDERID_ProgramData), DataFolder(FOLDERID_LocalAppData)}) {
-            ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-            ASSERT_TRUE(WriteFileBytes(folder + L"\\ayarlar.ini", "dil=tr"));
-        }
-        for (const wchar_t *path : {kSettingsKey, kNeighbourKey}) {
-            HKEY key;
-            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                                     &key, nullptr));
-            DWORD value = 1;
-            RegSetValueExW(key, L"Deger", 0, REG_DWORD, (const BYTE *)&value, sizeof value);
-            RegCloseKey(key);
-        }
-    }
-    static bool SettingsValueExists(const wchar_t *path)
-    {
-        DWORD value = 0, size = sizeof value;
-        return RegGetValueW(HKEY_CURRENT_USER, path, L"Deger", RRF_RT_REG_DWORD, nullptr, &value, &size) ==
-               ERROR_SUCCESS;
-    }
-
     static std::wstring release_;
     static bool published_;
     bool settings_parent_existed_ = false;
@@ -178,15 +128,12 @@ bool UninstallRunTest::published_;
 
 } // namespace
 
-// Nothing installed, no data: the removal finds nothing to close, refuse or keep, and logs only
-// its start and its end.
+// Nothing installed, no data: the removal succeeds and leaves nothing for a restart.
 TEST_F(UninstallRunTest, NothingInstalledIsSuccessWithoutRestart)
 {
     std::vector<std::wstring> pending_before = PendingDeletions();
     EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
-    std::vector<std::string> lines = LogLines(RemovalLogPath());
-    EXPECT_EQ(2u, lines.size());
-    EXPECT_EQ(kDoneWithoutRestart, LastLine(lines));
+    EXPECT_EQ(kDoneWithoutRestart, LastLine(LogLines(RemovalLogPath())));
     EXPECT_EQ(pending_before, PendingDeletions());
     EXPECT_EQ(kNoTrace, Traces());
 }
@@ -216,11 +163,11 @@ TEST_F(UninstallRunTest, InstalledProductIsRemovedWholeWhileSettingsStay)
     EXPECT_FALSE(LegacyDriverRegistered());
     EXPECT_EQ(pending_before, PendingDeletions());
     std::vector<std::string> lines = LogLines(RemovalLogPath());
-    EXPECT_TRUE(Contains(lines, "arayuz kapatildi (pid " + std::to_string(tray_pid) + ")"));
-    EXPECT_TRUE(Contains(lines, "eski WinDivert kaydi kaldiriliyor"));
+    EXPECT_TRUE(HasLine(lines, "arayuz kapatildi (pid " + std::to_string(tray_pid) + ")"));
+    EXPECT_TRUE(HasLine(lines, "eski WinDivert kaydi kaldiriliyor"));
     EXPECT_EQ(kDoneWithoutRestart, LastLine(lines));
 
-    for (const std::wstring &folder : {DataFolder(FOLDERID_ProgramData), DataFolder(FOLDERID_LocalAppData)})
+    for (const std::wstring &folder : {SharedDataFolder(), UserDataFolder()})
         EXPECT_EQ("dil=tr", ReadFileBytes(folder + L"\\ayarlar.ini")) << Utf8(folder);
     EXPECT_TRUE(SettingsValueExists(kSettingsKey));
 }
@@ -233,24 +180,24 @@ TEST_F(UninstallRunTest, SettingsDeletionTakesTheUsersDataAndKeyAndChecksTheShar
 {
     ASSERT_EQ(0, InstallFrom(release_));
     ASSERT_NO_FATAL_FAILURE(MakeUserData());
-    std::wstring shared = DataFolder(FOLDERID_ProgramData);
+    ASSERT_TRUE(WriteSettingsValue(kNeighbourKey));
+    std::wstring shared = SharedDataFolder();
     bool shared_trusted = FolderOwnerIsTrusted(shared);
 
     EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
     EXPECT_EQ(kNoTrace, Traces());
-    EXPECT_FALSE(FileExists(DataFolder(FOLDERID_LocalAppData)));
+    EXPECT_FALSE(FileExists(UserDataFolder()));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kSettingsParentKey));
     EXPECT_TRUE(SettingsValueExists(kNeighbourKey));
 
     std::vector<std::string> lines = LogLines(RemovalLogPath());
-    std::string refusal = "sahibi yonetici olmayan klasor silinmedi: " + Utf8(shared);
     if (shared_trusted) {
         EXPECT_FALSE(FileExists(shared));
-        EXPECT_FALSE(Contains(lines, refusal));
+        EXPECT_FALSE(HasLine(lines, SharedFolderRefusal()));
     } else {
         EXPECT_EQ("dil=tr", ReadFileBytes(shared + L"\\ayarlar.ini"));
-        EXPECT_TRUE(Contains(lines, refusal));
+        EXPECT_TRUE(HasLine(lines, SharedFolderRefusal()));
     }
     EXPECT_EQ(kDoneWithoutRestart, LastLine(lines));
 }
@@ -258,7 +205,7 @@ TEST_F(UninstallRunTest, SettingsDeletionTakesTheUsersDataAndKeyAndChecksTheShar
 // The owner check alone decides about the shared folder, so no install is needed here.
 TEST_F(UninstallRunTest, SharedDataFolderOfTrustedOwnerIsDeleted)
 {
-    std::wstring shared = DataFolder(FOLDERID_ProgramData);
+    std::wstring shared = SharedDataFolder();
     ASSERT_TRUE(CreateDirectoryW(shared.c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(shared + L"\\ayarlar.ini", "dil=tr"));
     ASSERT_TRUE(SetFolderOwner(shared, WinBuiltinAdministratorsSid));
@@ -268,7 +215,7 @@ TEST_F(UninstallRunTest, SharedDataFolderOfTrustedOwnerIsDeleted)
 
     EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
     EXPECT_FALSE(FileExists(shared));
-    EXPECT_FALSE(Contains(LogLines(RemovalLogPath()), "sahibi yonetici olmayan klasor silinmedi: " + Utf8(shared)));
+    EXPECT_FALSE(HasLine(LogLines(RemovalLogPath()), SharedFolderRefusal()));
 }
 
 // A file of the user's own data folder that another program holds open stays where it is: user
@@ -277,7 +224,7 @@ TEST_F(UninstallRunTest, LockedUserDataFileStaysWithoutRestart)
 {
     ASSERT_EQ(0, InstallFrom(release_));
     ASSERT_NO_FATAL_FAILURE(MakeUserData());
-    std::wstring local = DataFolder(FOLDERID_LocalAppData);
+    std::wstring local = UserDataFolder();
     std::wstring locked = local + L"\\gunluk.txt";
     ASSERT_TRUE(WriteFileBytes(locked, "acik"));
     FileHeldElsewhere holder(locked);
@@ -390,7 +337,7 @@ TEST_F(UninstallAcrossRestartTest, ServiceThatDoesNotStopIsRemovedAfterARestart)
         EXPECT_EQ(files_before, FolderEntries(kProductFolder));
         EXPECT_TRUE(FileExists(std::wstring(kProductFolder) + L"\\surumler\\2.0.0\\talvor_svc.exe"));
         EXPECT_EQ(pending_before, PendingDeletions());
-        EXPECT_EQ("dil=tr", ReadFileBytes(DataFolder(FOLDERID_LocalAppData) + L"\\ayarlar.ini"));
+        EXPECT_EQ("dil=tr", ReadFileBytes(UserDataFolder() + L"\\ayarlar.ini"));
         EXPECT_TRUE(SettingsValueExists(kSettingsKey));
         EXPECT_EQ((DWORD)SERVICE_DISABLED, QueryProductService().start_type);
         return;
@@ -398,7 +345,7 @@ TEST_F(UninstallAcrossRestartTest, ServiceThatDoesNotStopIsRemovedAfterARestart)
     EXPECT_EQ((DWORD)SERVICE_STOPPED, QueryProductService().state);
     EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
     EXPECT_EQ(kNoTrace, Traces());
-    EXPECT_FALSE(FileExists(DataFolder(FOLDERID_LocalAppData)));
+    EXPECT_FALSE(FileExists(UserDataFolder()));
 }
 
 // The elevated removal logs into the user's temporary folder. A link planted at the log's name
