@@ -322,7 +322,7 @@ TEST_F(UninstallAcrossRestartTest, ServiceThatDoesNotStopIsRemovedAfterARestart)
 {
     if (before_) {
         std::wstring stuck = MakeTempFolder(L"kaldirma-durmaz");
-        bool published = PublishProductRelease(stuck, "2.0.0", "yavas-dur 600000");
+        bool published = PublishProductRelease(stuck, "2.0.0", "yavas-dur");
         long installed = published ? InstallFrom(stuck) : -1;
         RemoveFolder(stuck);
         ASSERT_EQ(0, installed);
