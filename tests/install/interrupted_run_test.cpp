@@ -412,7 +412,8 @@ protected:
             // What the runs of this point leave for the next restart, and nothing before them.
             PendingDeletionsGuard pending;
             if (!prepare()) {
-                ADD_FAILURE() << "could not prepare the state to start from";
+                ADD_FAILURE() << "could not prepare the state to start from; in the install folder:\n"
+                              << Dump(FolderEntries(kProductFolder)) << "service: " << DescribeService();
                 return killed;
             }
             Interruption run = RunAndKill(command, log, point.reached);
