@@ -5,8 +5,6 @@
 
 #include <aclapi.h>
 
-bool RestartPending = false;
-
 // Inside the walk only: an entry stays that is neither gone nor handed to the restart. The
 // folders above it are then not scheduled either: Windows could not delete them at the restart,
 // and a removal would announce deletions that never come.
@@ -121,20 +119,19 @@ unsigned RemoveTree(const wchar_t *path, bool allow_restart, bool require_truste
     return RemoveTreeWalk(path, allow_restart, require_trusted_owner) & ~EntryLeft;
 }
 
-void RemoveTreeLogged(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
+bool RemoveTreeLogged(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
 {
     unsigned result = RemoveTree(path, allow_restart, require_trusted_owner);
-    if (result & ScheduledAtRestart)
-        RestartPending = true;
     if (result & LinkNotFollowed)
         LogLine("baglanti noktasi izlenmedi, yalniz kendisi silindi: %ls", path);
     if (result & OwnerRefused)
         LogLine("sahibi yonetici olmayan klasor silinmedi: %ls", path);
+    return (result & ScheduledAtRestart) != 0;
 }
 
-void RemoveInstallTree(const wchar_t *path)
+bool RemoveInstallTree(const wchar_t *path)
 {
-    RemoveTreeLogged(path, true, false);
+    return RemoveTreeLogged(path, true, false);
 }
 
 bool IsAdminOwned(HANDLE handle)

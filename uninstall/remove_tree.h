@@ -11,20 +11,19 @@ enum : unsigned {
     OwnerRefused = 4        // the top folder's owner is not trusted; nothing was deleted
 };
 
-// Set once any removal has left something for deletion at the next restart; never cleared.
-extern bool RestartPending;
-
 // Deletes a folder tree without following junctions or symbolic links: a link is removed as
 // itself and its target keeps every file. With allow_restart, what cannot be deleted now is
 // handed to Windows for deletion at the next restart; with require_trusted_owner, a top folder
 // not owned by LocalSystem or the Administrators group is refused whole. A missing folder gives 0.
 unsigned RemoveTree(const wchar_t *path, bool allow_restart, bool require_trusted_owner);
 
-// RemoveTree, then records a pending restart and logs a link met or an owner refused.
-void RemoveTreeLogged(const wchar_t *path, bool allow_restart, bool require_trusted_owner);
+// RemoveTree, then logs a link met or an owner refused. True when something was left for
+// deletion at the next restart.
+bool RemoveTreeLogged(const wchar_t *path, bool allow_restart, bool require_trusted_owner);
 
-// The removal for the setup's own trees: deletion at restart allowed, no owner check.
-void RemoveInstallTree(const wchar_t *path);
+// The removal for the setup's own trees: deletion at restart allowed, no owner check. True when
+// something was left for deletion at the next restart.
+bool RemoveInstallTree(const wchar_t *path);
 
 // Whether the object behind an open handle is owned by LocalSystem or the Administrators group.
 bool IsAdminOwned(HANDLE handle);

@@ -89,7 +89,7 @@ bool RunUninstall()
     DeleteRegistration();
 
     SetStatus(L"Dosyalar siliniyor…", 70, 0);
-    RemoveInstallTree(InstallFolder);
+    bool restart_pending = RemoveInstallTree(InstallFolder);
 
     if (Options.delete_settings)
         DeleteSettings();
@@ -97,7 +97,7 @@ bool RunUninstall()
     SetStatus(L"Talvor kaldırıldı.", 100, 0);
     FormatWide(Progress.result_text, 1024, L"Talvor bilgisayarından kaldırıldı.%s%s",
                Options.delete_settings ? L" Ayarların ve kayıtların da silindi." : L" Ayarların bu bilgisayarda duruyor.",
-               RestartPending ? L" Kalan birkaç dosya bilgisayar yeniden başlayınca silinecek." : L"");
-    LogLine("kaldirma tamam (yeniden baslatma %d)", RestartPending ? 1 : 0);
+               restart_pending ? L" Kalan birkaç dosya bilgisayar yeniden başlayınca silinecek." : L"");
+    LogLine("kaldirma tamam (yeniden baslatma %d)", restart_pending ? 1 : 0);
     return true;
 }
