@@ -10,5 +10,4 @@ BOOL ConflictFound;
 wchar_t ConflictWarning[600];
 BOOL LaunchAfterFinish = TRUE;
 
-char TargetVersion[32];
 const char SetupVersion[] = SETUP_VERSION_TEXT;

@@ -1,6 +1,5 @@
 #include "install/acquisition.h"
 
-#include "core/format.h"
 #include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
@@ -33,7 +32,6 @@ bool AcquireManifest(ProgramEntry *entry)
     FreeManifest(manifest);
     if (status != StatusOk || !IsInstallableEntry(entry))
         return ReportError(L"İmzalı sürüm bilgisinde kurulabilir bir program bulunamadı.");
-    FormatNarrow(TargetVersion, sizeof TargetVersion, "%s", entry->version);
     LogLine("kurulacak surum: %s (%s, %llu bayt)", entry->version, entry->package_file,
             (unsigned long long)entry->size);
     return true;

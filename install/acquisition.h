@@ -11,8 +11,7 @@ const wchar_t kManifestNotInFolderMessage[] = L"Kurulum klasöründe bildirim.td
 const wchar_t kManifestNotFetchedMessage[] =
     L"Sürüm bilgisi alınamadı. İnternet bağlantını denetleyip kurulumu yeniden çalıştır.";
 
-// Fetches and authenticates bildirim.tdb and takes its installable "program" entry; sets
-// TargetVersion.
+// Fetches and authenticates bildirim.tdb and takes its installable "program" entry.
 bool AcquireManifest(ProgramEntry *entry);
 
 // Fetches the package the entry names, saves it at `target` and checks the stored file's size

@@ -286,7 +286,7 @@ void FinishInstall(const RunState *run)
 {
     LogLine("hizmet calisiyor: %ls", run->new_service_path);
     SetStatus(L"Kısayollar ve kayıtlar oluşturuluyor…", 95, 0);
-    if (!WriteUninstallEntry(run->version_dir))
+    if (!WriteUninstallEntry(run->version_dir, run->entry.version))
         LogLine("kaldirma kaydi yazilamadi");
     if (!WriteStartupEntry())
         LogLine("baslangic kaydi yazilamadi");

@@ -24,7 +24,7 @@ static bool SetFormattedValue(HKEY key, const wchar_t *name, const wchar_t *form
     return length >= 0 && SetStringValue(key, name, text);
 }
 
-bool WriteUninstallEntry(const wchar_t *version_folder)
+bool WriteUninstallEntry(const wchar_t *version_folder, const char *version_text)
 {
     HKEY key;
     LONG opened = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
@@ -33,7 +33,7 @@ bool WriteUninstallEntry(const wchar_t *version_folder)
         return false;
     }
     wchar_t version[32];
-    if (MultiByteToWideChar(CP_UTF8, 0, TargetVersion, -1, version, 32) == 0)
+    if (MultiByteToWideChar(CP_UTF8, 0, version_text, -1, version, 32) == 0)
         version[0] = 0;
     SYSTEMTIME now;
     GetLocalTime(&now);

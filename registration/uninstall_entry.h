@@ -8,9 +8,10 @@ extern const wchar_t kUninstallKey[];
 extern const wchar_t kRunKey[];
 extern const wchar_t kRunValueName[];
 
-// Creates or opens the uninstall key and writes its twelve values; the size shown is that of the
-// installed version's folder. Every value is attempted; true only when all were written.
-bool WriteUninstallEntry(const wchar_t *version_folder);
+// Creates or opens the uninstall key and writes its twelve values for the installed version
+// (UTF-8 text); the size shown is that of its folder. Every value is attempted; true only when
+// all were written.
+bool WriteUninstallEntry(const wchar_t *version_folder, const char *version_text);
 
 // Starts the launcher in the notification area at every logon. The Run key is opened, never
 // created: false when it is missing.

@@ -21,7 +21,6 @@ protected:
         LoggedFolderTest::SetUp();
         ParseOptions(0, nullptr, DefaultBaseUrl, &Options);
         memset(&Progress, 0, sizeof Progress);
-        TargetVersion[0] = 0;
         release_ = folder_ + L"\\yayin";
         ASSERT_TRUE(CreateDirectoryW(release_.c_str(), nullptr));
         wcscpy(Options.local_folder, release_.c_str());
@@ -59,7 +58,7 @@ TEST_F(AcquisitionTest, TakesTheSignedReleaseAndLogsInOrder)
     Publish(ProgramLine());
     PublishPackage(package_);
     ASSERT_TRUE(AcquireManifest(&entry_));
-    EXPECT_STREQ("2.1.0", TargetVersion);
+    EXPECT_STREQ("2.1.0", entry_.version);
     EXPECT_STREQ("paket-2.1.0.tpk", entry_.package_file);
     ASSERT_TRUE(AcquirePackage(&entry_, target_.c_str()));
     EXPECT_EQ(package_, ReadFileBytes(target_));
@@ -97,7 +96,6 @@ TEST_F(AcquisitionTest, ManifestFailuresHaveTheirMessages)
         EXPECT_FALSE(AcquireManifest(&entry_)) << line;
         EXPECT_EQ(Utf8(L"İmzalı sürüm bilgisinde kurulabilir bir program bulunamadı."), Result()) << line;
     }
-    EXPECT_STREQ("", TargetVersion);
 }
 
 TEST_F(AcquisitionTest, PackageFailuresHaveTheirMessagesAndLeaveNoFile)

@@ -35,7 +35,6 @@ protected:
     {
         ParseOptions(0, nullptr, DefaultBaseUrl, &Options);
         wcscpy(InstallFolder, kProductFolder);
-        TargetVersion[0] = 0;
     }
     // Publishes a release into a folder of its own and points the options at it.
     void UseRelease(const std::string &version, const std::vector<std::pair<std::string, std::string>> &extra = {})

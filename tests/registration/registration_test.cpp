@@ -59,7 +59,6 @@ protected:
         wcscpy(saved_folder_, InstallFolder);
         wcscpy(InstallFolder, (folder_ + L"\\Talvor").c_str());
         CreateDirectoryW(InstallFolder, nullptr);
-        strcpy(TargetVersion, "2.10.0");
         version_ = std::wstring(InstallFolder) + L"\\surumler\\2.10.0";
         CreateDirectoryW((std::wstring(InstallFolder) + L"\\surumler").c_str(), nullptr);
         CreateDirectoryW(version_.c_str(), nullptr);
@@ -71,7 +70,6 @@ protected:
         if (!link_.empty())
             RemoveLink(link_);
         wcscpy(InstallFolder, saved_folder_);
-        TargetVersion[0] = 0;
         LoggedFolderTest::TearDown();
     }
     wchar_t saved_folder_[260];
@@ -83,7 +81,7 @@ TEST_F(RegistrationTest, UninstallEntryHoldsItsTwelveValues)
 {
     ASSERT_TRUE(WriteFileBytes(version_ + L"\\talvor_svc.exe", std::string(3000, 'x')));
     ASSERT_TRUE(WriteFileBytes(version_ + L"\\b.dll", std::string(100, 'x')));
-    ASSERT_TRUE(WriteUninstallEntry(version_.c_str()));
+    ASSERT_TRUE(WriteUninstallEntry(version_.c_str(), "2.10.0"));
 
     std::wstring folder = InstallFolder;
     const wchar_t *key = kUninstallKey;
@@ -108,15 +106,14 @@ TEST_F(RegistrationTest, UninstallEntryHoldsItsTwelveValues)
 
 TEST_F(RegistrationTest, RewriteKeepsValuesOfOthers)
 {
-    ASSERT_TRUE(WriteUninstallEntry(version_.c_str()));
+    ASSERT_TRUE(WriteUninstallEntry(version_.c_str(), "2.10.0"));
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_SET_VALUE, &key));
     ASSERT_TRUE(SetStringValue(key, L"Comments", L"başkasının"));
     ASSERT_TRUE(SetStringValue(key, L"DisplayName", L"eski ad"));
     RegCloseKey(key);
 
-    strcpy(TargetVersion, "2.11.0");
-    ASSERT_TRUE(WriteUninstallEntry(version_.c_str()));
+    ASSERT_TRUE(WriteUninstallEntry(version_.c_str(), "2.11.0"));
     ExpectString(kUninstallKey, L"Comments", L"başkasının");
     ExpectString(kUninstallKey, L"DisplayName", L"Talvor");
     ExpectString(kUninstallKey, L"DisplayVersion", L"2.11.0");
@@ -128,11 +125,11 @@ TEST_F(RegistrationTest, EstimatedSizeCountsWholeKilobytesAndNoLinks)
     CreateDirectoryW((version_ + L"\\alt").c_str(), nullptr);
     ASSERT_TRUE(WriteFileBytes(version_ + L"\\alt\\b.bin", std::string(23, 'x')));
     EXPECT_EQ(1023u, DirectorySize(version_.c_str()));
-    ASSERT_TRUE(WriteUninstallEntry(version_.c_str()));
+    ASSERT_TRUE(WriteUninstallEntry(version_.c_str(), "2.10.0"));
     ExpectDword(kUninstallKey, L"EstimatedSize", 0);
 
     ASSERT_TRUE(WriteFileBytes(version_ + L"\\c.bin", "x"));
-    ASSERT_TRUE(WriteUninstallEntry(version_.c_str()));
+    ASSERT_TRUE(WriteUninstallEntry(version_.c_str(), "2.10.0"));
     ExpectDword(kUninstallKey, L"EstimatedSize", 1);
 
     std::wstring big = folder_ + L"\\buyuk";
