@@ -48,7 +48,7 @@ void InitCommonControls6(HINSTANCE instance)
 // than writing a log under a cut name, or into whatever the current folder is.
 void ChooseLogPath()
 {
-    if (Options.mode == 0) {
+    if (Options.mode == ModeInstall) {
         SHCreateDirectoryExW(nullptr, InstallFolder, nullptr);
         if (FormatWide(LogPath, 260, L"%s\\kurulum.log", InstallFolder) < 1)
             LogPath[0] = 0;
@@ -92,7 +92,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     ChooseLogPath();
     ClaimLogFile();
-    LogLine("Talvor %s %s basladi", SetupVersion, Options.mode == 1 ? "kaldirma" : "kurulum");
+    LogLine("Talvor %s %s basladi", SetupVersion, Options.mode == ModeRemoval ? "kaldirma" : "kurulum");
 
     ConflictFound = DetectConflictingSoftware();
     if (ConflictFound) {

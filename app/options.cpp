@@ -39,7 +39,7 @@ bool RefuseCommandLine(int count, wchar_t **arguments, SetupOptions *options)
     for (int i = 1; i < count; i++) {
         const wchar_t *name = OptionName(arguments[i]);
         if (name != nullptr && SameIgnoringAsciiCase(name, L"sessiz"))
-            options->silent = 1;
+            options->silent = true;
     }
     return false;
 }
@@ -49,8 +49,8 @@ bool RefuseCommandLine(int count, wchar_t **arguments, SetupOptions *options)
 bool ParseOptions(int count, wchar_t **arguments, const wchar_t *default_base_url, SetupOptions *options)
 {
     memset(options, 0, sizeof *options);
-    options->mode = 0;
-    options->desktop_shortcut = 1;
+    options->mode = ModeInstall;
+    options->desktop_shortcut = true;
     SetBaseUrl(options, default_base_url);
 
     for (int i = 1; i < count; i++) {
@@ -58,13 +58,13 @@ bool ParseOptions(int count, wchar_t **arguments, const wchar_t *default_base_ur
         if (name == nullptr)
             return RefuseCommandLine(count, arguments, options);
         if (SameIgnoringAsciiCase(name, L"kaldir")) {
-            options->mode = 1;
+            options->mode = ModeRemoval;
         } else if (SameIgnoringAsciiCase(name, L"sessiz")) {
-            options->silent = 1;
+            options->silent = true;
         } else if (SameIgnoringAsciiCase(name, L"ayarlari-sil")) {
-            options->delete_settings = 1;
+            options->delete_settings = true;
         } else if (SameIgnoringAsciiCase(name, L"masaustu-yok")) {
-            options->desktop_shortcut = 0;
+            options->desktop_shortcut = false;
         } else if (SameIgnoringAsciiCase(name, L"yerel=", 6)) {
             size_t length = wcslen(name + 6);
             if (length == 0 || length >= 260)

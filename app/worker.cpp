@@ -13,7 +13,7 @@ DWORD WINAPI WorkerThread(void *)
     // The result is not looked at: the shortcut step needs COM on this thread and reports its
     // own failure.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    Progress.succeeded = Options.mode == 1 ? RunUninstall() : RunInstall();
+    Progress.succeeded = Options.mode == ModeRemoval ? RunUninstall() : RunInstall();
     CoUninitialize();
     RaiseFlag(&Progress.worker_done);
     return 0;

@@ -2,13 +2,16 @@
 
 #include <windows.h>
 
+// What a run does: an install covers a first install, a reinstall and an update.
+enum SetupMode { ModeInstall, ModeRemoval };
+
 // The command line, parsed once at start; afterwards read-only except delete_settings, which
 // the confirmation page's check box writes before the worker starts.
 struct SetupOptions {
-    unsigned mode;             // 0 install or update, 1 removal
-    unsigned silent;           // no page and no error box at all
-    unsigned delete_settings;  // removal also deletes the user's settings and data
-    unsigned desktop_shortcut; // install creates the desktop shortcut
+    SetupMode mode;
+    bool silent;               // no page and no error box at all
+    bool delete_settings;      // removal also deletes the user's settings and data
+    bool desktop_shortcut;     // install creates the desktop shortcut
     wchar_t local_folder[260]; // release folder; empty means download
     wchar_t base_url[512];     // always ends in "/"
 };

@@ -20,7 +20,7 @@ void InitPageConfig(TASKDIALOGCONFIG *config, LONG_PTR page)
     ZeroMemory(config, sizeof *config);
     config->cbSize = sizeof *config;
     config->hInstance = GetModuleHandleW(nullptr);
-    config->pszWindowTitle = Options.mode == 1 ? L"Talvor Kaldırma" : L"Talvor Kurulumu";
+    config->pszWindowTitle = Options.mode == ModeRemoval ? L"Talvor Kaldırma" : L"Talvor Kurulumu";
     config->dwFlags = TDF_POSITION_RELATIVE_TO_WINDOW | TDF_SIZE_TO_CONTENT;
     config->pfCallback = PageCallback;
     config->lpCallbackData = page;
@@ -32,7 +32,7 @@ void InitPageConfig(TASKDIALOGCONFIG *config, LONG_PTR page)
 
 void AddConflictFooter(TASKDIALOGCONFIG *config)
 {
-    if (!ConflictFound || Options.mode != 0)
+    if (!ConflictFound || Options.mode != ModeInstall)
         return;
     config->pszFooterIcon = TD_WARNING_ICON;
     config->pszFooter = ConflictWarning;
@@ -54,7 +54,7 @@ static void BuildConfirmPage()
     ConfirmPage.cButtons = 2;
     ConfirmPage.nDefaultButton = ButtonProceed;
 
-    if (Options.mode == 1) {
+    if (Options.mode == ModeRemoval) {
         ConfirmButtons[0].pszButtonText = L"Kaldır";
         ConfirmPage.pszMainInstruction = L"Talvor kaldırılsın mı?";
         ConfirmPage.pszContent = L"Talvor hizmeti durdurulur; program dosyaları, kısayollar ve başlangıç kaydı "
@@ -80,7 +80,7 @@ static void BuildProgressPage()
 {
     InitPageConfig(&ProgressPage, PageProgress);
     ProgressPage.dwFlags |= TDF_SHOW_PROGRESS_BAR | TDF_CALLBACK_TIMER;
-    ProgressPage.pszMainInstruction = Options.mode == 1 ? L"Talvor kaldırılıyor" : L"Talvor kuruluyor";
+    ProgressPage.pszMainInstruction = Options.mode == ModeRemoval ? L"Talvor kaldırılıyor" : L"Talvor kuruluyor";
     ProgressPage.pszContent = L"Hazırlanıyor…";
     ProgressButtons[0] = {IDCANCEL, L"Vazgeç"};
     ProgressPage.pButtons = ProgressButtons;

@@ -12,7 +12,7 @@ static TASKDIALOG_BUTTON FinishButtons[1];
 
 void BuildFinishPage()
 {
-    bool removal = Options.mode == 1;
+    bool removal = Options.mode == ModeRemoval;
     InitPageConfig(&FinishPage, PageFinish);
     FinishButtons[0] = {IDOK, Progress.succeeded ? L"Bitir" : L"Kapat"};
     FinishPage.pButtons = FinishButtons;

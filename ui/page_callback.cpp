@@ -95,7 +95,7 @@ HRESULT CALLBACK PageCallback(HWND window, UINT notification, WPARAM wparam, LPA
         break;
     case TDN_VERIFICATION_CLICKED:
         if (page == PageConfirm)
-            Options.delete_settings = (unsigned)wparam;
+            Options.delete_settings = wparam != 0;
         else if (page == PageFinish)
             LaunchAfterFinish = (BOOL)wparam;
         break;

@@ -20,7 +20,7 @@ int RunWizard(LPTHREAD_START_ROUTINE work)
         LogLine("kullanici vazgecti");
         return 2;
     }
-    if (Progress.succeeded && Options.mode == 0 && LaunchAfterFinish)
+    if (Progress.succeeded && Options.mode == ModeInstall && LaunchAfterFinish)
         LaunchProduct();
     return 0;
 }

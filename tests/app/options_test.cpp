@@ -19,7 +19,8 @@ bool Parse(std::vector<std::wstring> args, SetupOptions *options)
 struct GrammarCase {
     std::vector<std::wstring> args;
     bool valid;
-    unsigned mode, silent, delete_settings, desktop_shortcut;
+    SetupMode mode;
+    bool silent, delete_settings, desktop_shortcut;
 };
 
 } // namespace
@@ -27,13 +28,13 @@ struct GrammarCase {
 TEST(ParseOptions, Grammar)
 {
     const GrammarCase cases[] = {
-        {{}, true, 0, 0, 0, 1},
-        {{L"--KALDIR"}, true, 1, 0, 0, 1},
-        {{L"/kaldir"}, true, 1, 0, 0, 1},
-        {{L"-Kaldir"}, true, 1, 0, 0, 1},
-        {{L"/sessiz", L"/ayarlari-sil", L"/masaustu-yok"}, true, 0, 1, 1, 0},
-        {{L"/sessiz", L"-SESSIZ", L"--sessiz"}, true, 0, 1, 0, 1}, // repeated flags stay set
-        {{L"/ayarlari-sil"}, true, 0, 0, 1, 1},                    // accepted outside its mode
+        {{}, true, ModeInstall, false, false, true},
+        {{L"--KALDIR"}, true, ModeRemoval, false, false, true},
+        {{L"/kaldir"}, true, ModeRemoval, false, false, true},
+        {{L"-Kaldir"}, true, ModeRemoval, false, false, true},
+        {{L"/sessiz", L"/ayarlari-sil", L"/masaustu-yok"}, true, ModeInstall, true, true, false},
+        {{L"/sessiz", L"-SESSIZ", L"--sessiz"}, true, ModeInstall, true, false, true}, // repeated flags stay set
+        {{L"/ayarlari-sil"}, true, ModeInstall, false, true, true},                    // accepted outside its mode
         {{L"kaldir"}, false},                                      // no prefix
         {{L"/kaldir=1"}, false},                                   // names are compared whole
         {{L"/kaldirx"}, false},
@@ -73,11 +74,11 @@ TEST(ParseOptions, RefusedCommandLineStillHonoursSessiz)
 {
     SetupOptions options;
     ASSERT_FALSE(Parse({L"kaldir", L"/sessiz"}, &options));
-    EXPECT_EQ(1u, options.silent);
+    EXPECT_TRUE(options.silent);
     ASSERT_FALSE(Parse({L"/SESSIZ", L"--yerel="}, &options));
-    EXPECT_EQ(1u, options.silent);
+    EXPECT_TRUE(options.silent);
     ASSERT_FALSE(Parse({L"/kaldir", L"/bilinmeyen"}, &options));
-    EXPECT_EQ(0u, options.silent);
+    EXPECT_FALSE(options.silent);
 }
 
 TEST(ParseOptions, LocalFolderBounds)

@@ -82,13 +82,13 @@ TEST_F(InstallSequenceTest, CancelWhileUnpackingIsIgnoredAndFinishingTextsFit)
 {
     // A large file keeps the unpacking going long enough for the request to arrive during it.
     UseRelease("1.0.0", {{"veri.bin", std::string(48 << 20, 'v')}});
-    Options.desktop_shortcut = 0;
+    Options.desktop_shortcut = false;
     ASSERT_TRUE(Run(false, L"Dosyalar açılıyor…")) << Result();
     EXPECT_EQ("Talvor 1.0.0 kuruldu ve hizmeti çalışıyor. Başlat menüsünden açabilirsin; Windows açılınca "
               "kendiliğinden başlar.",
               Result());
 
-    Options.desktop_shortcut = 1;
+    Options.desktop_shortcut = true;
     ASSERT_TRUE(Run()) << Result();
     EXPECT_EQ("Talvor 1.0.0 kuruldu ve hizmeti çalışıyor. Başlat menüsünden ya da masaüstünden açabilirsin; "
               "Windows açılınca kendiliğinden başlar.",
