@@ -49,19 +49,16 @@ struct RunState {
     wchar_t uninstaller_path[260];
 };
 
-const wchar_t kPointerCurrent[] = L"guncel";
-const wchar_t kPointerPrevious[] = L"onceki";
-
 // Every path of the run is formed before anything changes, so that no move, copy or removal is
 // ever given a cut path. The backup's name is checked with the longest tick count it can get.
 bool FormRunPaths(RunState *run)
 {
     const char *version = run->entry.version;
     bool fits = FormatWide(run->store_root, 260, L"%s\\surumler", InstallFolder) >= 0 &&
-                FormatWide(run->package_path, 260, L"%s\\%hs.tpk", run->store_root, version) >= 0 &&
-                FormatWide(run->staging_dir, 260, L"%s\\%hs.kur", run->store_root, version) >= 0 &&
+                PackagePath(InstallFolder, version, run->package_path, 260) &&
+                StagingDirPath(InstallFolder, version, run->staging_dir, 260) &&
                 VersionDirPath(InstallFolder, version, run->version_dir, 260) &&
-                FormatWide(run->backup_dir, 260, L"%s.eski-%llu", run->version_dir, ~0ULL) >= 0 &&
+                BackupDirPath(InstallFolder, version, ~0ULL, run->backup_dir, 260) &&
                 FormatWide(run->new_service_path, 260, L"%s\\talvor_svc.exe", run->version_dir) >= 0 &&
                 FormatWide(run->launcher_source, 260, L"%s\\Talvor.exe", run->version_dir) >= 0 &&
                 FormatWide(run->launcher_target, 260, L"%s\\Talvor.exe", InstallFolder) >= 0 &&
@@ -214,7 +211,7 @@ bool SwapVersionIn(RunState *run)
     bool placed = true;
     DWORD code = ERROR_SUCCESS;
     if (GetFileAttributesW(run->version_dir) != INVALID_FILE_ATTRIBUTES) {
-        FormatWide(run->backup_dir, 260, L"%s.eski-%llu", run->version_dir, GetTickCount64());
+        BackupDirPath(InstallFolder, run->entry.version, GetTickCount64(), run->backup_dir, 260);
         placed = MoveFileExW(run->version_dir, run->backup_dir, 0) != 0;
         if (!placed) {
             code = GetLastError();

@@ -14,9 +14,36 @@
 // A pointer is read no further than this: a version text with a line end and some slack.
 static const DWORD kPointerReadLimit = 33;
 
+// The names of a run's entries in the store: the version followed by one of these.
+static const char kPackageSuffix[] = ".tpk";
+static const char kStagingSuffix[] = ".kur";
+static const char kBackupInfix[] = ".eski-"; // then the tick count
+
+static bool StoreEntryPath(const wchar_t *install_folder, const char *version, const char *suffix, wchar_t *out,
+                           size_t capacity)
+{
+    return FormatWide(out, capacity, L"%s\\surumler\\%hs%hs", install_folder, version, suffix) >= 0;
+}
+
 bool VersionDirPath(const wchar_t *install_folder, const char *version, wchar_t *out, size_t capacity)
 {
-    return FormatWide(out, capacity, L"%s\\surumler\\%hs", install_folder, version) >= 0;
+    return StoreEntryPath(install_folder, version, "", out, capacity);
+}
+
+bool PackagePath(const wchar_t *install_folder, const char *version, wchar_t *out, size_t capacity)
+{
+    return StoreEntryPath(install_folder, version, kPackageSuffix, out, capacity);
+}
+
+bool StagingDirPath(const wchar_t *install_folder, const char *version, wchar_t *out, size_t capacity)
+{
+    return StoreEntryPath(install_folder, version, kStagingSuffix, out, capacity);
+}
+
+bool BackupDirPath(const wchar_t *install_folder, const char *version, unsigned long long ticks, wchar_t *out,
+                   size_t capacity)
+{
+    return FormatWide(out, capacity, L"%s\\surumler\\%hs%hs%llu", install_folder, version, kBackupInfix, ticks) >= 0;
 }
 
 Status ReadVersionPointer(const wchar_t *folder, const wchar_t *name, char *out, size_t out_size)
@@ -168,6 +195,17 @@ bool IsRegularFile(const wchar_t *path)
 
 enum LeftoverKind { NotLeftover, LeftoverStaging, LeftoverPackage, LeftoverBackup };
 
+// Cuts `suffix` off the end of `text` when something stands before it.
+static bool CutSuffix(char *text, const char *suffix)
+{
+    size_t length = strlen(text);
+    size_t count = strlen(suffix);
+    if (length <= count || strcmp(text + length - count, suffix) != 0)
+        return false;
+    text[length - count] = 0;
+    return true;
+}
+
 // Splits a store entry name into its version and the kind of transient entry it is.
 static LeftoverKind ClassifyStoreEntry(const wchar_t *name, char *version, size_t size)
 {
@@ -175,20 +213,17 @@ static LeftoverKind ClassifyStoreEntry(const wchar_t *name, char *version, size_
     if (WideCharToMultiByte(CP_UTF8, 0, name, -1, text, sizeof text, nullptr, nullptr) == 0)
         return NotLeftover;
     LeftoverKind kind = NotLeftover;
-    size_t length = strlen(text);
-    char *backup = strstr(text, ".eski-");
+    char *backup = strstr(text, kBackupInfix);
     if (backup != nullptr) {
-        const char *digits = backup + 6;
+        const char *digits = backup + strlen(kBackupInfix);
         size_t count = strspn(digits, "0123456789");
         if (count == 0 || count > 20 || digits[count] != 0)
             return NotLeftover;
         *backup = 0;
         kind = LeftoverBackup;
-    } else if (length > 4 && strcmp(text + length - 4, ".kur") == 0) {
-        text[length - 4] = 0;
+    } else if (CutSuffix(text, kStagingSuffix)) {
         kind = LeftoverStaging;
-    } else if (length > 4 && strcmp(text + length - 4, ".tpk") == 0) {
-        text[length - 4] = 0;
+    } else if (CutSuffix(text, kPackageSuffix)) {
         kind = LeftoverPackage;
     }
     if (kind == NotLeftover || !IsValidVersion(text) || strlen(text) >= size)

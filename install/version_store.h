@@ -10,9 +10,21 @@
 // two pointer files, guncel (the current version) and onceki (the one before it), each holding
 // just the version text.
 
+// The pointer files' names in the install folder.
+const wchar_t kPointerCurrent[] = L"guncel";
+const wchar_t kPointerPrevious[] = L"onceki";
+
 // "<install folder>\surumler\<version>"; false when it does not fit the capacity (a cut path
 // would name another folder).
 bool VersionDirPath(const wchar_t *install_folder, const char *version, wchar_t *out, size_t capacity);
+
+// The entries a run keeps beside the version directories while it works, in the same form and
+// with the same false: the package "<version>.tpk", the staging folder "<version>.kur" and the
+// replaced version directory set aside as "<version>.eski-<ticks>".
+bool PackagePath(const wchar_t *install_folder, const char *version, wchar_t *out, size_t capacity);
+bool StagingDirPath(const wchar_t *install_folder, const char *version, wchar_t *out, size_t capacity);
+bool BackupDirPath(const wchar_t *install_folder, const char *version, unsigned long long ticks, wchar_t *out,
+                   size_t capacity);
 
 // Reads a pointer file without following a link: at most 33 bytes, trailing CR, LF and spaces
 // dropped, the rest accepted only as a version text. StatusOk, StatusInvalid (also for a buffer

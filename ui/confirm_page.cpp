@@ -42,7 +42,7 @@ static void BuildConfirmPage()
 {
     char installed_utf8[32];
     wchar_t installed[32] = L"";
-    bool has_version = ReadVersionPointer(InstallFolder, L"guncel", installed_utf8, sizeof installed_utf8) == StatusOk;
+    bool has_version = ReadVersionPointer(InstallFolder, kPointerCurrent, installed_utf8, sizeof installed_utf8) == StatusOk;
     if (has_version)
         MultiByteToWideChar(CP_UTF8, 0, installed_utf8, -1, installed, 32);
 
