@@ -8,6 +8,7 @@
 #include "install/acquisition.h"
 #include "install/version_store.h"
 #include "registration/shortcuts.h"
+#include "registration/startup_entry.h"
 #include "registration/uninstall_entry.h"
 #include "release/package_extract.h"
 #include "service/app_shutdown.h"

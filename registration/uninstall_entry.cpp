@@ -8,8 +8,6 @@
 #include <windows.h>
 
 const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Talvor";
-const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const wchar_t kRunValueName[] = L"Talvor";
 
 static const wchar_t kUninstallerName[] = L"Talvor-Kaldir.exe";
 
@@ -51,21 +49,6 @@ bool WriteUninstallEntry(const wchar_t *version_folder, const char *version_text
     ok &= SetDwordValue(key, L"NoModify", 1);
     ok &= SetDwordValue(key, L"NoRepair", 1);
     ok &= SetDwordValue(key, L"EstimatedSize", (DWORD)(DirectorySize(version_folder) / 1024));
-    RegCloseKey(key);
-    return ok;
-}
-
-bool WriteStartupEntry()
-{
-    HKEY key;
-    LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &key);
-    if (opened != ERROR_SUCCESS) {
-        LogFailedCall("RegOpenKeyExW", kRunKey, (unsigned long)opened);
-        return false;
-    }
-    wchar_t command[292];
-    bool ok = FormatWide(command, 292, L"\"%s\\Talvor.exe\" --tepside", InstallFolder) >= 0 &&
-              SetStringValue(key, kRunValueName, command);
     RegCloseKey(key);
     return ok;
 }

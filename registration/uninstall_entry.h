@@ -4,18 +4,11 @@
 
 // Windows' list of installed programs reads the product from this key under HKEY_LOCAL_MACHINE.
 extern const wchar_t kUninstallKey[];
-// The per-machine logon start-up list, and the product's value in it.
-extern const wchar_t kRunKey[];
-extern const wchar_t kRunValueName[];
 
 // Creates or opens the uninstall key and writes its twelve values for the installed version
 // (UTF-8 text); the size shown is that of its folder. Every value is attempted; true only when
 // all were written.
 bool WriteUninstallEntry(const wchar_t *version_folder, const char *version_text);
-
-// Starts the launcher in the notification area at every logon. The Run key is opened, never
-// created: false when it is missing.
-bool WriteStartupEntry();
 
 // Total size of the files below a folder; links are neither followed nor counted.
 uint64_t DirectorySize(const wchar_t *folder);

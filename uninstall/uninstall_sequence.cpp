@@ -5,6 +5,7 @@
 #include "core/progress_state.h"
 #include "core/setup_log.h"
 #include "registration/shortcuts.h"
+#include "registration/startup_entry.h"
 #include "registration/uninstall_entry.h"
 #include "service/app_shutdown.h"
 #include "service/legacy_driver.h"

@@ -3,6 +3,7 @@
 #include "core/process_values.h"
 #include "registration/registry_values.h"
 #include "registration/shortcuts.h"
+#include "registration/startup_entry.h"
 #include "registration/uninstall_entry.h"
 #include "support/test_support.h"
 
