@@ -24,3 +24,14 @@ bool WriteStartupEntry()
     RegCloseKey(key);
     return ok;
 }
+
+void DeleteStartupEntry()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    LONG deleted = RegDeleteValueW(key, kRunValueName);
+    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
+        LogFailedCall("RegDeleteValueW", kRunValueName, (unsigned long)deleted);
+    RegCloseKey(key);
+}

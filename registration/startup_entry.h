@@ -7,3 +7,5 @@ extern const wchar_t kRunValueName[];
 // Starts the launcher in the notification area at every logon. The Run key is opened, never
 // created: false when it is missing.
 bool WriteStartupEntry();
+// Deletes the product's value; one already gone is no failure, any other is logged.
+void DeleteStartupEntry();

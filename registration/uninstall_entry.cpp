@@ -53,6 +53,14 @@ bool WriteUninstallEntry(const wchar_t *version_folder, const char *version_text
     return ok;
 }
 
+void DeleteUninstallEntry()
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
+    LONG deleted = RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
+        LogFailedCall("RegDeleteKeyW", kUninstallKey, (unsigned long)deleted);
+}
+
 uint64_t DirectorySize(const wchar_t *folder)
 {
     wchar_t pattern[260];

@@ -17,22 +17,6 @@
 
 static const wchar_t kSettingsKey[] = L"Software\\Tekvar Yazılım\\Talvor";
 
-// The run value and the uninstall entry; what is already gone is no failure.
-static void DeleteRegistration()
-{
-    HKEY run;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
-        LONG deleted = RegDeleteValueW(run, kRunValueName);
-        if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
-            LogFailedCall("RegDeleteValueW", kRunValueName, (unsigned long)deleted);
-        RegCloseKey(run);
-    }
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
-    LONG deleted = RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
-    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
-        LogFailedCall("RegDeleteKeyW", kUninstallKey, (unsigned long)deleted);
-}
-
 // "<known folder>\Talvor" removed without deletion at restart: the user's data is theirs to
 // unlock, and a shared folder must pass the owner check when asked.
 static void RemoveDataFolder(REFKNOWNFOLDERID known, bool require_trusted_owner)
@@ -87,7 +71,8 @@ bool RunUninstall()
     SetStatus(L"Kısayollar ve kayıtlar siliniyor…", 50, 0);
     DeleteShortcut(FOLDERID_CommonPrograms);
     DeleteShortcut(FOLDERID_PublicDesktop);
-    DeleteRegistration();
+    DeleteStartupEntry();
+    DeleteUninstallEntry();
 
     SetStatus(L"Dosyalar siliniyor…", 70, 0);
     bool restart_pending = RemoveInstallTree(InstallFolder);
