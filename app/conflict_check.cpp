@@ -1,13 +1,24 @@
 #include "app/conflict_check.h"
 
 #include "core/ascii_case.h"
-
-#include <tlhelp32.h>
+#include "service/process_list.h"
 
 namespace {
 
 const wchar_t *const kServiceNames[] = {L"klif", L"klflt", L"klwfp", L"kneps", L"AVP"};
 const wchar_t *const kProcessNames[] = {L"avp.exe", L"avpui.exe", L"ksde.exe", L"ksdeui.exe"};
+
+// Stops the walk at the first listed process, noting it in the bool behind `found`.
+bool NoteListedProcess(const wchar_t *image_name, DWORD, void *found)
+{
+    for (const wchar_t *name : kProcessNames) {
+        if (SameIgnoringAsciiCase(image_name, name)) {
+            *(bool *)found = true;
+            return false;
+        }
+    }
+    return true;
+}
 
 } // namespace
 
@@ -22,17 +33,8 @@ bool ServiceKnown(SC_HANDLE manager, const wchar_t *name)
 
 bool ProcessRunning()
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
     bool found = false;
-    PROCESSENTRY32W entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
-        for (const wchar_t *name : kProcessNames)
-            found = found || SameIgnoringAsciiCase(entry.szExeFile, name);
-    }
-    CloseHandle(snapshot);
+    ForEachProcess(NoteListedProcess, &found);
     return found;
 }
 

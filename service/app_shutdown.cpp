@@ -2,30 +2,25 @@
 
 #include "core/ascii_case.h"
 #include "core/setup_log.h"
-
-#include <windows.h>
-
-#include <tlhelp32.h>
+#include "service/process_list.h"
 
 static const DWORD kTerminateWaitMs = 5000;
 
+static bool EndTrayApp(const wchar_t *image_name, DWORD process_id, void *)
+{
+    if (!SameIgnoringAsciiCase(image_name, L"talvor_gui.exe"))
+        return true;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process_id);
+    if (process == nullptr)
+        return true;
+    TerminateProcess(process, 0);
+    WaitForSingleObject(process, kTerminateWaitMs);
+    CloseHandle(process);
+    LogLine("arayuz kapatildi (pid %lu)", process_id);
+    return true;
+}
+
 void CloseRunningApp()
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return;
-    PROCESSENTRY32W entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (!SameIgnoringAsciiCase(entry.szExeFile, L"talvor_gui.exe"))
-            continue;
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-        if (process == nullptr)
-            continue;
-        TerminateProcess(process, 0);
-        WaitForSingleObject(process, kTerminateWaitMs);
-        CloseHandle(process);
-        LogLine("arayuz kapatildi (pid %lu)", entry.th32ProcessID);
-    }
-    CloseHandle(snapshot);
+    ForEachProcess(EndTrayApp, nullptr);
 }
