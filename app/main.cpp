@@ -50,7 +50,7 @@ void ChooseLogPath()
 {
     if (Options.mode == ModeInstall) {
         SHCreateDirectoryExW(nullptr, InstallFolder, nullptr);
-        if (FormatWide(LogPath, 260, L"%s\\kurulum.log", InstallFolder) < 1)
+        if (FormatWide(LogPath, 260, L"%s\\kurulum.log", InstallFolder) < 0)
             LogPath[0] = 0;
         return;
     }
@@ -59,7 +59,7 @@ void ChooseLogPath()
     DWORD length = GetTempPathW(228, temp);
     if (length > 0 && length < 228)
         length = GetLongPathNameW(temp, temp, 228);
-    if (length == 0 || length >= 228 || FormatWide(LogPath, 260, L"%sTalvor-Kaldir.log", temp) < 1)
+    if (length == 0 || length >= 228 || FormatWide(LogPath, 260, L"%sTalvor-Kaldir.log", temp) < 0)
         LogPath[0] = 0;
 }
 

@@ -268,7 +268,8 @@ bool AppendNumber(Output<Ch> &out, const Directive &d, va_list &args)
     return true;
 }
 
-// Formats into `out` and returns the whole length, or -1 for a formatting error.
+// Formats into `out`, which has room for at least the terminator, and returns the whole length,
+// or -1 for a formatting error.
 template <typename Ch>
 int FormatCore(Output<Ch> &out, const Ch *format, va_list args)
 {
@@ -297,24 +298,29 @@ int FormatCore(Output<Ch> &out, const Ch *format, va_list args)
     }
     va_end(ap);
     if (!ok || out.length > INT_MAX) {
-        if (out.capacity > 0)
-            out.buffer[0] = 0;
+        out.buffer[0] = 0;
         return -1;
     }
-    if (out.capacity > 0)
-        out.buffer[out.length < out.capacity ? out.length : out.capacity - 1] = 0;
+    out.buffer[out.length < out.capacity ? out.length : out.capacity - 1] = 0;
     return (int)out.length;
+}
+
+// The length when the whole text fits, otherwise -1.
+template <typename Ch>
+int FormatBounded(Ch *buffer, size_t capacity, const Ch *format, va_list args)
+{
+    if (buffer == nullptr || capacity == 0)
+        return -1;
+    Output<Ch> out = {buffer, capacity, 0};
+    int length = FormatCore(out, format, args);
+    return length >= 0 && (size_t)length < capacity ? length : -1;
 }
 
 } // namespace
 
 int FormatWideV(wchar_t *buffer, size_t capacity, const wchar_t *format, va_list args)
 {
-    if (buffer == nullptr || capacity == 0)
-        return -1;
-    Output<wchar_t> out = {buffer, capacity, 0};
-    int length = FormatCore(out, format, args);
-    return length >= 0 && (size_t)length < capacity ? length : -1;
+    return FormatBounded(buffer, capacity, format, args);
 }
 
 int FormatWide(wchar_t *buffer, size_t capacity, const wchar_t *format, ...)
@@ -328,8 +334,7 @@ int FormatWide(wchar_t *buffer, size_t capacity, const wchar_t *format, ...)
 
 int FormatNarrowV(char *buffer, size_t capacity, const char *format, va_list args)
 {
-    Output<char> out = {buffer, buffer == nullptr ? 0 : capacity, 0};
-    return FormatCore(out, format, args);
+    return FormatBounded(buffer, capacity, format, args);
 }
 
 int FormatNarrow(char *buffer, size_t capacity, const char *format, ...)

@@ -14,14 +14,13 @@
 // "%n" and anything else is a formatting error. (The toolchain's own swprintf reads "%s" with
 // C99 rules, as narrow text: the setup never calls it.)
 
-// When the text fits, it is terminated and its length in characters is returned. Otherwise the
-// buffer holds the first capacity - 1 characters and a terminator and the result is -1; so is it
-// for a formatting error (which leaves the buffer empty) and for a null buffer or no capacity.
+// Both kinds keep one contract, so that every caller checks the result the same way: `>= 0`
+// means the whole text is there, `< 0` that it is not. When the text fits, it is terminated and
+// its length (in characters, or bytes for the narrow kind) is returned. Otherwise the result is
+// -1 and the buffer holds the first capacity - 1 units of the text and a terminator; so a caller
+// that accepts a cut text may ignore the result. A formatting error also gives -1 and leaves the
+// buffer empty; a null buffer or no capacity gives -1 and writes nothing.
 int FormatWide(wchar_t *buffer, size_t capacity, const wchar_t *format, ...);
 int FormatWideV(wchar_t *buffer, size_t capacity, const wchar_t *format, va_list args);
-
-// The buffer is always terminated, cut at capacity - 1 bytes; the result is the length the
-// whole text would have had (it may reach or pass the capacity), or -1 for a formatting error,
-// which leaves the buffer empty. A capacity of 0 writes nothing and still yields the length.
 int FormatNarrow(char *buffer, size_t capacity, const char *format, ...);
 int FormatNarrowV(char *buffer, size_t capacity, const char *format, va_list args);

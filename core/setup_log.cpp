@@ -65,7 +65,7 @@ void ClaimLogFile()
         size_t length = wcslen(LogPath);
         wchar_t fresh[260];
         if (length > 4 && FormatWide(fresh, 260, L"%.*s-%lu-%llu.log", (int)(length - 4), LogPath,
-                                     GetCurrentProcessId(), GetTickCount64()) > 0)
+                                     GetCurrentProcessId(), GetTickCount64()) >= 0)
             file = OpenLogFile(fresh, CREATE_NEW);
         if (file != INVALID_HANDLE_VALUE)
             memcpy(LogPath, fresh, sizeof fresh);
@@ -92,7 +92,7 @@ void LogLine(const char *format, ...)
     char line[1100];
     int length = FormatNarrow(line, sizeof line, "%04u-%02u-%02u %02u:%02u:%02u %s\r\n", now.wYear,
                               now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, message);
-    if (length <= 0)
+    if (length < 0)
         return;
 
     HANDLE file = OpenLogFile(LogPath, OPEN_ALWAYS);

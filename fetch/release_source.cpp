@@ -65,7 +65,7 @@ bool FetchReleaseFile(const char *name, uint32_t max_size, bool progress, uint32
     // A cut path or URL would name another file: refuse rather than fetch it.
     wchar_t location[460];
     if (Options.local_folder[0] != 0) {
-        bool fits = FormatWide(location, 460, L"%s\\%s", Options.local_folder, wide_name) > 0;
+        bool fits = FormatWide(location, 460, L"%s\\%s", Options.local_folder, wide_name) >= 0;
         LogLine("yerel dosya okunuyor: %s", name);
         if (!fits || !ReadWholeFile(location, max_size, false, buffer, size))
             return false;
@@ -79,7 +79,7 @@ bool FetchReleaseFile(const char *name, uint32_t max_size, bool progress, uint32
     LogLine("indiriliyor: %s", name);
     uint32_t http_status = 0;
     Status status = StatusInvalid;
-    if (FormatWide(location, 460, L"%s%s", Options.base_url, wide_name) > 0)
+    if (FormatWide(location, 460, L"%s%s", Options.base_url, wide_name) >= 0)
         status = HttpDownload(location, max_size, kDownloadTimeoutMs, progress ? DownloadProgress : nullptr,
                               start_percent, buffer, size, &http_status);
     if (status == StatusOk)

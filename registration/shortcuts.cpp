@@ -15,7 +15,7 @@ bool ShortcutPath(REFKNOWNFOLDERID folder, wchar_t *out)
         CoTaskMemFree(folder_path);
         return false;
     }
-    bool fits = FormatWide(out, 260, L"%s\\Talvor.lnk", folder_path) > 0;
+    bool fits = FormatWide(out, 260, L"%s\\Talvor.lnk", folder_path) >= 0;
     CoTaskMemFree(folder_path);
     return fits;
 }

@@ -25,7 +25,7 @@ static void RemoveDataFolder(REFKNOWNFOLDERID known, bool require_trusted_owner)
     if (FAILED(SHGetKnownFolderPath(known, 0, nullptr, &base)))
         return;
     wchar_t folder[260];
-    bool fits = FormatWide(folder, 260, L"%s\\Talvor", base) > 0;
+    bool fits = FormatWide(folder, 260, L"%s\\Talvor", base) >= 0;
     CoTaskMemFree(base);
     if (fits)
         RemoveTreeLogged(folder, false, require_trusted_owner);

@@ -74,20 +74,21 @@ TEST(FormatWide, RefusesWhatItCannotFormat)
     EXPECT_EQ(-1, FormatWide(out, 32, L"%999999999d", 1)); // a width no buffer could hold
 }
 
-TEST(FormatNarrow, ResultIsTheWholeLength)
+// The same contract as the wide kind: a cut text is kept, terminated, and reported as -1.
+TEST(FormatNarrow, CapacityLimits)
 {
     char out[8];
     memset(out, '#', sizeof out);
     EXPECT_EQ(4, FormatNarrow(out, 5, "abcd"));
     EXPECT_STREQ("abcd", out);
-    EXPECT_EQ(5, FormatNarrow(out, 5, "abcde")); // reaches the capacity: cut at 4 bytes
+    EXPECT_EQ(-1, FormatNarrow(out, 5, "abcde")); // reaches the capacity: cut at 4 bytes
     EXPECT_STREQ("abcd", out);
     EXPECT_EQ('#', out[5]);
-    EXPECT_EQ(8, FormatNarrow(out, 5, "%s%d", "abcdef", 12));
+    EXPECT_EQ(-1, FormatNarrow(out, 5, "%s%d", "abcdef", 12));
     EXPECT_STREQ("abcd", out);
-    EXPECT_EQ(6, FormatNarrow(nullptr, 0, "%06d", 1)); // measure only
+    EXPECT_EQ(-1, FormatNarrow(nullptr, 0, "%06d", 1));
     out[0] = 'z';
-    EXPECT_EQ(3, FormatNarrow(out, 0, "abc"));
+    EXPECT_EQ(-1, FormatNarrow(out, 0, "abc"));
     EXPECT_EQ('z', out[0]);
     EXPECT_EQ(-1, FormatNarrow(out, 8, "%n", nullptr));
     EXPECT_STREQ("", out);
@@ -103,8 +104,8 @@ TEST(FormatNarrow, WideTextBecomesUtf8)
     EXPECT_STREQ(u8"ş", out);
     FormatNarrow(out, 64, "[%8ls][%-6ls]", L"ab", L"cd");
     EXPECT_STREQ("[      ab][cd    ]", out);
-    // A multi-byte character cut at the capacity: still terminated, length still whole.
-    EXPECT_EQ(4, FormatNarrow(out, 3, "%ls", L"aşb"));
+    // A multi-byte character cut at the capacity: still terminated.
+    EXPECT_EQ(-1, FormatNarrow(out, 3, "%ls", L"aşb"));
     EXPECT_EQ(2u, strlen(out));
     FormatNarrow(out, 64, "%s|%ls", (const char *)nullptr, (const wchar_t *)nullptr);
     EXPECT_STREQ("(null)|(null)", out);

@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <stdarg.h>
 #include <stdlib.h>
+#include <string.h>
 #include <wchar.h>
 
 #include "app/options.h"
@@ -34,11 +35,10 @@ void Print(HANDLE out, const char *format, ...)
     char line[1024];
     va_list args;
     va_start(args, format);
-    int length = FormatNarrowV(line, sizeof line - 1, format, args);
+    // A line too long for the buffer is printed cut, with room left for its line end.
+    FormatNarrowV(line, sizeof line - 1, format, args);
     va_end(args);
-    if (length < 0)
-        return;
-    size_t used = (size_t)length < sizeof line - 2 ? (size_t)length : sizeof line - 2;
+    size_t used = strlen(line);
     line[used++] = '\n';
     DWORD written;
     WriteFile(out, line, (DWORD)used, &written, nullptr);
@@ -57,7 +57,7 @@ bool FetchManifest(HANDLE out, uint8_t **data, uint32_t *size)
     wchar_t url[600];
     uint32_t http_status = 0;
     Status status = StatusInvalid;
-    if (FormatWide(url, 600, L"%s%hs", Options.base_url, kManifestFileName) > 0)
+    if (FormatWide(url, 600, L"%s%hs", Options.base_url, kManifestFileName) >= 0)
         status = HttpDownload(url, kManifestMaxSize, 30000, nullptr, 0, data, size, &http_status);
     Print(out, "indirme=%u", status == StatusOk ? 0 : http_status);
     if (status == StatusOk)
