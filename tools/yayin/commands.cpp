@@ -106,7 +106,7 @@ bool ParseArguments(int argc, char **argv, const FlagRule *rules, int rule_count
         const char *text = argv[i];
         if (strncmp(text, "--", 2) != 0) {
             if (operand_count == operands.size()) {
-                ReportError("beklenmeyen bağımsız değişken: %s", text);
+                PrintError("beklenmeyen bağımsız değişken: %s", text);
                 return false;
             }
             arguments->push_back({-1 - (int)operand_count++, text});
@@ -119,27 +119,27 @@ bool ParseArguments(int argc, char **argv, const FlagRule *rules, int rule_count
                (strlen(rules[flag].name) != name_length || strncmp(rules[flag].name, text + 2, name_length) != 0))
             flag++;
         if (flag == rule_count) {
-            ReportError("bilinmeyen seçenek: %.*s", (int)(name_length + 2), text);
+            PrintError("bilinmeyen seçenek: %.*s", (int)(name_length + 2), text);
             return false;
         }
         if (equals == nullptr || equals[1] == 0) {
-            ReportError("--%s bir değer ister: --%s=...", rules[flag].name, rules[flag].name);
+            PrintError("--%s bir değer ister: --%s=...", rules[flag].name, rules[flag].name);
             return false;
         }
         if (seen[flag]++ > 0 && !rules[flag].repeatable) {
-            ReportError("--%s yalnız bir kez verilebilir", rules[flag].name);
+            PrintError("--%s yalnız bir kez verilebilir", rules[flag].name);
             return false;
         }
         arguments->push_back({flag, equals + 1});
     }
     for (int flag = 0; flag < rule_count; flag++) {
         if (rules[flag].required && seen[flag] == 0) {
-            ReportError("--%s gerekli", rules[flag].name);
+            PrintError("--%s gerekli", rules[flag].name);
             return false;
         }
     }
     if (operand_count < operands.size()) {
-        ReportError("%s gerekli", operands[operand_count]);
+        PrintError("%s gerekli", operands[operand_count]);
         return false;
     }
     return true;
@@ -176,7 +176,7 @@ bool NumberFlag(const std::vector<Argument> &arguments, int flag, const char *na
     const char *text = ArgumentValue(arguments, flag);
     if (text == nullptr || ParseDecimal(text, limit, value))
         return true;
-    ReportError("--%s 0 ile %llu arasında bir ondalık sayı olmalı: %s", name, (unsigned long long)limit, text);
+    PrintError("--%s 0 ile %llu arasında bir ondalık sayı olmalı: %s", name, (unsigned long long)limit, text);
     return false;
 }
 
@@ -209,7 +209,7 @@ int GenerateKeysCommand(int argc, char **argv)
     const char *private_path = ArgumentValue(arguments, Ozel);
     const char *public_path = ArgumentValue(arguments, Acik);
     if (strcmp(private_path, public_path) == 0) {
-        ReportError("--ozel ve --acik aynı dosyayı gösteriyor");
+        PrintError("--ozel ve --acik aynı dosyayı gösteriyor");
         return kExitUsage;
     }
     return GenerateKeyFiles(private_path, public_path) == StatusOk ? kExitOk : kExitFailure;
@@ -229,7 +229,7 @@ int WriteManifestCommand(int argc, char **argv)
     PackageArgument package;
     for (const Argument &argument : arguments) {
         if (argument.flag == Paket && !SplitPackageArgument(argument.value, &package)) {
-            ReportError("--paket AD:SÜRÜM:YOL biçiminde olmalı: %s", argument.value);
+            PrintError("--paket AD:SÜRÜM:YOL biçiminde olmalı: %s", argument.value);
             return kExitUsage;
         }
     }
@@ -287,7 +287,7 @@ int BuildPackageCommand(int argc, char **argv)
     // The line's rules are checked before the work; only the digest and the size come later.
     const char *fault = ComponentDraftFault(component, version, FileNamePart(package));
     if (fault != nullptr) {
-        ReportError("bu paket için bileşen satırı yazılamaz: %s", fault);
+        PrintError("bu paket için bileşen satırı yazılamaz: %s", fault);
         return kExitUsage;
     }
     std::string line;
@@ -332,7 +332,7 @@ int PublishCommand(int argc, char **argv)
     for (const char *version : {request.version, request.replacing_version}) {
         const char *fault = version != nullptr ? ComponentDraftFault("program", version, "paket.tpk") : nullptr;
         if (fault != nullptr) {
-            ReportError("%s: %s", version, fault);
+            PrintError("%s: %s", version, fault);
             return kExitUsage;
         }
     }
@@ -351,12 +351,12 @@ int PackageManagerCommand(int argc, char **argv)
     const char *url = ArgumentValue(arguments, Indirme);
     const char *fault = ComponentDraftFault("program", version, "paket.tpk");
     if (fault != nullptr) {
-        ReportError("%s: %s", version, fault);
+        PrintError("%s: %s", version, fault);
         return kExitUsage;
     }
     if (!IsInstallerUrl(url)) {
-        ReportError("--indirme boşluksuz bir https:// adresi olmalı (en çok 2048 karakter): %s",
-                    EscapeText(url, strlen(url)).c_str());
+        PrintError("--indirme boşluksuz bir https:// adresi olmalı (en çok 2048 karakter): %s",
+                   EscapeText(url, strlen(url)).c_str());
         return kExitUsage;
     }
     return WritePackageManagerManifests(ArgumentValue(arguments, Kurulum), version, url,
@@ -383,7 +383,7 @@ int RunYayin(int argc, char **argv)
         {"paket-yoneticisi", PackageManagerCommand},
     };
     if (argc < 2) {
-        ReportError("komut eksik; kullanım için: talvor-yayin --help");
+        PrintError("komut eksik; kullanım için: talvor-yayin --help");
         return kExitUsage;
     }
     int result = -1;
@@ -396,12 +396,12 @@ int RunYayin(int argc, char **argv)
             result = command.run(argc, argv);
     }
     if (result < 0) {
-        ReportError("bilinmeyen komut: %s; kullanım için: talvor-yayin --help", argv[1]);
+        PrintError("bilinmeyen komut: %s; kullanım için: talvor-yayin --help", argv[1]);
         return kExitUsage;
     }
     // Output that never arrived (a full disk, a closed pipe) must not pass for success.
     if (fflush(stdout) != 0 || ferror(stdout)) {
-        ReportError("standart çıktıya yazılamıyor");
+        PrintError("standart çıktıya yazılamıyor");
         return kExitFailure;
     }
     return result;

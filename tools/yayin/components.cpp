@@ -83,7 +83,7 @@ struct PackageHash {
 
 Status DigestFailure()
 {
-    ReportError("SHA-256 hesaplanamıyor");
+    PrintError("SHA-256 hesaplanamıyor");
     return StatusIoError;
 }
 
@@ -145,7 +145,7 @@ Status JoinComponentList(const std::vector<std::string> &lines, std::string *lis
 {
     list->clear();
     if (lines.empty()) {
-        ReportError("bileşen listesi boş: en az bir --bilesen ya da --paket gerekli");
+        PrintError("bileşen listesi boş: en az bir --bilesen ya da --paket gerekli");
         return StatusInvalid;
     }
     Status status = StatusOk;
@@ -157,7 +157,7 @@ Status JoinComponentList(const std::vector<std::string> &lines, std::string *lis
         if (fault == nullptr && !names.insert(line.substr(0, line.find('|'))).second)
             fault = "bu bileşen adı daha önceki bir satırda var";
         if (fault != nullptr) {
-            ReportError("bileşen satırı reddedildi: \"%s\": %s", EscapeText(line.data(), line.size()).c_str(), fault);
+            PrintError("bileşen satırı reddedildi: \"%s\": %s", EscapeText(line.data(), line.size()).c_str(), fault);
             status = StatusInvalid;
         }
         *list += (i > 0 ? "\n" : "") + line;

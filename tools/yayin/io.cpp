@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-void ReportError(const char *format, ...)
+void PrintError(const char *format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
@@ -62,7 +62,7 @@ Status ReadFilePieces(const char *path, Status (*take)(const uint8_t *piece, siz
     FILE *file = fopen(path, "rb");
     if (file == nullptr) {
         int error = errno;
-        ReportError("%s açılamıyor: %s", path, strerror(error));
+        PrintError("%s açılamıyor: %s", path, strerror(error));
         return error == ENOENT ? StatusNotFound : StatusIoError;
     }
     std::vector<uint8_t> piece(65536);
@@ -70,7 +70,7 @@ Status ReadFilePieces(const char *path, Status (*take)(const uint8_t *piece, siz
     for (;;) {
         size_t got = fread(piece.data(), 1, piece.size(), file);
         if (got < piece.size() && ferror(file)) {
-            ReportError("%s okunamıyor: %s", path, strerror(errno));
+            PrintError("%s okunamıyor: %s", path, strerror(errno));
             status = StatusIoError;
             break;
         }
@@ -116,13 +116,13 @@ bool WriteAllBytes(int descriptor, const void *data, size_t size)
     return true;
 }
 
-Status ReadWholeFile(const char *path, size_t limit, std::vector<uint8_t> *data)
+Status LoadFile(const char *path, size_t limit, std::vector<uint8_t> *data)
 {
     data->clear();
     WholeFile whole = {data, limit};
     Status status = ReadFilePieces(path, AppendPiece, &whole);
     if (status == StatusBufferTooSmall)
-        ReportError("%s %zu bayttan büyük", path, limit);
+        PrintError("%s %zu bayttan büyük", path, limit);
     return status;
 }
 
@@ -135,7 +135,7 @@ Status WriteTemporaryFile(const char *path, const void *data, size_t size, mode_
     name += ".XXXXXX";
     int descriptor = mkstemp(&name[0]);
     if (descriptor < 0) {
-        ReportError("%s için geçici dosya oluşturulamıyor: %s", path, strerror(errno));
+        PrintError("%s için geçici dosya oluşturulamıyor: %s", path, strerror(errno));
         return StatusIoError;
     }
     mode_t mask = umask(0);
@@ -149,7 +149,7 @@ Status WriteTemporaryFile(const char *path, const void *data, size_t size, mode_
     }
     if (!written) {
         unlink(name.c_str());
-        ReportError("%s yazılamıyor: %s", name.c_str(), strerror(error));
+        PrintError("%s yazılamıyor: %s", name.c_str(), strerror(error));
         return StatusIoError;
     }
     *temp_path = name;
@@ -166,9 +166,9 @@ Status PublishFile(const std::string &temp_path, const char *path, bool replace)
     if (result == 0)
         return StatusOk;
     if (error == EEXIST)
-        ReportError("%s zaten var; üzerine yazılmaz", path);
+        PrintError("%s zaten var; üzerine yazılmaz", path);
     else
-        ReportError("%s yazılamıyor: %s", path, strerror(error));
+        PrintError("%s yazılamıyor: %s", path, strerror(error));
     return StatusIoError;
 }
 

@@ -39,7 +39,7 @@ Status WritePrivateKeyFile(EVP_PKEY *key, const char *path)
     if (length > 0)
         status = WriteFileAtomically(path, text, (size_t)length, 0600, false);
     else
-        ReportError("özel anahtar PEM olarak yazılamıyor");
+        PrintError("özel anahtar PEM olarak yazılamıyor");
     BIO_free(pem);
     return status;
 }
@@ -52,13 +52,13 @@ Status GenerateKeyFiles(const char *private_path, const char *public_path)
     for (const char *path : {private_path, public_path}) {
         struct stat info;
         if (lstat(path, &info) == 0) {
-            ReportError("%s zaten var; üzerine yazılmaz", path);
+            PrintError("%s zaten var; üzerine yazılmaz", path);
             return StatusIoError;
         }
     }
     EVP_PKEY *key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
     if (key == nullptr) {
-        ReportError("P-256 anahtar çifti üretilemiyor");
+        PrintError("P-256 anahtar çifti üretilemiyor");
         return StatusIoError;
     }
     uint8_t public_key[64];
@@ -80,18 +80,18 @@ Status LoadPrivateKey(const char *path, EVP_PKEY **key)
     FILE *file = fopen(path, "rb");
     if (file == nullptr) {
         int error = errno;
-        ReportError("%s açılamıyor: %s", path, strerror(error));
+        PrintError("%s açılamıyor: %s", path, strerror(error));
         return error == ENOENT ? StatusNotFound : StatusIoError;
     }
     EVP_PKEY *loaded = PEM_read_PrivateKey(file, nullptr, RefusePassphrase, nullptr);
     fclose(file);
     if (loaded == nullptr) {
-        ReportError("%s şifresiz bir PEM özel anahtarı değil", path);
+        PrintError("%s şifresiz bir PEM özel anahtarı değil", path);
         return StatusInvalid;
     }
     if (!IsP256(loaded)) {
         EVP_PKEY_free(loaded);
-        ReportError("%s bir P-256 anahtarı değil", path);
+        PrintError("%s bir P-256 anahtarı değil", path);
         return StatusInvalid;
     }
     *key = loaded;
@@ -108,7 +108,7 @@ Status GetPublicKeyBytes(EVP_PKEY *key, uint8_t public_key[64])
     BN_free(x);
     BN_free(y);
     if (!taken) {
-        ReportError("anahtarın açık noktası alınamıyor");
+        PrintError("anahtarın açık noktası alınamıyor");
         return StatusIoError;
     }
     return StatusOk;
@@ -129,7 +129,7 @@ Status SignDigest(EVP_PKEY *key, const uint8_t digest[32], uint8_t signature[64]
                  BN_bn2binpad(ECDSA_SIG_get0_s(pair), signature + 32, 32) == 32;
     ECDSA_SIG_free(pair);
     if (!split) {
-        ReportError("bildirim imzalanamıyor");
+        PrintError("bildirim imzalanamıyor");
         return StatusIoError;
     }
     return StatusOk;
@@ -138,11 +138,11 @@ Status SignDigest(EVP_PKEY *key, const uint8_t digest[32], uint8_t signature[64]
 Status ReadPublicKeyFile(const char *path, uint8_t public_key[64])
 {
     std::vector<uint8_t> data;
-    Status status = ReadWholeFile(path, 64, &data);
+    Status status = LoadFile(path, 64, &data);
     if (status != StatusOk)
         return status;
     if (data.size() != 64) {
-        ReportError("%s tam 64 bayt olmalı (X ve Y), %zu bayt", path, data.size());
+        PrintError("%s tam 64 bayt olmalı (X ve Y), %zu bayt", path, data.size());
         return StatusInvalid;
     }
     memcpy(public_key, data.data(), 64);

@@ -20,7 +20,7 @@ Status CompressLzmsBuffer(const uint8_t *data, size_t size, std::vector<uint8_t>
     size_t block = size < kLzmsBufferChunkSize ? size : (size_t)kLzmsBufferChunkSize;
     struct wimlib_compressor *compressor = nullptr;
     if (wimlib_create_compressor(WIMLIB_COMPRESSION_TYPE_LZMS, block, 0, &compressor) != 0) {
-        ReportError("LZMS sıkıştırıcısı oluşturulamıyor (%zu baytlık parça için)", block);
+        PrintError("LZMS sıkıştırıcısı oluşturulamıyor (%zu baytlık parça için)", block);
         return StatusNoMemory;
     }
     std::vector<uint8_t> chunk(block);

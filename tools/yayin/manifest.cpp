@@ -19,7 +19,7 @@ Status CheckWrittenManifest(const char *path, const uint8_t public_key[64], uint
                             const std::string &list)
 {
     std::vector<uint8_t> data;
-    Status status = ReadWholeFile(path, kManifestMaxSize, &data);
+    Status status = LoadFile(path, kManifestMaxSize, &data);
     if (status != StatusOk)
         return status;
     SignedManifest *manifest = nullptr;
@@ -29,7 +29,7 @@ Status CheckWrittenManifest(const char *path, const uint8_t public_key[64], uint
                 list == record;
     FreeManifest(manifest);
     if (!same) {
-        ReportError("yazılan bildirim kendi denetiminden geçmedi (durum %u)", status);
+        PrintError("yazılan bildirim kendi denetiminden geçmedi (durum %u)", status);
         return status != StatusOk ? status : StatusInvalid;
     }
     return StatusOk;
@@ -90,7 +90,7 @@ Status SignManifest(EVP_PKEY *key, std::vector<uint8_t> *file)
 {
     uint8_t digest[32];
     if (Sha256Buffer(file->data(), (uint32_t)file->size(), digest) != StatusOk) {
-        ReportError("bildirimin SHA-256 özeti hesaplanamıyor");
+        PrintError("bildirimin SHA-256 özeti hesaplanamıyor");
         return StatusIoError;
     }
     uint8_t signature[kSignatureSize];
@@ -104,7 +104,7 @@ Status WriteManifestFile(const char *path, EVP_PKEY *key, uint32_t a, uint64_t b
 {
     uint64_t size = kHeaderSize + kRecordHeaderSize + (uint64_t)list.size() + kSignatureSize;
     if (size > kManifestMaxSize) {
-        ReportError("bildirim %" PRIu64 " bayt olurdu; en çok %" PRIu32 " bayt olabilir", size, kManifestMaxSize);
+        PrintError("bildirim %" PRIu64 " bayt olurdu; en çok %" PRIu32 " bayt olabilir", size, kManifestMaxSize);
         return StatusInvalid;
     }
     uint8_t public_key[64];
@@ -128,7 +128,7 @@ Status WriteManifestFile(const char *path, EVP_PKEY *key, uint32_t a, uint64_t b
 Status ShowManifestFile(const char *path, const uint8_t public_key[64])
 {
     std::vector<uint8_t> data;
-    Status status = ReadWholeFile(path, kManifestMaxSize, &data);
+    Status status = LoadFile(path, kManifestMaxSize, &data);
     if (status == StatusBufferTooSmall) {
         status = StatusInvalid; // the setup refuses a file of that size just the same
     } else if (status != StatusOk) {
@@ -139,7 +139,7 @@ Status ShowManifestFile(const char *path, const uint8_t public_key[64])
         if (status == StatusOk)
             PrintManifest(manifest);
         else
-            ReportError("%s: %s", path, ParseFailure(status));
+            PrintError("%s: %s", path, ParseFailure(status));
         FreeManifest(manifest);
     }
     if (status != StatusOk)

@@ -26,7 +26,7 @@ struct Collection {
 Status RefuseFile(const Collection &collection, const std::string &name, const char *why, Status status = StatusInvalid)
 {
     std::string shown = EscapeText(name.data(), name.size());
-    ReportError("%s/%s: %s", collection.root, shown.c_str(), why);
+    PrintError("%s/%s: %s", collection.root, shown.c_str(), why);
     return status;
 }
 
@@ -86,7 +86,7 @@ Status AppendPackageEntry(const char *root, const std::string &name, const std::
 {
     uint8_t digest[32];
     if (Sha256Buffer(data.data(), (uint32_t)data.size(), digest) != StatusOk) {
-        ReportError("SHA-256 hesaplanamıyor");
+        PrintError("SHA-256 hesaplanamıyor");
         return StatusIoError;
     }
     std::vector<uint8_t> framed;
@@ -99,8 +99,8 @@ Status AppendPackageEntry(const char *root, const std::string &name, const std::
     const std::vector<uint8_t> &stored = compressed ? framed : data;
     uint64_t grown = (uint64_t)package->size() + kEntryOverhead + name.size() + stored.size();
     if (grown > kPackageMaxSize) {
-        ReportError("%s/%s ile paket %" PRIu64 " bayt olurdu; en çok %" PRIu32 " bayt olabilir", root, name.c_str(),
-                    grown, kPackageMaxSize);
+        PrintError("%s/%s ile paket %" PRIu64 " bayt olurdu; en çok %" PRIu32 " bayt olabilir", root, name.c_str(),
+                   grown, kPackageMaxSize);
         return StatusInvalid;
     }
     AppendLittleEndian(package, (uint32_t)name.size(), 2);
@@ -120,7 +120,7 @@ Status BuildPackageFile(const char *folder, const char *package_path)
     if (status != StatusOk)
         return status;
     if (collection.names.empty()) {
-        ReportError("%s içinde hiç dosya yok; boş paket yapılmaz", folder);
+        PrintError("%s içinde hiç dosya yok; boş paket yapılmaz", folder);
         return StatusInvalid;
     }
     std::vector<std::string> &names = collection.names;
@@ -131,7 +131,7 @@ Status BuildPackageFile(const char *folder, const char *package_path)
     AppendLittleEndian(&package, (uint32_t)names.size(), 4);
     std::vector<uint8_t> data;
     for (size_t i = 0; i < names.size() && status == StatusOk; i++) {
-        status = ReadWholeFile((std::string(folder) + "/" + names[i]).c_str(), kPackageMaxUnpackedSize, &data);
+        status = LoadFile((std::string(folder) + "/" + names[i]).c_str(), kPackageMaxUnpackedSize, &data);
         if (status == StatusOk)
             status = AppendPackageEntry(folder, names[i], data, &package);
     }

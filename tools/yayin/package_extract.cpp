@@ -44,7 +44,7 @@ Status WriteEntryFile(int root, const char *folder, const std::string &name, con
         close(parent);
     }
     if (!written) {
-        ReportError("%s/%s yazılamıyor: %s", folder, name.c_str(), strerror(error));
+        PrintError("%s/%s yazılamıyor: %s", folder, name.c_str(), strerror(error));
         return StatusIoError;
     }
     return StatusOk;
@@ -54,7 +54,7 @@ Status UnpackEntries(const char *package, const char *folder, const std::vector<
 {
     int root = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (root < 0) {
-        ReportError("%s açılamıyor: %s", folder, strerror(errno));
+        PrintError("%s açılamıyor: %s", folder, strerror(errno));
         return StatusIoError;
     }
     Status status = StatusOk;
@@ -74,11 +74,11 @@ Status ExtractPackageFile(const char *package, const char *folder)
 {
     struct stat info;
     if (lstat(folder, &info) == 0) {
-        ReportError("%s zaten var; paket yalnız yeni bir klasöre açılır", folder);
+        PrintError("%s zaten var; paket yalnız yeni bir klasöre açılır", folder);
         return StatusInvalid;
     }
     if (errno != ENOENT) {
-        ReportError("%s denetlenemiyor: %s", folder, strerror(errno));
+        PrintError("%s denetlenemiyor: %s", folder, strerror(errno));
         return StatusIoError;
     }
     std::vector<uint8_t> file;
@@ -87,7 +87,7 @@ Status ExtractPackageFile(const char *package, const char *folder)
     if (status != StatusOk)
         return status;
     if (mkdir(folder, 0755) != 0) {
-        ReportError("%s oluşturulamıyor: %s", folder, strerror(errno));
+        PrintError("%s oluşturulamıyor: %s", folder, strerror(errno));
         return StatusIoError;
     }
     status = UnpackEntries(package, folder, entries);

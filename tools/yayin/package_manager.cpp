@@ -117,16 +117,16 @@ Status WritePackageManagerManifests(const char *setup_path, const char *version,
                                     const char *folder)
 {
     std::vector<uint8_t> setup;
-    Status status = ReadWholeFile(setup_path, kSetupMaxSize, &setup);
+    Status status = LoadFile(setup_path, kSetupMaxSize, &setup);
     if (status != StatusOk)
         return status;
     uint8_t digest[32];
     if (Sha256Buffer(setup.data(), (uint32_t)setup.size(), digest) != StatusOk) {
-        ReportError("SHA-256 hesaplanamıyor");
+        PrintError("SHA-256 hesaplanamıyor");
         return StatusIoError;
     }
     if (mkdir(folder, 0755) != 0 && errno != EEXIST) {
-        ReportError("%s oluşturulamıyor: %s", folder, strerror(errno));
+        PrintError("%s oluşturulamıyor: %s", folder, strerror(errno));
         return StatusIoError;
     }
     std::string sha256 = HexDigest(digest);

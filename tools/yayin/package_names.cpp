@@ -94,10 +94,10 @@ Status CheckNameCollisions(const std::vector<std::string> &names)
             bool shared_folder = !is_file && seen.length < seen.name->size() &&
                                  seen.name->compare(0, seen.length, name, 0, byte) == 0;
             if (!inserted.second && !shared_folder) {
-                ReportError("\"%s\" ile \"%s\" Windows'ta aynı yolu gösterir (büyük/küçük harf farkı sayılmaz, bir "
-                            "dosya bir klasörün yerini tutamaz)",
-                            EscapeText(seen.name->data(), seen.name->size()).c_str(),
-                            EscapeText(name.data(), name.size()).c_str());
+                PrintError("\"%s\" ile \"%s\" Windows'ta aynı yolu gösterir (büyük/küçük harf farkı sayılmaz, bir "
+                           "dosya bir klasörün yerini tutamaz)",
+                           EscapeText(seen.name->data(), seen.name->size()).c_str(),
+                           EscapeText(name.data(), name.size()).c_str());
                 return StatusInvalid;
             }
             byte++;

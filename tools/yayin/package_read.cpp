@@ -26,9 +26,9 @@ Status Malformed(const char *package, size_t index, const char *format, ...)
     vsnprintf(detail, sizeof detail, format, arguments);
     va_end(arguments);
     if (index == 0)
-        ReportError("%s geçersiz paket: %s", package, detail);
+        PrintError("%s geçersiz paket: %s", package, detail);
     else
-        ReportError("%s geçersiz paket: %zu. girdi: %s", package, index, detail);
+        PrintError("%s geçersiz paket: %zu. girdi: %s", package, index, detail);
     return StatusInvalid;
 }
 
@@ -108,7 +108,7 @@ bool DecodeStored(const uint8_t *stored, uint32_t stored_size, uint8_t *out, uin
 Status ReadPackageFile(const char *path, std::vector<uint8_t> *file, std::vector<PackageEntry> *entries)
 {
     entries->clear();
-    Status status = ReadWholeFile(path, kPackageMaxSize, file);
+    Status status = LoadFile(path, kPackageMaxSize, file);
     if (status == StatusBufferTooSmall)
         return StatusInvalid; // the setup refuses a file of that size just the same
     return status == StatusOk ? ParsePackage(path, *file, entries) : status;
@@ -127,14 +127,14 @@ Status UnpackEntry(const char *package, const PackageEntry &entry, std::vector<u
     case PackageFaultNone:
         return StatusOk;
     case PackageFaultDecoding:
-        ReportError("%s geçersiz paket: \"%s\" LZMS verisi %" PRIu32 " bayta açılmıyor", package, shown.c_str(),
-                    entry.size);
+        PrintError("%s geçersiz paket: \"%s\" LZMS verisi %" PRIu32 " bayta açılmıyor", package, shown.c_str(),
+                   entry.size);
         return StatusInvalid;
     case PackageFaultNoDigest:
-        ReportError("SHA-256 hesaplanamıyor");
+        PrintError("SHA-256 hesaplanamıyor");
         return StatusIoError;
     default:
-        ReportError("%s geçersiz paket: \"%s\" SHA-256 özeti tutmuyor", package, shown.c_str());
+        PrintError("%s geçersiz paket: \"%s\" SHA-256 özeti tutmuyor", package, shown.c_str());
         return StatusInvalid;
     }
 }

@@ -64,9 +64,9 @@ Status CheckPublicKeyFile(const Publication &publication, const char *path)
     uint8_t built_in[64];
     Status status = ReadPublicKeyFile(path, built_in);
     if (status == StatusOk && memcmp(built_in, publication.public_key, sizeof built_in) != 0) {
-        ReportError("özel anahtarın açık anahtarı %s ile aynı değil; bu anahtarla imzalanan sürümü o anahtarı "
-                    "taşıyan kurulum reddeder",
-                    path);
+        PrintError("özel anahtarın açık anahtarı %s ile aynı değil; bu anahtarla imzalanan sürümü o anahtarı "
+                   "taşıyan kurulum reddeder",
+                   path);
         status = StatusInvalid;
     }
     return status;
@@ -77,10 +77,10 @@ Status CheckPublicKeyFile(const Publication &publication, const char *path)
 Status CheckSetupKey(const Publication &publication, const char *path)
 {
     std::vector<uint8_t> setup;
-    Status status = ReadWholeFile(path, kSetupMaxSize, &setup);
+    Status status = LoadFile(path, kSetupMaxSize, &setup);
     if (status == StatusOk &&
         memmem(setup.data(), setup.size(), publication.public_key, sizeof publication.public_key) == nullptr) {
-        ReportError("%s bu özel anahtarın açık anahtarını taşımıyor; o kurulum bu sürümü reddeder", path);
+        PrintError("%s bu özel anahtarın açık anahtarını taşımıyor; o kurulum bu sürümü reddeder", path);
         status = StatusInvalid;
     }
     return status;
@@ -94,16 +94,16 @@ Status LockReleaseFolder(Publication *publication)
     if (mkdir(folder, 0755) == 0)
         publication->folder_made = true;
     else if (errno != EEXIST) {
-        ReportError("%s oluşturulamıyor: %s", folder, strerror(errno));
+        PrintError("%s oluşturulamıyor: %s", folder, strerror(errno));
         return StatusIoError;
     }
     publication->folder_lock = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (publication->folder_lock < 0) {
-        ReportError("%s bir klasör olarak açılamıyor: %s", folder, strerror(errno));
+        PrintError("%s bir klasör olarak açılamıyor: %s", folder, strerror(errno));
         return StatusIoError;
     }
     if (flock(publication->folder_lock, LOCK_EX | LOCK_NB) != 0) {
-        ReportError("%s klasörüne şu an başka bir yayın yapılıyor", folder);
+        PrintError("%s klasörüne şu an başka bir yayın yapılıyor", folder);
         return StatusIoError;
     }
     return StatusOk;
@@ -117,13 +117,13 @@ Status ReadCurrentRelease(Publication *publication)
     if (access(path.c_str(), F_OK) != 0 && errno == ENOENT)
         return StatusOk;
     std::vector<uint8_t> data;
-    Status status = ReadWholeFile(path.c_str(), kManifestMaxSize, &data);
+    Status status = LoadFile(path.c_str(), kManifestMaxSize, &data);
     if (status != StatusOk)
         return status;
     SignedManifest *manifest = nullptr;
     status = ParseSignedManifest(data.data(), (uint32_t)data.size(), publication->public_key, &manifest);
     if (status != StatusOk) {
-        ReportError("%s bu anahtarla doğrulanmıyor; yanlış anahtar ya da başka bir ürünün klasörü", path.c_str());
+        PrintError("%s bu anahtarla doğrulanmıyor; yanlış anahtar ya da başka bir ürünün klasörü", path.c_str());
         return StatusInvalid;
     }
     // A manifest without an installable program serves nothing a setup could take, so there is
@@ -143,20 +143,20 @@ Status CheckVersionOrder(const Publication &publication)
     const char *replacing = publication.request->replacing_version;
     const std::string &current = publication.current_version;
     if (replacing != nullptr && current != replacing) {
-        ReportError("--yayindaki=%s verildi ama klasörde yayımlanan sürüm %s", replacing,
-                    current.empty() ? "yok" : current.c_str());
+        PrintError("--yayindaki=%s verildi ama klasörde yayımlanan sürüm %s", replacing,
+                   current.empty() ? "yok" : current.c_str());
         return StatusInvalid;
     }
     if (!current.empty() && replacing == nullptr && !IsNewerVersion(version, current)) {
-        ReportError("%s, yayımlanan %s sürümünden yeni değil; yine de yayımlamak için --yayindaki=%s", version,
-                    current.c_str(), current.c_str());
+        PrintError("%s, yayımlanan %s sürümünden yeni değil; yine de yayımlamak için --yayindaki=%s", version,
+                   current.c_str(), current.c_str());
         return StatusInvalid;
     }
     // Replacing the package a live manifest names would hand a setup that read that manifest a
     // package that no longer matches it.
     if (publication.package_name == publication.current_package) {
-        ReportError("%s yayımlanan bildirimin paketi; üzerine yazılmaz, yeni bir sürüm numarası gerekli",
-                    publication.package_name.c_str());
+        PrintError("%s yayımlanan bildirimin paketi; üzerine yazılmaz, yeni bir sürüm numarası gerekli",
+                   publication.package_name.c_str());
         return StatusInvalid;
     }
     return StatusOk;
@@ -188,7 +188,7 @@ Status CheckWrittenPackage(const char *path)
         for (const PackageEntry &entry : entries)
             found = found || IsRequiredFile(entry.name, RequiredFiles[r]);
         if (!found) {
-            ReportError("pakette %ls yok; kurulum bu sürümü eksik bulur", RequiredFiles[r]);
+            PrintError("pakette %ls yok; kurulum bu sürümü eksik bulur", RequiredFiles[r]);
             status = StatusInvalid;
         }
     }
@@ -263,7 +263,7 @@ Status Publish(Publication *publication)
         status = JoinComponentList({line}, &list);
     // The package's name reaches the disk before a manifest that names it can.
     if (status == StatusOk && fsync(publication->folder_lock) != 0) {
-        ReportError("%s diske yazılamıyor: %s", request.release_folder, strerror(errno));
+        PrintError("%s diske yazılamıyor: %s", request.release_folder, strerror(errno));
         status = StatusIoError;
     }
     if (status == StatusOk) {

@@ -25,7 +25,7 @@ const size_t kSetupMaxSize = 256u << 20;
 // --- io.cpp ---------------------------------------------------------------------------------
 
 // Prints "talvor-yayin: " and the message as one line on stderr.
-void ReportError(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void PrintError(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // `length` bytes of `text` with backslash, control characters and DEL written as \\ and \xHH,
 // so that a value can never break or forge an output line.
@@ -49,7 +49,7 @@ Status ReadFilePieces(const char *path, Status (*take)(const uint8_t *piece, siz
                       void *context);
 
 // The whole file; StatusBufferTooSmall (reported) when it is larger than `limit` bytes.
-Status ReadWholeFile(const char *path, size_t limit, std::vector<uint8_t> *data);
+Status LoadFile(const char *path, size_t limit, std::vector<uint8_t> *data);
 
 // Writes `data` to a new temporary file in the folder of `path` with `mode` less the umask,
 // flushed to disk, and names it in `*temp_path`. Nothing is left behind on failure.
