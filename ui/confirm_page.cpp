@@ -6,43 +6,19 @@
 #include "install/version_store.h"
 
 TASKDIALOGCONFIG ConfirmPage;
-TASKDIALOGCONFIG ProgressPage;
 
 static TASKDIALOG_BUTTON ConfirmButtons[2];
-static TASKDIALOG_BUTTON ProgressButtons[1];
 static wchar_t ConfirmContent[700];
 
 // The host of the default update server, named in the install content whatever "adres=" says.
 static const wchar_t kUpdateHostPhrase[] = L"indir.tekvar.com.tr adresinden indirilir";
 
-void InitPageConfig(TASKDIALOGCONFIG *config, LONG_PTR page)
-{
-    ZeroMemory(config, sizeof *config);
-    config->cbSize = sizeof *config;
-    config->hInstance = GetModuleHandleW(nullptr);
-    config->pszWindowTitle = Options.mode == ModeRemoval ? L"Talvor Kaldırma" : L"Talvor Kurulumu";
-    config->dwFlags = TDF_POSITION_RELATIVE_TO_WINDOW | TDF_SIZE_TO_CONTENT;
-    config->pfCallback = PageCallback;
-    config->lpCallbackData = page;
-    if (AppIcon != nullptr) {
-        config->dwFlags |= TDF_USE_HICON_MAIN;
-        config->hMainIcon = AppIcon;
-    }
-}
-
-void AddConflictFooter(TASKDIALOGCONFIG *config)
-{
-    if (!ConflictFound || Options.mode != ModeInstall)
-        return;
-    config->pszFooterIcon = TD_WARNING_ICON;
-    config->pszFooter = ConflictWarning;
-}
-
-static void BuildConfirmPage()
+void BuildConfirmPage()
 {
     char installed_utf8[32];
     wchar_t installed[32] = L"";
-    bool has_version = ReadVersionPointer(InstallFolder, kPointerCurrent, installed_utf8, sizeof installed_utf8) == StatusOk;
+    bool has_version =
+        ReadVersionPointer(InstallFolder, kPointerCurrent, installed_utf8, sizeof installed_utf8) == StatusOk;
     if (has_version)
         MultiByteToWideChar(CP_UTF8, 0, installed_utf8, -1, installed, 32);
 
@@ -74,21 +50,4 @@ static void BuildConfirmPage()
                Options.local_folder[0] != 0 ? L"bu klasörden okunur" : kUpdateHostPhrase);
     ConfirmPage.pszContent = ConfirmContent;
     AddConflictFooter(&ConfirmPage);
-}
-
-static void BuildProgressPage()
-{
-    InitPageConfig(&ProgressPage, PageProgress);
-    ProgressPage.dwFlags |= TDF_SHOW_PROGRESS_BAR | TDF_CALLBACK_TIMER;
-    ProgressPage.pszMainInstruction = Options.mode == ModeRemoval ? L"Talvor kaldırılıyor" : L"Talvor kuruluyor";
-    ProgressPage.pszContent = L"Hazırlanıyor…";
-    ProgressButtons[0] = {IDCANCEL, L"Vazgeç"};
-    ProgressPage.pButtons = ProgressButtons;
-    ProgressPage.cButtons = 1;
-}
-
-void BuildPages()
-{
-    BuildConfirmPage();
-    BuildProgressPage();
 }

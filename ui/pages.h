@@ -22,8 +22,11 @@ void InitPageConfig(TASKDIALOGCONFIG *config, LONG_PTR page);
 // The conflicting security software warning in the footer; install pages only.
 void AddConflictFooter(TASKDIALOGCONFIG *config);
 
-// Fills the confirmation and progress pages for this run's mode and installed version.
-void BuildPages();
+// Fills the confirmation page for this run's mode and installed version.
+void BuildConfirmPage();
+
+// Fills the progress page for this run's mode.
+void BuildProgressPage();
 
 // Fills the finish page from the worker's outcome.
 void BuildFinishPage();

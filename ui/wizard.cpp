@@ -9,7 +9,8 @@
 int RunWizard(LPTHREAD_START_ROUTINE work)
 {
     PageWork = work;
-    BuildPages();
+    BuildConfirmPage();
+    BuildProgressPage();
     auto task_dialog = LoadSystemFunction<decltype(&TaskDialogIndirect)>(L"comctl32.dll", "TaskDialogIndirect");
     BOOL verification = FALSE;
     if (task_dialog == nullptr || FAILED(task_dialog(&ConfirmPage, nullptr, nullptr, &verification))) {
