@@ -31,9 +31,6 @@ void BuildProgressPage();
 // Fills the finish page from the worker's outcome.
 void BuildFinishPage();
 
-// Hands the installed launcher to the Windows shell, which starts it as the signed-in user.
-void LaunchProduct();
-
 // What the progress page runs on its own thread, given by whoever runs the wizard.
 extern LPTHREAD_START_ROUTINE PageWork;
 

@@ -4,6 +4,7 @@
 #include "core/progress_state.h"
 #include "core/setup_log.h"
 #include "core/system_library.h"
+#include "service/product_launch.h"
 #include "ui/pages.h"
 
 int RunWizard(LPTHREAD_START_ROUTINE work)
