@@ -139,32 +139,7 @@ reg_values() {
   rm -f "$file"
   LC_ALL=C.UTF-8 "$wine_sh" reg export "$1" "$(windows_path "$file")" /y </dev/null >/dev/null 2>&1 &&
     [ -f "$file" ] || return 1
-  python3 - "$file" <<'EOF'
-import re, sys
-
-unescape = lambda text: re.sub(r'\\(.)', r'\1', text)
-text = re.sub(r'\\\r?\n *', '', open(sys.argv[1], encoding='utf-16').read())
-keys = 0
-for line in text.splitlines():
-    keys += line.startswith('[')
-    if keys > 1:
-        break
-    match = re.match(r'"((?:[^"\\]|\\.)*)"=(.*)$', line)
-    if not match:
-        continue
-    name, data = unescape(match.group(1)), match.group(2)
-    if data.startswith('"'):
-        values = [unescape(data[1:-1])]
-    elif data.startswith('dword:'):
-        values = [str(int(data[6:], 16))]
-    elif data.startswith(('hex(2):', 'hex(7):')):
-        decoded = bytes.fromhex(data[7:].replace(',', '')).decode('utf-16-le').rstrip('\0')
-        values = decoded.split('\0') if data[4] == '7' else [decoded]
-    else:
-        values = ['(' + data.split(':')[0] + ')']
-    for value in values:
-        print(f'{name}\t{value}')
-EOF
+  python3 "$root/scripts/reg_values.py" "$file"
 }
 
 # The data of the value NAME in reg_values' output on the standard input (its first line).
@@ -295,64 +270,44 @@ installed_before() {
   [ "$(service_state)" != absent ] || [ -e "$install_dir/guncel" ] || ! key_gone "$uninstall_key"
 }
 
-# --- the paged setup for a person ---------------------------------------------------------------
+# --- the steps -----------------------------------------------------------------------------------
 
-# Without a display of their own, the pages are shown on the prefix's X server and saved as
-# pictures; with one, the paged install of 1.0.0 runs there (after the releases are published).
-paged=
-if [ "${1:-}" = --sayfali ]; then
-  shift
-  if [ -z "${DISPLAY:-}" ]; then
-    heading "The setup's pages, saved as pictures in build/demo-sayfalar"
-    exec "$root/scripts/wizard-pictures.sh" "$root/build/demo-sayfalar"
-  fi
-  paged=1
-fi
+build_demo() {
+  heading "Build"
+  local start=$EPOCHREALTIME
+  "$root/scripts/install-deps.sh" || die "the packages the build needs could not be installed"
+  # Only what the demo runs: not the test programs, nor the sanitized native build.
+  "$root/scripts/build.sh" Talvor-Kurulum talvor-denetle native_tools product_programs trust_root \
+    compress_api_standin || die "the build failed"
+  echo "  built in $(seconds_since "$start") s"
+}
 
-# --- build and publish -------------------------------------------------------------------------
+# From here on, whatever way the script ends, cleanup runs.
+start_run() {
+  trap cleanup EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  servers_work=$(mktemp -d -t talvor-demo.XXXXXX) || die "could not make a temporary folder"
+  checks_work=$servers_work
+}
 
-heading "Build"
-start=$EPOCHREALTIME
-"$root/scripts/install-deps.sh" || die "the packages the build needs could not be installed"
-# Only what the demo runs: not the test programs, nor the sanitized native build.
-"$root/scripts/build.sh" Talvor-Kurulum talvor-denetle native_tools product_programs trust_root \
-  compress_api_standin || die "the build failed"
-echo "  built in $(seconds_since "$start") s"
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-servers_work=$(mktemp -d -t talvor-demo.XXXXXX)
-checks_work=$servers_work
+publish_releases() {
+  heading "Publish 1.0.0 and 1.1.0 with the development key"
+  local version line
+  { rm -rf "$release" && mkdir -p "$release"; } || die "could not make ${release#"$root/"} anew"
+  for version in 1.0.0 1.1.0; do
+    line=$("$yayin" yayinla --anahtar="$root/keys/dev-release.pem" --surum=$version --kurulum="$setup" \
+      "$root/build/product" "$release/$version" | sed -n 's/^bilesen=//p') || die "could not publish $version"
+    echo "  ${release#"$root/"}/$version: $line"
+  done
+  echo "  1.0.0 as the release checker takes it from its folder:"
+  LC_ALL=C.UTF-8 "$wine_sh" "$root/build/bin/talvor-denetle.exe" --yerel="$(windows_path "$release/1.0.0")" </dev/null |
+    indented
+  [ "${PIPESTATUS[0]}" -eq 0 ] || die "the release checker refused 1.0.0"
+}
 
-heading "Publish 1.0.0 and 1.1.0 with the development key"
-rm -rf "$release"
-mkdir -p "$release"
-for version in 1.0.0 1.1.0; do
-  line=$("$yayin" yayinla --anahtar="$root/keys/dev-release.pem" --surum=$version --kurulum="$setup" \
-    "$root/build/product" "$release/$version" | sed -n 's/^bilesen=//p') || die "could not publish $version"
-  echo "  ${release#"$root/"}/$version: $line"
-done
-echo "  1.0.0 as the release checker takes it from its folder:"
-LC_ALL=C.UTF-8 "$wine_sh" "$root/build/bin/talvor-denetle.exe" --yerel="$(windows_path "$release/1.0.0")" </dev/null |
-  indented
-[ "${PIPESTATUS[0]}" -eq 0 ] || die "the release checker refused 1.0.0"
-
-if [ -n "$paged" ]; then
-  heading "Talvor-Kurulum.exe --yerel=... on $DISPLAY"
-  setup_limit_s=3600 # a person reads and clicks
-  run_setup "$install_log" "$setup" --yerel="$(windows_path "$release/1.0.0")" "$@"
-  exit "$setup_code"
-fi
-
-# --- serve -------------------------------------------------------------------------------------
-
-removal_only=
-shopt -s nocasematch
-for argument in "$@"; do [[ $argument =~ ^(--|/|-)kaldir$ ]] && removal_only=1; done
-shopt -u nocasematch
-
-url=
-if [ $# -eq 0 ] || [ -z "$removal_only" ]; then
+# Serves 1.1.0 from nginx and sets url to where.
+serve_update() {
   heading "Serve 1.1.0 over HTTPS on the loopback"
   [ -f "$servers_trust_root" ] || die "$servers_trust_root is not built"
   servers_trust_new_authority
@@ -363,58 +318,105 @@ if [ $# -eq 0 ] || [ -z "$removal_only" ]; then
   echo "  1.1.0 as the release checker takes it from the server:"
   LC_ALL=C.UTF-8 "$wine_sh" "$root/build/bin/talvor-denetle.exe" --adres="$url" </dev/null | indented
   [ "${PIPESTATUS[0]}" -eq 0 ] || die "the release checker refused 1.1.0 from the server"
-fi
+}
 
-# --- one setup command -------------------------------------------------------------------------
-
-if [ $# -gt 0 ]; then
-  source_named=
+# Whether one of the arguments matches the pattern, as the setup reads options: any case, with
+# "--", "/" or "-" before the name.
+names_option() {
+  local pattern=$1 argument
+  shift
   shopt -s nocasematch
-  for argument in "$@"; do [[ $argument =~ ^(--|/|-)(yerel|adres)= ]] && source_named=1; done
+  for argument in "$@"; do
+    if [[ $argument =~ ^(--|/|-)$pattern ]]; then
+      shopt -u nocasematch
+      return 0
+    fi
+  done
   shopt -u nocasematch
-  [ -n "$removal_only$source_named" ] || set -- "$@" --adres="$url"
-  heading "Talvor-Kurulum.exe $*"
-  if [ -n "$removal_only" ]; then
-    run_setup "$removal_log" "$setup" "$@"
-  else
-    run_setup "$install_log" "$setup" "$@"
-  fi
+  return 1
+}
+
+# The paged install of 1.0.0 from its folder, on the caller's display.
+run_paged() {
+  heading "Talvor-Kurulum.exe --yerel=... on $DISPLAY"
+  setup_limit_s=3600 # a person reads and clicks
+  run_setup "$install_log" "$setup" --yerel="$(windows_path "$release/1.0.0")" "$@"
   exit "$setup_code"
-fi
+}
 
-# --- the whole sequence ------------------------------------------------------------------------
+# Talvor-Kurulum.exe with the caller's arguments; an install that names no release is pointed
+# at the loopback server.
+run_one_command() {
+  if names_option 'kaldir$' "$@"; then
+    heading "Talvor-Kurulum.exe $*"
+    run_setup "$removal_log" "$setup" "$@"
+    exit "$setup_code"
+  fi
+  serve_update
+  names_option '(yerel|adres)=' "$@" || set -- "$@" --adres="$url"
+  heading "Talvor-Kurulum.exe $*"
+  run_setup "$install_log" "$setup" "$@"
+  exit "$setup_code"
+}
 
-if installed_before; then
-  heading "Remove what an earlier run left installed"
-  run_setup "$removal_log" "$setup" /kaldir /sessiz
-  ! installed_before || die "Talvor is still installed in $prefix; the demo needs a prefix without it"
-fi
+# Install, update from the server, show, remove with the installed uninstaller, show.
+run_sequence() {
+  serve_update
+  if installed_before; then
+    heading "Remove what an earlier run left installed"
+    run_setup "$removal_log" "$setup" /kaldir /sessiz
+    ! installed_before || die "Talvor is still installed in $prefix; the demo needs a prefix without it"
+  fi
 
-heading "Install 1.0.0 from its folder"
-run_setup "$install_log" "$setup" /sessiz --yerel="$(windows_path "$release/1.0.0")"
-check "exit code" "$setup_code" 0
-check "guncel names 1.0.0" "$(pointer guncel)" 1.0.0
-check "service is running" "$(service_state)" RUNNING
+  heading "Install 1.0.0 from its folder"
+  run_setup "$install_log" "$setup" /sessiz --yerel="$(windows_path "$release/1.0.0")"
+  check "exit code" "$setup_code" 0
+  check "guncel names 1.0.0" "$(pointer guncel)" 1.0.0
+  check "service is running" "$(service_state)" RUNNING
 
-heading "Update to 1.1.0 from the server"
-run_setup "$install_log" "$setup" /sessiz --adres="$url"
-check "exit code" "$setup_code" 0
+  heading "Update to 1.1.0 from the server"
+  run_setup "$install_log" "$setup" /sessiz --adres="$url"
+  check "exit code" "$setup_code" 0
 
-heading "Installed state"
-show_installed 1.1.0 1.0.0
+  heading "Installed state"
+  show_installed 1.1.0 1.0.0
 
-heading "Remove with the installed uninstaller"
-run_setup "$removal_log" 'C:\Program Files\Talvor\Talvor-Kaldir.exe' /kaldir /sessiz
-check "exit code" "$setup_code" 0
+  heading "Remove with the installed uninstaller"
+  run_setup "$removal_log" 'C:\Program Files\Talvor\Talvor-Kaldir.exe' /kaldir /sessiz
+  check "exit code" "$setup_code" 0
 
-heading "State after the removal"
-show_removed
+  heading "State after the removal"
+  show_removed
 
-heading "Stop the server, take the authority out of the prefix"
-port=$(servers_port nginx)
-servers_stop
-check_true "nothing listens on port $port any more" port_closed "$port"
-check_true "the authority is no longer trusted in the prefix" servers_untrust
+  heading "Stop the server, take the authority out of the prefix"
+  local port
+  port=$(servers_port nginx)
+  servers_stop
+  check_true "nothing listens on port $port any more" port_closed "$port"
+  check_true "the authority is no longer trusted in the prefix" servers_untrust
 
-heading "Result"
-checks_summary
+  heading "Result"
+  checks_summary
+}
+
+main() {
+  if [ "${1:-}" = --sayfali ] && [ -z "${DISPLAY:-}" ]; then
+    # Without a display of their own, the pages are shown on the prefix's X server and saved.
+    heading "The setup's pages, saved as pictures in build/demo-sayfalar"
+    exec "$root/scripts/wizard-pictures.sh" "$root/build/demo-sayfalar"
+  fi
+  build_demo
+  start_run
+  publish_releases
+  if [ "${1:-}" = --sayfali ]; then
+    shift
+    run_paged "$@"
+  elif [ $# -gt 0 ]; then
+    run_one_command "$@"
+  else
+    run_sequence
+  fi
+}
+
+url=
+main "$@"

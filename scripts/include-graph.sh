@@ -11,7 +11,10 @@ folders="app ui install uninstall registration service fetch release core"
 # "from to file:line:text" for every include of another product folder.
 edges() {
   cd "$root"
-  grep -Hn '^#include "[a-z_]*/' $(git ls-files $folders | grep -E '\.(cpp|h)$') |
+  local sources
+  # shellcheck disable=SC2086 # folders is a list of words
+  mapfile -t sources < <(git ls-files $folders | grep -E '\.(cpp|h)$')
+  grep -Hn '^#include "[a-z_]*/' "${sources[@]}" |
     sed -E 's|^(([a-z_]+)/[^:]*:[0-9]+:#include "([a-z_]+)/.*)$|\2 \3 \1|' |
     awk '$1 != $2'
 }

@@ -37,7 +37,7 @@ mkdir -p "$out"
 # server, never the caller's desktop, so that every picture looks the same.
 export LC_ALL=C.UTF-8
 unset DISPLAY
-work=$(mktemp -d -t talvor-pictures.XXXXXX)
+work=
 setup_pid=
 
 title_bars() {
@@ -58,13 +58,16 @@ cleanup() {
     kill "$setup_pid" 2>/dev/null || true
     wait "$setup_pid" 2>/dev/null || true
   fi
-  remove_product
-  title_bars -
-  "$wine_sh" --stop
-  rm -rf "$work"
+  if [ -n "$work" ]; then
+    remove_product
+    title_bars -
+    "$wine_sh" --stop
+    rm -rf "$work"
+  fi
   exit "$rc"
 }
 trap cleanup EXIT
+work=$(mktemp -d -t talvor-pictures.XXXXXX) || exit 1
 
 # A signed release of the stand-in product in $work/NAME; a third argument becomes the service's
 # behaviour file (tests/product/README.md).

@@ -127,6 +127,8 @@ http {
 }
 EOF
   # -e: the error log before the configuration is read, which would otherwise be a system file.
+  # nginx and what it prints before it reads its configuration go to the same log, on purpose.
+  # shellcheck disable=SC2094
   setpriv --pdeathsig TERM nginx -e "$servers_work/nginx.log" -p "$prefix" -c "$prefix/nginx.conf" \
     </dev/null >>"$servers_work/nginx.log" 2>&1 &
   servers_pids+=($!)

@@ -28,6 +28,7 @@ certs=$work/certs
 served=$work/served
 program=
 
+# shellcheck disable=SC2317 # runs from the exit trap
 cleanup() {
   local rc=$?
   trap - EXIT INT TERM
