@@ -10,7 +10,17 @@ bool RestartPending = false;
 // Inside the walk only: an entry stays that is neither gone nor handed to the restart. The
 // folders above it are then not scheduled either: Windows could not delete them at the restart,
 // and a removal would announce deletions that never come.
-static const unsigned EntryLeft = 8;
+static const unsigned EntryLeft = 16;
+
+// An entry whose path does not fit, or a folder too deep to be listed, stays where it is; it is
+// named rather than passed over, so that the log explains the folders left above it.
+static void LogPathTooLong(const wchar_t *folder, const wchar_t *name)
+{
+    if (name != nullptr)
+        LogLine("yol cok uzun, silinmedi: %ls\\%ls", folder, name);
+    else
+        LogLine("yol cok uzun, silinmedi: %ls", folder);
+}
 
 // A link at the top path is removed as itself; anything else that is not a plain directory
 // (a file, or a path that cannot be read) is left alone.
@@ -60,8 +70,8 @@ static void RemoveListedEntry(const wchar_t *child, const WIN32_FIND_DATAW &entr
     TreeRemoval *removal = (TreeRemoval *)context;
     DWORD attributes = entry.dwFileAttributes;
     if (child == nullptr) {
-        LogLine("yol cok uzun, silinmedi: %ls\\%ls", removal->folder, entry.cFileName);
-        removal->result |= EntryLeft;
+        LogPathTooLong(removal->folder, entry.cFileName);
+        removal->result |= PathTooLong | EntryLeft;
     } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         removal->result |= RemoveTreeWalk(child, removal->allow_restart, false);
     } else {
@@ -107,6 +117,10 @@ static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, bool req
     DWORD error = RemoveDirectoryW(path) ? ERROR_SUCCESS : GetLastError();
     if (error == ERROR_SUCCESS || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
         return result & ~EntryLeft;
+    if (listed == ERROR_FILENAME_EXCED_RANGE) {
+        LogPathTooLong(path, nullptr);
+        result |= PathTooLong;
+    }
     if (allow_restart && !(result & EntryLeft))
         return result | ScheduleAtRestart(path);
     if (error != ERROR_DIR_NOT_EMPTY)
@@ -149,6 +163,7 @@ bool IsAdminOwned(HANDLE handle)
 }
 
 struct PlainRemoval {
+    const wchar_t *folder;
     Status result;
 };
 
@@ -157,6 +172,7 @@ static void DeleteListedEntry(const wchar_t *child, const WIN32_FIND_DATAW &entr
     PlainRemoval *removal = (PlainRemoval *)context;
     DWORD attributes = entry.dwFileAttributes;
     if (child == nullptr) {
+        LogPathTooLong(removal->folder, entry.cFileName);
         removal->result = StatusIoError;
     } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
@@ -178,14 +194,16 @@ Status DeleteTreePlain(const wchar_t *path)
 {
     if (path == nullptr || path[0] == 0)
         return StatusInvalid;
-    PlainRemoval removal = {StatusOk};
-    WalkFolder(path, kLongPathCapacity, DeleteListedEntry, &removal);
+    PlainRemoval removal = {path, StatusOk};
+    DWORD listed = WalkFolder(path, kLongPathCapacity, DeleteListedEntry, &removal);
     Status result = removal.result;
     if (!RemoveDirectoryW(path)) {
         DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             result = StatusIoError;
             // A folder left non-empty is explained by the lines of what it still holds.
+            if (listed == ERROR_FILENAME_EXCED_RANGE)
+                LogPathTooLong(path, nullptr);
             if (error != ERROR_DIR_NOT_EMPTY)
                 LogFailedCall("RemoveDirectoryW", path, error);
         }
