@@ -3,8 +3,7 @@
 #include <windows.h>
 
 // How long a path a folder walk forms, in characters with the terminator: the Windows path
-// limit, which the setup's own paths keep to, and twice that for the plain removal, which
-// should still be able to name what a product program left deeper down.
+// limit, which the setup's own paths keep to, and the wider one of the plain tree removal.
 enum PathCapacity : unsigned { kPathCapacity = 260, kLongPathCapacity = 520 };
 
 // Called for each entry of a folder but "." and "..", with its full path "<folder>\<name>" and
