@@ -105,11 +105,8 @@ void LogLine(const char *format, ...)
 
 void LogFailedCall(const char *call, const wchar_t *subject, unsigned long code, const char *kind)
 {
-    // Callers go on to read the thread's last error after logging.
-    DWORD kept = GetLastError();
     char code_text[16];
     FormatNarrow(code_text, sizeof code_text, (code & 0x80000000UL) ? "0x%08lX" : "%lu", code);
     LogLine("%s basarisiz%s%ls (kod %s%s%s)", call, subject != nullptr ? ": " : "", subject != nullptr ? subject : L"",
             code_text, kind != nullptr ? ", " : "", kind != nullptr ? kind : "");
-    SetLastError(kept);
 }

@@ -21,5 +21,6 @@ void LogLine(const char *format, ...);
 // "<call> basarisiz: <subject> (kod <code>)", or with ", <kind>" after the code when the caller
 // names the kind of failure. The subject (a path, file or service name) may be null. HRESULTs
 // and other codes with the top bit set are written in hexadecimal, as Windows documents them.
-// The thread's last error is the same after the call as before.
+// The code is the one the caller took right after the failed call: the log's own calls change
+// the thread's last error.
 void LogFailedCall(const char *call, const wchar_t *subject, unsigned long code, const char *kind = nullptr);

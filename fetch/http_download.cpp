@@ -25,20 +25,22 @@ struct WinHttp {
 };
 
 template <typename Fn>
-bool Find(Fn *slot, const char *name)
+bool Find(Fn *slot, const char *name, DWORD *error)
 {
-    *slot = LoadSystemFunction<Fn>(L"winhttp.dll", name);
+    *slot = LoadSystemFunction<Fn>(L"winhttp.dll", name, error);
     return *slot != nullptr;
 }
 
-bool LoadWinHttp(WinHttp *api)
+// False at the first lookup that fails, with its error in *error.
+bool LoadWinHttp(WinHttp *api, DWORD *error)
 {
-    return Find(&api->crack_url, "WinHttpCrackUrl") && Find(&api->open, "WinHttpOpen") &&
-           Find(&api->set_timeouts, "WinHttpSetTimeouts") && Find(&api->connect, "WinHttpConnect") &&
-           Find(&api->open_request, "WinHttpOpenRequest") && Find(&api->set_option, "WinHttpSetOption") &&
-           Find(&api->send_request, "WinHttpSendRequest") && Find(&api->receive_response, "WinHttpReceiveResponse") &&
-           Find(&api->query_headers, "WinHttpQueryHeaders") && Find(&api->read_data, "WinHttpReadData") &&
-           Find(&api->close_handle, "WinHttpCloseHandle");
+    return Find(&api->crack_url, "WinHttpCrackUrl", error) && Find(&api->open, "WinHttpOpen", error) &&
+           Find(&api->set_timeouts, "WinHttpSetTimeouts", error) && Find(&api->connect, "WinHttpConnect", error) &&
+           Find(&api->open_request, "WinHttpOpenRequest", error) && Find(&api->set_option, "WinHttpSetOption", error) &&
+           Find(&api->send_request, "WinHttpSendRequest", error) &&
+           Find(&api->receive_response, "WinHttpReceiveResponse", error) &&
+           Find(&api->query_headers, "WinHttpQueryHeaders", error) && Find(&api->read_data, "WinHttpReadData", error) &&
+           Find(&api->close_handle, "WinHttpCloseHandle", error);
 }
 
 // The kinds of network failure a support engineer must tell apart, by WinHTTP's error; null for
@@ -65,18 +67,20 @@ const char *FailureKind(DWORD code)
     return nullptr;
 }
 
-// Logs the WinHTTP call that just failed, by the file the URL names.
-void LogWinHttpFailure(const char *call, const wchar_t *file)
+// Logs a failed WinHTTP call with its error, by the file the URL names.
+void LogWinHttpFailure(const char *call, const wchar_t *file, DWORD code)
 {
-    DWORD code = GetLastError();
     LogFailedCall(call, file, code, FailureKind(code));
 }
 
-bool QueryNumber(const WinHttp &api, HINTERNET request, DWORD header, DWORD *value)
+// ERROR_SUCCESS, or the query's error.
+DWORD QueryNumber(const WinHttp &api, HINTERNET request, DWORD header, DWORD *value)
 {
     DWORD length = sizeof *value;
-    return api.query_headers(request, header | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX, value,
-                             &length, WINHTTP_NO_HEADER_INDEX) != FALSE;
+    if (api.query_headers(request, header | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX, value, &length,
+                          WINHTTP_NO_HEADER_INDEX))
+        return ERROR_SUCCESS;
+    return GetLastError();
 }
 
 // Reads the body of an answered request into a new buffer of max_size + 1 bytes; the spare byte
@@ -97,7 +101,7 @@ Status ReadBody(const WinHttp &api, HINTERNET request, const wchar_t *file, uint
         uint64_t want = room - received;
         DWORD got = 0;
         if (!api.read_data(request, buffer + received, want > MAXDWORD ? MAXDWORD : (DWORD)want, &got)) {
-            LogWinHttpFailure("WinHttpReadData", file);
+            LogWinHttpFailure("WinHttpReadData", file, GetLastError());
             status = StatusIoError;
             break;
         }
@@ -132,16 +136,17 @@ Status Exchange(const WinHttp &api, HINTERNET request, const wchar_t *file, uint
     // Wine; it gets the caller's time-out like every other phase, so that no wait is unbounded.
     api.set_option(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeout_ms, sizeof timeout_ms);
     if (!api.send_request(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-        LogWinHttpFailure("WinHttpSendRequest", file);
+        LogWinHttpFailure("WinHttpSendRequest", file, GetLastError());
         return StatusNotFound;
     }
     if (!api.receive_response(request, nullptr)) {
-        LogWinHttpFailure("WinHttpReceiveResponse", file);
+        LogWinHttpFailure("WinHttpReceiveResponse", file, GetLastError());
         return StatusNotFound;
     }
     DWORD status_code = 0;
-    if (!QueryNumber(api, request, WINHTTP_QUERY_STATUS_CODE, &status_code)) {
-        LogWinHttpFailure("WinHttpQueryHeaders", file);
+    DWORD error = QueryNumber(api, request, WINHTTP_QUERY_STATUS_CODE, &status_code);
+    if (error != ERROR_SUCCESS) {
+        LogWinHttpFailure("WinHttpQueryHeaders", file, error);
         return StatusIoError;
     }
     if (http_status != nullptr)
@@ -149,7 +154,7 @@ Status Exchange(const WinHttp &api, HINTERNET request, const wchar_t *file, uint
     if (status_code != 200)
         return StatusNotFound;
     DWORD announced = 0;
-    if (!QueryNumber(api, request, WINHTTP_QUERY_CONTENT_LENGTH, &announced))
+    if (QueryNumber(api, request, WINHTTP_QUERY_CONTENT_LENGTH, &announced) != ERROR_SUCCESS)
         announced = 0;
     if (announced > max_size)
         return StatusBufferTooSmall;
@@ -171,8 +176,9 @@ Status HttpDownload(const wchar_t *url, uint32_t max_size, uint32_t timeout_ms, 
         return StatusInvalid;
 
     WinHttp api;
-    if (!LoadWinHttp(&api)) {
-        LogFailedCall("GetProcAddress", L"winhttp.dll", GetLastError());
+    DWORD error = ERROR_SUCCESS;
+    if (!LoadWinHttp(&api, &error)) {
+        LogFailedCall("GetProcAddress", L"winhttp.dll", error);
         return StatusIoError;
     }
 
@@ -195,7 +201,7 @@ Status HttpDownload(const wchar_t *url, uint32_t max_size, uint32_t timeout_ms, 
     HINTERNET session = api.open(L"Talvor", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                  WINHTTP_NO_PROXY_BYPASS, 0);
     if (session == nullptr) {
-        LogWinHttpFailure("WinHttpOpen", file);
+        LogWinHttpFailure("WinHttpOpen", file, GetLastError());
         return StatusIoError;
     }
     api.set_timeouts(session, (int)timeout_ms, (int)timeout_ms, (int)timeout_ms, (int)timeout_ms);
@@ -203,13 +209,13 @@ Status HttpDownload(const wchar_t *url, uint32_t max_size, uint32_t timeout_ms, 
     Status status = StatusIoError;
     HINTERNET connection = api.connect(session, host, parts.nPort, 0);
     if (connection == nullptr) {
-        LogWinHttpFailure("WinHttpConnect", file);
+        LogWinHttpFailure("WinHttpConnect", file, GetLastError());
     } else {
         DWORD flags = WINHTTP_FLAG_REFRESH | (parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
         HINTERNET request = api.open_request(connection, L"GET", path[0] != 0 ? path : L"/", nullptr,
                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
         if (request == nullptr) {
-            LogWinHttpFailure("WinHttpOpenRequest", file);
+            LogWinHttpFailure("WinHttpOpenRequest", file, GetLastError());
         } else {
             status = Exchange(api, request, file, max_size, timeout_ms, progress, context, body, size, http_status);
             api.close_handle(request);

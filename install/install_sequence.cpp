@@ -262,8 +262,9 @@ bool SwapVersionIn(RunState *run)
 bool StartNewService(RunState *run)
 {
     SetStatus(L"Talvor hizmeti başlatılıyor…", 86, 0);
+    // SvcRepoint has logged why it failed.
     if (run->had_service && !SvcRepoint(run->new_service_path)) {
-        LogLine("hizmet yolu ayarlanamadi (kod %lu); yeniden kuruluyor", GetLastError());
+        LogLine("hizmet yolu ayarlanamadi; yeniden kuruluyor");
         SvcStopAndDelete(kProductServiceName);
         run->had_service = false;
         Sleep(1000);

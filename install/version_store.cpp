@@ -1,6 +1,7 @@
 #include "install/version_store.h"
 
 #include "core/ascii_case.h"
+#include "core/folder_walk.h"
 #include "core/format.h"
 #include "core/setup_log.h"
 #include "fetch/release_source.h"
@@ -107,22 +108,12 @@ const char *PreviousToKeep(const char *current, const char *new_version)
     return new_version;
 }
 
-// Calls visit for every entry of the store folder "surumler" but "." and "..", in listing order.
-static void ForEachStoreEntry(const wchar_t *install_folder, void (*visit)(const WIN32_FIND_DATAW &entry, void *context),
-                              void *context)
+// Calls visit for every entry of the store folder "surumler", in listing order.
+static void ForEachStoreEntry(const wchar_t *install_folder, FolderEntryVisitor visit, void *context)
 {
-    wchar_t pattern[260];
-    if (FormatWide(pattern, 260, L"%s\\surumler\\*", install_folder) < 0)
-        return;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW(pattern, &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0)
-            visit(entry, context);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    wchar_t store[kPathCapacity];
+    if (FormatWide(store, kPathCapacity, L"%s\\surumler", install_folder) >= 0)
+        WalkFolder(store, kPathCapacity, visit, context);
 }
 
 struct VersionDirWalk {
@@ -130,7 +121,7 @@ struct VersionDirWalk {
     void *context;
 };
 
-static void VisitVersionDir(const WIN32_FIND_DATAW &entry, void *context)
+static void VisitVersionDir(const wchar_t *path, const WIN32_FIND_DATAW &entry, void *context)
 {
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return;
@@ -248,15 +239,14 @@ struct LeftoverSweep {
     const char *own_version;
 };
 
-static void ClearLeftover(const WIN32_FIND_DATAW &entry, void *context)
+static void ClearLeftover(const wchar_t *path, const WIN32_FIND_DATAW &entry, void *context)
 {
     LeftoverSweep *sweep = (LeftoverSweep *)context;
     char version[32];
     LeftoverKind kind = ClassifyStoreEntry(entry.cFileName, version, sizeof version);
-    if (kind == NotLeftover || (kind != LeftoverBackup && strcmp(version, sweep->own_version) == 0))
-        return;
-    wchar_t path[260];
-    if (FormatWide(path, 260, L"%s\\surumler\\%s", sweep->install_folder, entry.cFileName) < 0)
+    // The store forms each of its paths to fit before it makes it: an entry too long to name is
+    // none of its leftovers.
+    if (path == nullptr || kind == NotLeftover || (kind != LeftoverBackup && strcmp(version, sweep->own_version) == 0))
         return;
     if (kind == LeftoverBackup && RestoreBackup(sweep->install_folder, version, path))
         return;

@@ -1,5 +1,6 @@
 #include "registration/uninstall_entry.h"
 
+#include "core/folder_walk.h"
 #include "core/format.h"
 #include "core/process_values.h"
 #include "core/setup_log.h"
@@ -61,29 +62,22 @@ void DeleteUninstallEntry()
         LogFailedCall("RegDeleteKeyW", kUninstallKey, (unsigned long)deleted);
 }
 
+// Links are neither followed nor counted. A file counts by its listing alone; a folder too deep
+// to name is left out of what is only an estimate.
+static void AddEntrySize(const wchar_t *path, const WIN32_FIND_DATAW &entry, void *context)
+{
+    uint64_t *total = (uint64_t *)context;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return;
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        *total += ((uint64_t)entry.nFileSizeHigh << 32) + entry.nFileSizeLow;
+    else if (path != nullptr)
+        *total += DirectorySize(path);
+}
+
 uint64_t DirectorySize(const wchar_t *folder)
 {
-    wchar_t pattern[260];
-    if (FormatWide(pattern, 260, L"%s\\*", folder) < 0)
-        return 0;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW(pattern, &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return 0;
     uint64_t total = 0;
-    do {
-        const wchar_t *name = entry.cFileName;
-        if ((name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) ||
-            (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            wchar_t child[260];
-            if (FormatWide(child, 260, L"%s\\%s", folder, name) >= 0)
-                total += DirectorySize(child);
-        } else {
-            total += ((uint64_t)entry.nFileSizeHigh << 32) + entry.nFileSizeLow;
-        }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    WalkFolder(folder, kPathCapacity, AddEntrySize, &total);
     return total;
 }

@@ -17,10 +17,12 @@
 
 static const size_t kDestinationMaxLength = 244;
 
-bool WriteAll(HANDLE file, const void *data, DWORD length)
+DWORD WriteAll(HANDLE file, const void *data, DWORD length)
 {
     DWORD written = 0;
-    return WriteFile(file, data, length, &written, nullptr) && written == length;
+    if (!WriteFile(file, data, length, &written, nullptr))
+        return GetLastError();
+    return written == length ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
 bool CreateParentDirectories(wchar_t *path, size_t base_length)
@@ -49,12 +51,14 @@ struct Decompressor {
 
 static bool OpenDecompressor(Decompressor *d)
 {
-    d->create = LoadSystemFunction<decltype(&CreateDecompressor)>(L"cabinet.dll", "CreateDecompressor");
-    d->decompress = LoadSystemFunction<decltype(&Decompress)>(L"cabinet.dll", "Decompress");
-    d->close = LoadSystemFunction<decltype(&CloseDecompressor)>(L"cabinet.dll", "CloseDecompressor");
+    // A lookup hands back its error only when it fails, so this is a failed one's.
+    DWORD error = ERROR_SUCCESS;
+    d->create = LoadSystemFunction<decltype(&CreateDecompressor)>(L"cabinet.dll", "CreateDecompressor", &error);
+    d->decompress = LoadSystemFunction<decltype(&Decompress)>(L"cabinet.dll", "Decompress", &error);
+    d->close = LoadSystemFunction<decltype(&CloseDecompressor)>(L"cabinet.dll", "CloseDecompressor", &error);
     d->handle = nullptr;
     if (d->create == nullptr || d->decompress == nullptr || d->close == nullptr) {
-        LogFailedCall("GetProcAddress", L"cabinet.dll", GetLastError());
+        LogFailedCall("GetProcAddress", L"cabinet.dll", error);
         return false;
     }
     if (!d->create(COMPRESS_ALGORITHM_LZMS, nullptr, &d->handle)) {
@@ -108,8 +112,9 @@ static Status ExtractEntry(PackageReader *reader, Decompressor *decompressor, co
             LogFailedCall("CreateFileW", target, GetLastError());
             status = StatusIoError;
         } else {
-            if (!WriteAll(file, out, entry.unpacked_size)) {
-                LogFailedCall("WriteFile", target, GetLastError());
+            DWORD error = WriteAll(file, out, entry.unpacked_size);
+            if (error != ERROR_SUCCESS) {
+                LogFailedCall("WriteFile", target, error);
                 status = StatusIoError;
             }
             CloseHandle(file);

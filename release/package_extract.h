@@ -11,8 +11,9 @@
 // StatusNotFound, StatusIoError or StatusNoMemory, and nothing of the destination is left.
 Status ExtractPackage(const wchar_t *package, const wchar_t *destination, uint32_t *count);
 
-// One WriteFile of the whole length.
-bool WriteAll(HANDLE file, const void *data, DWORD length);
+// One WriteFile of the whole length: ERROR_SUCCESS, the write's error, or ERROR_WRITE_FAULT when
+// it wrote less.
+DWORD WriteAll(HANDLE file, const void *data, DWORD length);
 
 // Creates every folder of `path` after position base_length + 1 and before its last component.
 bool CreateParentDirectories(wchar_t *path, size_t base_length);

@@ -8,13 +8,13 @@
 
 extern const wchar_t kProductServiceName[]; // "Talvor"
 
-// Opens a service with the given access, or returns null with the open's error (above all
-// ERROR_SERVICE_DOES_NOT_EXIST) as the thread's last error.
-SC_HANDLE SvcOpen(const wchar_t *name, DWORD access);
+// Opens a service with the given access, or returns null and hands back the open's error in
+// *error (above all ERROR_SERVICE_DOES_NOT_EXIST). A service that is absent or marked for
+// deletion is not logged: callers decide whether that is a failure.
+SC_HANDLE SvcOpen(const wchar_t *name, DWORD access, DWORD *error);
 
-// Polls every 250 ms until the service reports the wanted state; false on time-out (last error
-// ERROR_SERVICE_REQUEST_TIMEOUT) or a failed query. While waiting for SERVICE_RUNNING, a service
-// found stopped after 2 s is given up.
+// Polls every 250 ms until the service reports the wanted state; false on time-out or a failed
+// query. While waiting for SERVICE_RUNNING, a service found stopped after 2 s is given up.
 bool SvcWaitState(SC_HANDLE service, DWORD wanted_state, DWORD timeout_ms);
 
 // True when the service exists and could be opened; out receives its executable path, empty
@@ -26,18 +26,19 @@ bool SvcQueryImagePath(const wchar_t *name, wchar_t *out, size_t capacity);
 bool ExtractImagePath(const wchar_t *command_line, wchar_t *out, size_t capacity);
 
 // Asks the service to stop and waits up to 30 s for it, asking again if it was still starting
-// when first asked; true when it is stopped or absent. On false the thread's last error is the
-// failed open's or query's, or ERROR_SERVICE_REQUEST_TIMEOUT.
-bool SvcStop(const wchar_t *name);
+// when first asked; true when it is stopped or absent. On false *error (when given) receives the
+// failed open's, control's or query's error, or ERROR_SERVICE_REQUEST_TIMEOUT.
+bool SvcStop(const wchar_t *name, DWORD *error = nullptr);
 
-// Stops and deletes the service; true when it is gone or marked for deletion. On false the
-// thread's last error is the failed step's.
-bool SvcStopAndDelete(const wchar_t *name);
+// Stops and deletes the service; true when it is gone or marked for deletion. On false *error
+// (when given) receives the failed step's error.
+bool SvcStopAndDelete(const wchar_t *name, DWORD *error = nullptr);
 
 // Sets the service to be started by nobody, the next start of Windows included; true when done.
 bool SvcKeepFromStarting(const wchar_t *name);
 
 // Points the product's service at the quoted executable and sets it to start automatically.
+// Every failure is logged here, a service that is gone and a path too long to quote included.
 bool SvcRepoint(const wchar_t *executable);
 
 // Starts the product's service, waits up to 30 s for it to run, and confirms that after 3 s it

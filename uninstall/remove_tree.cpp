@@ -1,6 +1,6 @@
 #include "uninstall/remove_tree.h"
 
-#include "core/format.h"
+#include "core/folder_walk.h"
 #include "core/setup_log.h"
 
 #include <aclapi.h>
@@ -8,11 +8,16 @@
 // Inside the walk only: an entry stays that is neither gone nor handed to the restart. The
 // folders above it are then not scheduled either: Windows could not delete them at the restart,
 // and a removal would announce deletions that never come.
-static const unsigned EntryLeft = 8;
+static const unsigned EntryLeft = 16;
 
-static bool IsDots(const wchar_t *name)
+// An entry whose path does not fit, or a folder too deep to be listed, stays where it is; it is
+// named rather than passed over, so that the log explains the folders left above it.
+static void LogPathTooLong(const wchar_t *folder, const wchar_t *name)
 {
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+    if (name != nullptr)
+        LogLine("yol cok uzun, silinmedi: %ls\\%ls", folder, name);
+    else
+        LogLine("yol cok uzun, silinmedi: %ls", folder);
 }
 
 // A link at the top path is removed as itself; anything else that is not a plain directory
@@ -50,6 +55,28 @@ static unsigned RemoveEntry(const wchar_t *child, DWORD attributes, bool allow_r
     return ScheduleAtRestart(child);
 }
 
+static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, bool require_trusted_owner);
+
+struct TreeRemoval {
+    const wchar_t *folder;
+    bool allow_restart;
+    unsigned result;
+};
+
+static void RemoveListedEntry(const wchar_t *child, const WIN32_FIND_DATAW &entry, void *context)
+{
+    TreeRemoval *removal = (TreeRemoval *)context;
+    DWORD attributes = entry.dwFileAttributes;
+    if (child == nullptr) {
+        LogPathTooLong(removal->folder, entry.cFileName);
+        removal->result |= PathTooLong | EntryLeft;
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        removal->result |= RemoveTreeWalk(child, removal->allow_restart, false);
+    } else {
+        removal->result |= RemoveEntry(child, attributes, removal->allow_restart);
+    }
+}
+
 static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
 {
     // Opened as itself, never through a link, and kept open without delete sharing so that the
@@ -76,37 +103,22 @@ static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, bool req
         return OwnerRefused;
     }
 
-    unsigned result = 0;
-    wchar_t pattern[260];
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FormatWide(pattern, 260, L"%s\\*", path) >= 0 ? FindFirstFileW(pattern, &entry)
-                                                                 : INVALID_HANDLE_VALUE;
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            if (IsDots(entry.cFileName))
-                continue;
-            wchar_t child[260];
-            if (FormatWide(child, 260, L"%s\\%s", path, entry.cFileName) < 0) {
-                LogLine("yol cok uzun, silinmedi: %ls\\%ls", path, entry.cFileName);
-                result |= EntryLeft;
-                continue;
-            }
-            DWORD attributes = entry.dwFileAttributes;
-            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                result |= RemoveTreeWalk(child, allow_restart, false);
-            else
-                result |= RemoveEntry(child, attributes, allow_restart);
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    } else {
+    TreeRemoval removal = {path, allow_restart, 0};
+    DWORD listed = WalkFolder(path, kPathCapacity, RemoveListedEntry, &removal);
+    unsigned result = removal.result;
+    // What was not listed may still be there.
+    if (listed != ERROR_SUCCESS)
         result |= EntryLeft;
-    }
     CloseHandle(folder);
 
     // A folder is scheduled only after everything it still holds, so that it goes with them.
     DWORD error = RemoveDirectoryW(path) ? ERROR_SUCCESS : GetLastError();
     if (error == ERROR_SUCCESS || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
         return result & ~EntryLeft;
+    if (listed == ERROR_FILENAME_EXCED_RANGE) {
+        LogPathTooLong(path, nullptr);
+        result |= PathTooLong;
+    }
     if (allow_restart && !(result & EntryLeft))
         return result | ScheduleAtRestart(path);
     if (error != ERROR_DIR_NOT_EMPTY)
@@ -147,47 +159,48 @@ bool IsAdminOwned(HANDLE handle)
     return trusted;
 }
 
+struct PlainRemoval {
+    const wchar_t *folder;
+    Status result;
+};
+
+static void DeleteListedEntry(const wchar_t *child, const WIN32_FIND_DATAW &entry, void *context)
+{
+    PlainRemoval *removal = (PlainRemoval *)context;
+    DWORD attributes = entry.dwFileAttributes;
+    if (child == nullptr) {
+        LogPathTooLong(removal->folder, entry.cFileName);
+        removal->result = StatusIoError;
+    } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileW(child)) {
+            LogFailedCall("DeleteFileW", child, GetLastError());
+            removal->result = StatusIoError;
+        }
+    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (!RemoveDirectoryW(child)) {
+            LogFailedCall("RemoveDirectoryW", child, GetLastError());
+            removal->result = StatusIoError;
+        }
+    } else if (DeleteTreePlain(child) != StatusOk) {
+        removal->result = StatusIoError;
+    }
+}
+
 Status DeleteTreePlain(const wchar_t *path)
 {
     if (path == nullptr || path[0] == 0)
         return StatusInvalid;
-    Status result = StatusOk;
-    wchar_t pattern[520];
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FormatWide(pattern, 520, L"%s\\*", path) >= 0 ? FindFirstFileW(pattern, &entry)
-                                                                 : INVALID_HANDLE_VALUE;
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            if (IsDots(entry.cFileName))
-                continue;
-            wchar_t child[520];
-            if (FormatWide(child, 520, L"%s\\%s", path, entry.cFileName) < 0) {
-                result = StatusIoError;
-                continue;
-            }
-            DWORD attributes = entry.dwFileAttributes;
-            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
-                if (!DeleteFileW(child)) {
-                    LogFailedCall("DeleteFileW", child, GetLastError());
-                    result = StatusIoError;
-                }
-            } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                if (!RemoveDirectoryW(child)) {
-                    LogFailedCall("RemoveDirectoryW", child, GetLastError());
-                    result = StatusIoError;
-                }
-            } else if (DeleteTreePlain(child) != StatusOk) {
-                result = StatusIoError;
-            }
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
+    PlainRemoval removal = {path, StatusOk};
+    DWORD listed = WalkFolder(path, kLongPathCapacity, DeleteListedEntry, &removal);
+    Status result = removal.result;
     if (!RemoveDirectoryW(path)) {
         DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             result = StatusIoError;
             // A folder left non-empty is explained by the lines of what it still holds.
+            if (listed == ERROR_FILENAME_EXCED_RANGE)
+                LogPathTooLong(path, nullptr);
             if (error != ERROR_DIR_NOT_EMPTY)
                 LogFailedCall("RemoveDirectoryW", path, error);
         }

@@ -8,7 +8,8 @@
 enum : unsigned {
     ScheduledAtRestart = 1, // an entry or the folder itself was left to Windows for the next restart
     LinkNotFollowed = 2,    // a junction or symbolic link was met and only the link was removed
-    OwnerRefused = 4        // the top folder's owner is not trusted; nothing was deleted
+    OwnerRefused = 4,       // the top folder's owner is not trusted; nothing was deleted
+    PathTooLong = 8         // an entry's path, or a folder's listing, did not fit; it stays and the log names it
 };
 
 // Deletes a folder tree without following junctions or symbolic links: a link is removed as
@@ -30,5 +31,6 @@ bool IsAdminOwned(HANDLE handle);
 
 // The plain recursive delete for folders of the setup's own making: clears read-only files and
 // deletes them, removes links inside the tree as links, and fails with StatusIoError when any
-// entry stays. A folder already gone gives StatusOk.
+// entry stays (one whose path does not fit is named in the log). A folder already gone gives
+// StatusOk.
 Status DeleteTreePlain(const wchar_t *path);

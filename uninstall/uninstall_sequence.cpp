@@ -55,14 +55,12 @@ bool RunUninstall()
     // does not stop is kept from starting with Windows, so that the removal run again after a
     // restart finds it stopped instead of failing the same way for ever.
     bool removed = false;
-    bool stopped = SvcStop(kProductServiceName);
-    DWORD error = GetLastError();
-    if (stopped || error == ERROR_SERVICE_MARKED_FOR_DELETE) {
-        removed = SvcStopAndDelete(kProductServiceName);
-        error = GetLastError();
-    } else {
+    DWORD error = ERROR_SUCCESS;
+    bool stopped = SvcStop(kProductServiceName, &error);
+    if (stopped || error == ERROR_SERVICE_MARKED_FOR_DELETE)
+        removed = SvcStopAndDelete(kProductServiceName, &error);
+    else
         SvcKeepFromStarting(kProductServiceName);
-    }
     if (!removed)
         return ReportError(L"Talvor hizmeti kaldırılamadı (kod %lu). Bilgisayarı yeniden başlatıp tekrar dene.",
                            error);

@@ -141,7 +141,7 @@ TEST(ServiceControl, MissingServiceCountsAsStoppedAndDeleted)
     wchar_t image[520] = L"dolu";
     EXPECT_FALSE(SvcQueryImagePath(L"TalvorYokBoyleHizmet", image, 520));
     EXPECT_STREQ(L"", image);
-    SetLastError(0);
-    EXPECT_EQ(nullptr, SvcOpen(L"TalvorYokBoyleHizmet", SERVICE_QUERY_STATUS));
-    EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, GetLastError());
+    DWORD error = 0;
+    EXPECT_EQ(nullptr, SvcOpen(L"TalvorYokBoyleHizmet", SERVICE_QUERY_STATUS, &error));
+    EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, error);
 }

@@ -2,6 +2,7 @@
 
 #include "service/run_program.h"
 #include "service/service_control.h"
+#include "support/installed_product.h"
 #include "support/test_support.h"
 
 #include <regex>
@@ -172,9 +173,9 @@ TEST_F(ProductServiceTest, ServiceMarkedForDeletionCountsAsDeleted)
     CloseServiceHandle(held);
 }
 
-TEST_F(ProductServiceTest, FailuresKeepTheFailingStepsError)
+TEST_F(ProductServiceTest, FailuresHandBackTheFailingStepsError)
 {
-    // A name the service control manager refuses: the open's error survives the manager's close.
+    // A name the service control manager refuses: the open's error, not the manager's close's.
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     ASSERT_NE(nullptr, manager);
     SetLastError(0);
@@ -183,10 +184,12 @@ TEST_F(ProductServiceTest, FailuresKeepTheFailingStepsError)
     CloseServiceHandle(manager);
     ASSERT_NE(0u, expected);
     ASSERT_NE((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, expected);
-    SetLastError(0);
-    EXPECT_FALSE(SvcStopAndDelete(L""));
-    EXPECT_EQ(expected, GetLastError());
-    EXPECT_FALSE(SvcRepoint(L"C:\\yok\\talvor_svc.exe")); // no service to repoint
+    DWORD error = 0;
+    EXPECT_FALSE(SvcStopAndDelete(L"", &error));
+    EXPECT_EQ(expected, error);
+    // No service to repoint: the repoint names the open that found none.
+    EXPECT_FALSE(SvcRepoint(L"C:\\yok\\talvor_svc.exe"));
+    EXPECT_TRUE(HasLine(LogLines(LogFile()), "OpenServiceW basarisiz: Talvor (kod 1060)")) << Log();
 
     // A registration whose program is missing cannot start; the log has the code.
     Kur(program_);

@@ -252,3 +252,27 @@ TEST_F(RemoveTreeTest, FolderOwnedByAdministratorsOrLocalSystemIsDeleted)
         EXPECT_FALSE(FileExists(tree_));
     }
 }
+
+// A folder whose path fits but whose listing does not, and a file whose path does not fit: each
+// stays, is named in the log and reported, and no folder above them is handed to the restart,
+// where Windows could not delete it. The plain removal's wider paths reach them.
+TEST_F(RemoveTreeTest, PathThatDoesNotFitIsReportedNotSkipped)
+{
+    std::wstring deep = tree_ + L"\\" + std::wstring(258 - tree_.size() - 1, L'd');
+    std::wstring long_file = tree_ + L"\\" + std::wstring(260 - tree_.size() - 1, L'f');
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    if (!WriteFileBytes(deep + L"\\ic.txt", "x") || !WriteFileBytes(long_file, "x"))
+        GTEST_SKIP() << "this Windows cannot make a path of more than 259 characters";
+    std::vector<std::wstring> pending_before = PendingDeletions();
+
+    EXPECT_EQ((unsigned)PathTooLong, RemoveTree(tree_.c_str(), true, false));
+    EXPECT_TRUE(FileExists(deep + L"\\ic.txt"));
+    EXPECT_TRUE(FileExists(long_file));
+    EXPECT_EQ(pending_before, PendingDeletions());
+    std::vector<std::string> lines = LogLines(LogFile());
+    EXPECT_TRUE(HasLine(lines, "yol cok uzun, silinmedi: " + Utf8(deep))) << Log();
+    EXPECT_TRUE(HasLine(lines, "yol cok uzun, silinmedi: " + Utf8(long_file))) << Log();
+
+    EXPECT_EQ(StatusOk, DeleteTreePlain(tree_.c_str()));
+    EXPECT_FALSE(FileExists(tree_));
+}
