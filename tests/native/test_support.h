@@ -24,7 +24,7 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs the built talvor-yayin with `args` and captures its output.
+// Runs the built talvor-yayin with `args` and captures its output, stderr through a pipe.
 ToolRun RunTool(const std::vector<std::string> &args);
 
 // Runs the tool with a command line it must refuse as a mistake: exit code 2, nothing on
