@@ -34,7 +34,7 @@ const char kHelp[] =
     "      edilmezse bildirim=DURUM yazar: 1 geçersiz ya da imza tutmuyor, 6 bellek yetmedi,\n"
     "      7 desteklenmeyen biçim sürümü.\n"
     "\n"
-    "  paket-yap --surum=SÜRÜM [--ad=AD] KLASÖR PAKET.tpk\n"
+    "  paket-yap --surum=SÜRÜM [--ad=AD] [--sessiz] KLASÖR PAKET.tpk\n"
     "      Klasördeki her normal dosyayı '/' ile ayrılmış göreli yoluyla bir girdi yapar; girdiler\n"
     "      adların bayt sırasındadır, aynı klasör hep aynı baytları verir. Her dosya LZMS ile\n"
     "      sıkıştırılır (yöntem 1), küçülmüyorsa ya da boşsa olduğu gibi saklanır (yöntem 0).\n"
@@ -43,6 +43,13 @@ const char kHelp[] =
     "      4096'dan çok dosya, dosyasız klasör ve 536870912 baytı aşacak paket reddedilir. Paket\n"
     "      geçici bir dosya üzerinden bir kerede yazılır. Sonra bildirim-yaz'ın aldığı biçimde\n"
     "      bileşen satırını yazar: --bilesen=AD|SÜRÜM|sha256|boyut|paket (AD varsayılan program).\n"
+    "      İlerleme standart hataya yazılır: uçbirimde yerinde yenilenen tek satır (adım, dosyalar,\n"
+    "      baytlar, yüzde, hız, kalan süre); uçbirim değilse adımın başında ve sonunda, arada en çok\n"
+    "      5 saniyede bir düz bir satır:\n"
+    "        talvor-yayin: adim=paket durum=basladi|suruyor|bitti dosya=BİTEN/TÜM bayt=BİTEN/TÜM\n"
+    "      ve suruyor satırında yuzde=Y hiz=BAYT/SN kalan=SN (bilinmiyorsa kalan=?), bitti\n"
+    "      satırında sure=SN.\n"
+    "        --sessiz                ilerlemeyi yazmaz\n"
     "\n"
     "  paket-goster PAKET.tpk\n"
     "      Paketin yapısını denetler ve her girdi için bir satır yazar:\n"
@@ -86,6 +93,7 @@ struct FlagRule {
     const char *name;
     bool required;
     bool repeatable;
+    bool is_switch = false; // given as --name alone, never with a value
 };
 
 // One parsed argument: a flag by its index in the rules, or the operand (flag -1).
@@ -94,9 +102,9 @@ struct Argument {
     const char *value;
 };
 
-// Parses "--name=value" flags after the command word, keeping their order; `operands` names
-// the operands the command takes, all required, operand i being flag -1 - i. Reports the first
-// problem.
+// Parses "--name=value" flags and "--name" switches (their value "") after the command word,
+// keeping their order; `operands` names the operands the command takes, all required, operand i
+// being flag -1 - i. Reports the first problem.
 bool ParseArguments(int argc, char **argv, const FlagRule *rules, int rule_count,
                     const std::vector<const char *> &operands, std::vector<Argument> *arguments)
 {
@@ -122,7 +130,11 @@ bool ParseArguments(int argc, char **argv, const FlagRule *rules, int rule_count
             PrintError("bilinmeyen seçenek: %.*s", (int)(name_length + 2), text);
             return false;
         }
-        if (equals == nullptr || equals[1] == 0) {
+        if (rules[flag].is_switch && equals != nullptr) {
+            PrintError("--%s değer almaz", rules[flag].name);
+            return false;
+        }
+        if (!rules[flag].is_switch && (equals == nullptr || equals[1] == 0)) {
             PrintError("--%s bir değer ister: --%s=...", rules[flag].name, rules[flag].name);
             return false;
         }
@@ -130,7 +142,7 @@ bool ParseArguments(int argc, char **argv, const FlagRule *rules, int rule_count
             PrintError("--%s yalnız bir kez verilebilir", rules[flag].name);
             return false;
         }
-        arguments->push_back({flag, equals + 1});
+        arguments->push_back({flag, equals != nullptr ? equals + 1 : ""});
     }
     for (int flag = 0; flag < rule_count; flag++) {
         if (rules[flag].required && seen[flag] == 0) {
@@ -274,10 +286,10 @@ int ShowManifestCommand(int argc, char **argv)
 
 int BuildPackageCommand(int argc, char **argv)
 {
-    enum { Surum, Ad };
-    static const FlagRule rules[] = {{"surum", true, false}, {"ad", false, false}};
+    enum { Surum, Ad, Sessiz };
+    static const FlagRule rules[] = {{"surum", true, false}, {"ad", false, false}, {"sessiz", false, false, true}};
     std::vector<Argument> arguments;
-    if (!ParseArguments(argc, argv, rules, 2, {"klasör", "paket dosyası"}, &arguments))
+    if (!ParseArguments(argc, argv, rules, 3, {"klasör", "paket dosyası"}, &arguments))
         return kExitUsage;
     const char *folder = ArgumentValue(arguments, -1);
     const char *package = ArgumentValue(arguments, -2);
@@ -291,7 +303,7 @@ int BuildPackageCommand(int argc, char **argv)
         return kExitUsage;
     }
     std::string line;
-    Status status = BuildPackageFile(folder, package);
+    Status status = BuildPackageFile(folder, package, ChooseProgressMode(ArgumentValue(arguments, Sessiz) != nullptr));
     if (status == StatusOk)
         status = PackageComponentLine(component, version, package, &line);
     if (status != StatusOk)

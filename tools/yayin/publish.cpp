@@ -251,7 +251,7 @@ Status Publish(Publication *publication)
         return status;
 
     std::string package_path = InFolder(*publication, publication->package_name);
-    status = BuildPackageFile(request.product_folder, package_path.c_str());
+    status = BuildPackageFile(request.product_folder, package_path.c_str(), ProgressQuiet);
     if (status != StatusOk)
         return status;
     status = CheckWrittenPackage(package_path.c_str());
