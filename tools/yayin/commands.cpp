@@ -61,7 +61,7 @@ const char kHelp[] =
     "      dosya=SAYI yazar; başarısızlıkta oluşturduğu klasörü siler.\n"
     "\n"
     "  yayinla --anahtar=OZEL.pem --surum=SÜRÜM [--acik=ACIK.pub] [--kurulum=KURULUM.exe]\n"
-    "          [--yayindaki=SÜRÜM] KLASÖR YAYIN_KLASÖRÜ\n"
+    "          [--yayindaki=SÜRÜM] [--sessiz] KLASÖR YAYIN_KLASÖRÜ\n"
     "      KLASÖR'deki ürün dosyalarını YAYIN_KLASÖRÜ'ne (sunucunun sunduğu klasör ya da --yerel=\n"
     "      için bir klasör; yoksa oluşturulur) SÜRÜM olarak yayımlar: önce paket-SÜRÜM.tpk geçici\n"
     "      bir ad üzerinden, sonra onu adlandıran imzalı bildirim.tdb tek bir ad değişikliğiyle.\n"
@@ -72,6 +72,9 @@ const char kHelp[] =
     "        --kurulum=KURULUM.exe   sürümün yayımlandığı kurulum; bu anahtarı taşımıyorsa ret\n"
     "        --yayindaki=SÜRÜM       klasörde yayımlanan sürüm; yeni olmayan bir sürümü ancak bu\n"
     "                                verildiğinde ve doğru olduğunda yayımlar\n"
+    "        --sessiz                paketin yapılışının (adim=paket) ve doğrulanışının\n"
+    "                                (adim=dogrulama) ilerlemesini yazmaz; ilerleme paket-yap'taki\n"
+    "                                gibi yazılır\n"
     "      Klasördeki bildirim bu anahtarla doğrulanmıyorsa, başka bir yayın klasörü tutuyorsa\n"
     "      ya da paket-SÜRÜM.tpk yayımlanan bildirimin paketiyse reddeder. Reddedilen ya da\n"
     "      başarısız bir çalışma klasörü olduğu gibi bırakır; yarıda kesilen bir çalışmadan\n"
@@ -331,16 +334,18 @@ int ExtractPackageCommand(int argc, char **argv)
 
 int PublishCommand(int argc, char **argv)
 {
-    enum { Anahtar, Surum, Acik, Kurulum, Yayindaki };
-    static const FlagRule rules[] = {{"anahtar", true, false}, {"surum", true, false},    {"acik", false, false},
-                                     {"kurulum", false, false}, {"yayindaki", false, false}};
+    enum { Anahtar, Surum, Acik, Kurulum, Yayindaki, Sessiz };
+    static const FlagRule rules[] = {{"anahtar", true, false},   {"surum", true, false},
+                                     {"acik", false, false},     {"kurulum", false, false},
+                                     {"yayindaki", false, false}, {"sessiz", false, false, true}};
     std::vector<Argument> arguments;
-    if (!ParseArguments(argc, argv, rules, 5, {"ürün klasörü", "yayın klasörü"}, &arguments))
+    if (!ParseArguments(argc, argv, rules, 6, {"ürün klasörü", "yayın klasörü"}, &arguments))
         return kExitUsage;
-    PublishRequest request = {ArgumentValue(arguments, -1),      ArgumentValue(arguments, -2),
-                              ArgumentValue(arguments, Surum),   ArgumentValue(arguments, Anahtar),
-                              ArgumentValue(arguments, Acik),    ArgumentValue(arguments, Kurulum),
-                              ArgumentValue(arguments, Yayindaki), nullptr};
+    PublishRequest request = {ArgumentValue(arguments, -1),        ArgumentValue(arguments, -2),
+                              ArgumentValue(arguments, Surum),     ArgumentValue(arguments, Anahtar),
+                              ArgumentValue(arguments, Acik),      ArgumentValue(arguments, Kurulum),
+                              ArgumentValue(arguments, Yayindaki), nullptr,
+                              ChooseProgressMode(ArgumentValue(arguments, Sessiz) != nullptr)};
     for (const char *version : {request.version, request.replacing_version}) {
         const char *fault = version != nullptr ? ComponentDraftFault("program", version, "paket.tpk") : nullptr;
         if (fault != nullptr) {

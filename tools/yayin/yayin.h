@@ -248,6 +248,7 @@ struct PublishRequest {
     // Or null: told "paket" once the package is in place and checked, "bildirim" once the
     // manifest is live. Lets a test stop a publish at either point.
     void (*observer)(const char *step);
+    ProgressMode progress_mode; // of building the package and of checking it
 };
 
 // Publishes `version` from the product folder into the release folder as "paket-VERSION.tpk"
