@@ -176,26 +176,28 @@ TEST_F(PublishTest, ProgressGoesToStderrAsPlainStepLinesAndLeavesStdoutAsItWas)
                                     "talvor-yayin: adim=dogrulama durum=bitti dosya=7/7 bayt=" + total + "/" + total};
     const struct {
         std::vector<std::string> args;
-        std::string quiet_target; // the last operand of the run with --sessiz
-        std::string target;       // and of the other: the package's name is in stdout
+        // The last operand of the run with --sessiz, of the one with progress and of the one whose
+        // stderr nobody reads: equal where stdout names it.
+        std::string targets[3];
         std::vector<std::string> steps;
     } commands[] = {
-        {{"paket-yap", "--surum=1.0.0", product}, Path("paket.tpk"), Path("paket.tpk"), {packing[0], packing[1]}},
+        {{"paket-yap", "--surum=1.0.0", product},
+         {Path("paket.tpk"), Path("paket.tpk"), Path("paket.tpk")},
+         {packing[0], packing[1]}},
         {{"yayinla", "--anahtar=" + RepositoryPath("keys/dev-release.pem"), "--surum=1.0.0", product},
-         Path("yayin-sessiz"),
-         Path("yayin-ilerleme"),
+         {Path("yayin-sessiz"), Path("yayin-ilerleme"), Path("yayin-okunmayan")},
          {packing[0], packing[1], checking[0], checking[1]}},
     };
     for (const auto &command : commands) {
         SCOPED_TRACE(command.args[0]);
         std::vector<std::string> args = command.args;
-        args.insert(args.end(), {command.quiet_target, "--sessiz"});
+        args.insert(args.end(), {command.targets[0], "--sessiz"});
         ToolRun quiet = RunTool(args);
         ASSERT_EQ(0, quiet.exit_code) << quiet.err;
         EXPECT_EQ("", quiet.err);
 
         args = command.args;
-        args.push_back(command.target);
+        args.push_back(command.targets[1]);
         ToolRun run = RunTool(args);
         ASSERT_EQ(0, run.exit_code) << run.err;
         EXPECT_EQ(quiet.out, run.out);
@@ -203,6 +205,12 @@ TEST_F(PublishTest, ProgressGoesToStderrAsPlainStepLinesAndLeavesStdoutAsItWas)
         EXPECT_TRUE(!run.err.empty() && run.err.back() == '\n') << run.err;
         EXPECT_EQ(command.steps, StepLines(run.err)) << run.err;
         EXPECT_NE(std::string::npos, run.err.find(" sure=")) << run.err;
+
+        // Progress that nobody reads any more ends nothing halfway.
+        args.back() = command.targets[2];
+        run = RunTool(args, true);
+        EXPECT_EQ(0, run.exit_code);
+        EXPECT_EQ(quiet.out, run.out);
     }
 }
 

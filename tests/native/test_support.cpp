@@ -44,7 +44,7 @@ uint64_t LittleEndianAt(const std::string &bytes, size_t offset, int count)
     return value;
 }
 
-ToolRun RunTool(const std::vector<std::string> &args)
+ToolRun RunTool(const std::vector<std::string> &args, bool stderr_unread)
 {
     ToolRun run = {-1, "", ""};
     char out_path[] = "/tmp/yayin-out-XXXXXX";
@@ -52,6 +52,10 @@ ToolRun RunTool(const std::vector<std::string> &args)
     // stderr through a pipe, as a script or a build log takes it.
     int err[2] = {-1, -1};
     bool piped = pipe2(err, O_CLOEXEC) == 0;
+    if (piped && stderr_unread) {
+        close(err[0]);
+        err[0] = -1;
+    }
     std::vector<char *> argv = {(char *)TALVOR_YAYIN_PATH};
     for (const std::string &arg : args)
         argv.push_back((char *)arg.c_str());
@@ -66,14 +70,15 @@ ToolRun RunTool(const std::vector<std::string> &args)
     close(err[1]);
     char piece[4096];
     ssize_t got;
-    while (started && (got = read(err[0], piece, sizeof piece)) > 0)
+    while (started && err[0] >= 0 && (got = read(err[0], piece, sizeof piece)) > 0)
         run.err.append(piece, (size_t)got);
     int status;
     if (started && waitpid(child, &status, 0) == child && WIFEXITED(status))
         run.exit_code = WEXITSTATUS(status);
     posix_spawn_file_actions_destroy(&actions);
     close(out);
-    close(err[0]);
+    if (err[0] >= 0)
+        close(err[0]);
     run.out = ReadFileBytes(out_path);
     unlink(out_path);
     return run;

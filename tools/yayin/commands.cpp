@@ -1,5 +1,6 @@
 #include "tools/yayin/yayin.h"
 
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -399,6 +400,9 @@ int RunYayin(int argc, char **argv)
         {"yayinla", PublishCommand},
         {"paket-yoneticisi", PackageManagerCommand},
     };
+    // Progress goes to stderr all through a run: a reader of it that goes away must not end a
+    // publish halfway. A write then fails instead, and a failed stdout is reported below.
+    signal(SIGPIPE, SIG_IGN);
     if (argc < 2) {
         PrintError("komut eksik; kullanım için: talvor-yayin --help");
         return kExitUsage;
