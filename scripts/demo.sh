@@ -296,8 +296,11 @@ publish_releases() {
   local version line
   { rm -rf "$release" && mkdir -p "$release"; } || die "could not make ${release#"$root/"} anew"
   for version in 1.0.0 1.1.0; do
-    line=$("$yayin" yayinla --anahtar="$root/keys/dev-release.pem" --surum=$version --kurulum="$setup" \
-      "$root/build/product" "$release/$version" | sed -n 's/^bilesen=//p') || die "could not publish $version"
+    # Its progress (stderr) indented like the rest, its lines (stdout) to sed: the substitution
+    # ends after the indenting does, so the progress comes before the line echoed below.
+    line=$({ "$yayin" yayinla --anahtar="$root/keys/dev-release.pem" --surum=$version --kurulum="$setup" \
+      "$root/build/product" "$release/$version" 2>&1 >&3 | indented >&2; } 3>&1 | sed -n 's/^bilesen=//p') ||
+      die "could not publish $version"
     echo "  ${release#"$root/"}/$version: $line"
   done
   echo "  1.0.0 as the release checker takes it from its folder:"

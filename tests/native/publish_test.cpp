@@ -11,6 +11,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 
 #include "release/component_list.h"
 #include "release/digest.h"
@@ -112,6 +113,19 @@ void EndAtManifest(const char *step)
         _exit(9);
 }
 
+// The lines of a step's start and end, without their duration; the progress lines in between
+// depend on the machine's speed and are left out.
+std::vector<std::string> StepLines(const std::string &err)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(err);
+    for (std::string line; std::getline(stream, line);) {
+        if (line.find(" durum=suruyor ") == std::string::npos)
+            lines.push_back(line.substr(0, line.find(" sure=")));
+    }
+    return lines;
+}
+
 } // namespace
 
 TEST_F(PublishTest, KeepsThePreviousPackageAndRemovesOlderOnes)
@@ -149,6 +163,57 @@ TEST_F(PublishTest, KeepsThePreviousPackageAndRemovesOlderOnes)
     EXPECT_EQ((std::vector<std::string>{"bildirim.tdb", "paket-1.0.0.tpk", "paket-1.10.0.tpk"}), ReleaseEntries());
 }
 
+TEST_F(PublishTest, ProgressGoesToStderrAsPlainStepLinesAndLeavesStdoutAsItWas)
+{
+    std::string product = MakeProduct("urun", "1", 300000);
+    uint64_t bytes = 0;
+    for (const auto &file : std::filesystem::recursive_directory_iterator(product))
+        bytes += file.is_regular_file() ? file.file_size() : 0;
+    const std::string total = std::to_string(bytes);
+    const std::string packing[] = {"talvor-yayin: adim=paket durum=basladi dosya=0/7 bayt=0/" + total,
+                                   "talvor-yayin: adim=paket durum=bitti dosya=7/7 bayt=" + total + "/" + total};
+    const std::string checking[] = {"talvor-yayin: adim=dogrulama durum=basladi dosya=0/7 bayt=0/" + total,
+                                    "talvor-yayin: adim=dogrulama durum=bitti dosya=7/7 bayt=" + total + "/" + total};
+    const struct {
+        std::vector<std::string> args;
+        // The last operand of the run with --sessiz, of the one with progress and of the one whose
+        // stderr nobody reads: equal where stdout names it.
+        std::string targets[3];
+        std::vector<std::string> steps;
+    } commands[] = {
+        {{"paket-yap", "--surum=1.0.0", product},
+         {Path("paket.tpk"), Path("paket.tpk"), Path("paket.tpk")},
+         {packing[0], packing[1]}},
+        {{"yayinla", "--anahtar=" + RepositoryPath("keys/dev-release.pem"), "--surum=1.0.0", product},
+         {Path("yayin-sessiz"), Path("yayin-ilerleme"), Path("yayin-okunmayan")},
+         {packing[0], packing[1], checking[0], checking[1]}},
+    };
+    for (const auto &command : commands) {
+        SCOPED_TRACE(command.args[0]);
+        std::vector<std::string> args = command.args;
+        args.insert(args.end(), {command.targets[0], "--sessiz"});
+        ToolRun quiet = RunTool(args);
+        ASSERT_EQ(0, quiet.exit_code) << quiet.err;
+        EXPECT_EQ("", quiet.err);
+
+        args = command.args;
+        args.push_back(command.targets[1]);
+        ToolRun run = RunTool(args);
+        ASSERT_EQ(0, run.exit_code) << run.err;
+        EXPECT_EQ(quiet.out, run.out);
+        EXPECT_EQ(std::string::npos, run.err.find('\r')) << run.err;
+        EXPECT_TRUE(!run.err.empty() && run.err.back() == '\n') << run.err;
+        EXPECT_EQ(command.steps, StepLines(run.err)) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(" sure=")) << run.err;
+
+        // Progress that nobody reads any more ends nothing halfway.
+        args.back() = command.targets[2];
+        run = RunTool(args, true);
+        EXPECT_EQ(0, run.exit_code);
+        EXPECT_EQ(quiet.out, run.out);
+    }
+}
+
 TEST_F(PublishTest, RefusalsLeaveTheFolderAsItWas)
 {
     std::string product = MakeProduct("urun", "1");
@@ -183,8 +248,9 @@ TEST_F(PublishTest, RefusalsLeaveTheFolderAsItWas)
         {"a product without one of its six files", incomplete, "1.2.0", {}},
         {"a product holding a link", linked, "1.2.0", {}},
     };
-    for (const Refusal &refusal : refusals) {
+    for (Refusal &refusal : refusals) {
         SCOPED_TRACE(refusal.what);
+        refusal.extra.push_back("--sessiz"); // the refusal's own line alone, without the steps before it
         ToolRun run = Publish(refusal.product, refusal.version, refusal.extra);
         EXPECT_EQ(1, run.exit_code);
         EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
@@ -229,7 +295,7 @@ TEST_F(PublishTest, EndedBeforeTheManifestServesThePreviousReleaseWhole)
     std::string key = RepositoryPath("keys/dev-release.pem");
     std::string folder = Release();
     PublishRequest request = {second.c_str(), folder.c_str(), "1.1.0", key.c_str(), nullptr, nullptr, nullptr,
-                              EndAtPackage};
+                              EndAtPackage, ProgressQuiet};
     EXPECT_EXIT(PublishRelease(request), testing::ExitedWithCode(9), "");
     EXPECT_EQ("1.0.0", ServedVersion());
     std::map<std::string, std::string> after = Snapshot();

@@ -44,13 +44,18 @@ uint64_t LittleEndianAt(const std::string &bytes, size_t offset, int count)
     return value;
 }
 
-ToolRun RunTool(const std::vector<std::string> &args)
+ToolRun RunTool(const std::vector<std::string> &args, bool stderr_unread)
 {
     ToolRun run = {-1, "", ""};
     char out_path[] = "/tmp/yayin-out-XXXXXX";
-    char err_path[] = "/tmp/yayin-err-XXXXXX";
     int out = mkstemp(out_path);
-    int err = mkstemp(err_path);
+    // stderr through a pipe, as a script or a build log takes it.
+    int err[2] = {-1, -1};
+    bool piped = pipe2(err, O_CLOEXEC) == 0;
+    if (piped && stderr_unread) {
+        close(err[0]);
+        err[0] = -1;
+    }
     std::vector<char *> argv = {(char *)TALVOR_YAYIN_PATH};
     for (const std::string &arg : args)
         argv.push_back((char *)arg.c_str());
@@ -59,19 +64,23 @@ ToolRun RunTool(const std::vector<std::string> &args)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out, 1);
-    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     pid_t child;
+    bool started = out >= 0 && piped && posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    close(err[1]);
+    char piece[4096];
+    ssize_t got;
+    while (started && err[0] >= 0 && (got = read(err[0], piece, sizeof piece)) > 0)
+        run.err.append(piece, (size_t)got);
     int status;
-    if (out >= 0 && err >= 0 && posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
-        waitpid(child, &status, 0) == child && WIFEXITED(status))
+    if (started && waitpid(child, &status, 0) == child && WIFEXITED(status))
         run.exit_code = WEXITSTATUS(status);
     posix_spawn_file_actions_destroy(&actions);
     close(out);
-    close(err);
+    if (err[0] >= 0)
+        close(err[0]);
     run.out = ReadFileBytes(out_path);
-    run.err = ReadFileBytes(err_path);
     unlink(out_path);
-    unlink(err_path);
     return run;
 }
 

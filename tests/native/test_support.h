@@ -24,8 +24,9 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs the built talvor-yayin with `args` and captures its output.
-ToolRun RunTool(const std::vector<std::string> &args);
+// Runs the built talvor-yayin with `args` and captures its output, stderr through a pipe. With
+// `stderr_unread` that pipe has no reader from the start, as when a script's reader went away.
+ToolRun RunTool(const std::vector<std::string> &args, bool stderr_unread = false);
 
 // Runs the tool with a command line it must refuse as a mistake: exit code 2, nothing on
 // stdout, one line on stderr.

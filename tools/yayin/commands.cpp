@@ -1,5 +1,6 @@
 #include "tools/yayin/yayin.h"
 
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -34,7 +35,7 @@ const char kHelp[] =
     "      edilmezse bildirim=DURUM yazar: 1 geçersiz ya da imza tutmuyor, 6 bellek yetmedi,\n"
     "      7 desteklenmeyen biçim sürümü.\n"
     "\n"
-    "  paket-yap --surum=SÜRÜM [--ad=AD] KLASÖR PAKET.tpk\n"
+    "  paket-yap --surum=SÜRÜM [--ad=AD] [--sessiz] KLASÖR PAKET.tpk\n"
     "      Klasördeki her normal dosyayı '/' ile ayrılmış göreli yoluyla bir girdi yapar; girdiler\n"
     "      adların bayt sırasındadır, aynı klasör hep aynı baytları verir. Her dosya LZMS ile\n"
     "      sıkıştırılır (yöntem 1), küçülmüyorsa ya da boşsa olduğu gibi saklanır (yöntem 0).\n"
@@ -43,6 +44,13 @@ const char kHelp[] =
     "      4096'dan çok dosya, dosyasız klasör ve 536870912 baytı aşacak paket reddedilir. Paket\n"
     "      geçici bir dosya üzerinden bir kerede yazılır. Sonra bildirim-yaz'ın aldığı biçimde\n"
     "      bileşen satırını yazar: --bilesen=AD|SÜRÜM|sha256|boyut|paket (AD varsayılan program).\n"
+    "      İlerleme standart hataya yazılır: uçbirimde yerinde yenilenen tek satır (adım, dosyalar,\n"
+    "      baytlar, yüzde, hız, kalan süre); uçbirim değilse adımın başında ve sonunda, arada en çok\n"
+    "      5 saniyede bir düz bir satır:\n"
+    "        talvor-yayin: adim=paket durum=basladi|suruyor|bitti dosya=BİTEN/TÜM bayt=BİTEN/TÜM\n"
+    "      ve suruyor satırında yuzde=Y hiz=BAYT/SN kalan=SN (bilinmiyorsa kalan=?), bitti\n"
+    "      satırında sure=SN.\n"
+    "        --sessiz                ilerlemeyi yazmaz\n"
     "\n"
     "  paket-goster PAKET.tpk\n"
     "      Paketin yapısını denetler ve her girdi için bir satır yazar:\n"
@@ -54,7 +62,7 @@ const char kHelp[] =
     "      dosya=SAYI yazar; başarısızlıkta oluşturduğu klasörü siler.\n"
     "\n"
     "  yayinla --anahtar=OZEL.pem --surum=SÜRÜM [--acik=ACIK.pub] [--kurulum=KURULUM.exe]\n"
-    "          [--yayindaki=SÜRÜM] KLASÖR YAYIN_KLASÖRÜ\n"
+    "          [--yayindaki=SÜRÜM] [--sessiz] KLASÖR YAYIN_KLASÖRÜ\n"
     "      KLASÖR'deki ürün dosyalarını YAYIN_KLASÖRÜ'ne (sunucunun sunduğu klasör ya da --yerel=\n"
     "      için bir klasör; yoksa oluşturulur) SÜRÜM olarak yayımlar: önce paket-SÜRÜM.tpk geçici\n"
     "      bir ad üzerinden, sonra onu adlandıran imzalı bildirim.tdb tek bir ad değişikliğiyle.\n"
@@ -65,6 +73,9 @@ const char kHelp[] =
     "        --kurulum=KURULUM.exe   sürümün yayımlandığı kurulum; bu anahtarı taşımıyorsa ret\n"
     "        --yayindaki=SÜRÜM       klasörde yayımlanan sürüm; yeni olmayan bir sürümü ancak bu\n"
     "                                verildiğinde ve doğru olduğunda yayımlar\n"
+    "        --sessiz                paketin yapılışının (adim=paket) ve doğrulanışının\n"
+    "                                (adim=dogrulama) ilerlemesini yazmaz; ilerleme paket-yap'taki\n"
+    "                                gibi yazılır\n"
     "      Klasördeki bildirim bu anahtarla doğrulanmıyorsa, başka bir yayın klasörü tutuyorsa\n"
     "      ya da paket-SÜRÜM.tpk yayımlanan bildirimin paketiyse reddeder. Reddedilen ya da\n"
     "      başarısız bir çalışma klasörü olduğu gibi bırakır; yarıda kesilen bir çalışmadan\n"
@@ -86,6 +97,7 @@ struct FlagRule {
     const char *name;
     bool required;
     bool repeatable;
+    bool is_switch = false; // given as --name alone, never with a value
 };
 
 // One parsed argument: a flag by its index in the rules, or the operand (flag -1).
@@ -94,9 +106,9 @@ struct Argument {
     const char *value;
 };
 
-// Parses "--name=value" flags after the command word, keeping their order; `operands` names
-// the operands the command takes, all required, operand i being flag -1 - i. Reports the first
-// problem.
+// Parses "--name=value" flags and "--name" switches (their value "") after the command word,
+// keeping their order; `operands` names the operands the command takes, all required, operand i
+// being flag -1 - i. Reports the first problem.
 bool ParseArguments(int argc, char **argv, const FlagRule *rules, int rule_count,
                     const std::vector<const char *> &operands, std::vector<Argument> *arguments)
 {
@@ -122,7 +134,11 @@ bool ParseArguments(int argc, char **argv, const FlagRule *rules, int rule_count
             PrintError("bilinmeyen seçenek: %.*s", (int)(name_length + 2), text);
             return false;
         }
-        if (equals == nullptr || equals[1] == 0) {
+        if (rules[flag].is_switch && equals != nullptr) {
+            PrintError("--%s değer almaz", rules[flag].name);
+            return false;
+        }
+        if (!rules[flag].is_switch && (equals == nullptr || equals[1] == 0)) {
             PrintError("--%s bir değer ister: --%s=...", rules[flag].name, rules[flag].name);
             return false;
         }
@@ -130,7 +146,7 @@ bool ParseArguments(int argc, char **argv, const FlagRule *rules, int rule_count
             PrintError("--%s yalnız bir kez verilebilir", rules[flag].name);
             return false;
         }
-        arguments->push_back({flag, equals + 1});
+        arguments->push_back({flag, equals != nullptr ? equals + 1 : ""});
     }
     for (int flag = 0; flag < rule_count; flag++) {
         if (rules[flag].required && seen[flag] == 0) {
@@ -274,10 +290,10 @@ int ShowManifestCommand(int argc, char **argv)
 
 int BuildPackageCommand(int argc, char **argv)
 {
-    enum { Surum, Ad };
-    static const FlagRule rules[] = {{"surum", true, false}, {"ad", false, false}};
+    enum { Surum, Ad, Sessiz };
+    static const FlagRule rules[] = {{"surum", true, false}, {"ad", false, false}, {"sessiz", false, false, true}};
     std::vector<Argument> arguments;
-    if (!ParseArguments(argc, argv, rules, 2, {"klasör", "paket dosyası"}, &arguments))
+    if (!ParseArguments(argc, argv, rules, 3, {"klasör", "paket dosyası"}, &arguments))
         return kExitUsage;
     const char *folder = ArgumentValue(arguments, -1);
     const char *package = ArgumentValue(arguments, -2);
@@ -291,7 +307,7 @@ int BuildPackageCommand(int argc, char **argv)
         return kExitUsage;
     }
     std::string line;
-    Status status = BuildPackageFile(folder, package);
+    Status status = BuildPackageFile(folder, package, ChooseProgressMode(ArgumentValue(arguments, Sessiz) != nullptr));
     if (status == StatusOk)
         status = PackageComponentLine(component, version, package, &line);
     if (status != StatusOk)
@@ -319,16 +335,18 @@ int ExtractPackageCommand(int argc, char **argv)
 
 int PublishCommand(int argc, char **argv)
 {
-    enum { Anahtar, Surum, Acik, Kurulum, Yayindaki };
-    static const FlagRule rules[] = {{"anahtar", true, false}, {"surum", true, false},    {"acik", false, false},
-                                     {"kurulum", false, false}, {"yayindaki", false, false}};
+    enum { Anahtar, Surum, Acik, Kurulum, Yayindaki, Sessiz };
+    static const FlagRule rules[] = {{"anahtar", true, false},   {"surum", true, false},
+                                     {"acik", false, false},     {"kurulum", false, false},
+                                     {"yayindaki", false, false}, {"sessiz", false, false, true}};
     std::vector<Argument> arguments;
-    if (!ParseArguments(argc, argv, rules, 5, {"ürün klasörü", "yayın klasörü"}, &arguments))
+    if (!ParseArguments(argc, argv, rules, 6, {"ürün klasörü", "yayın klasörü"}, &arguments))
         return kExitUsage;
-    PublishRequest request = {ArgumentValue(arguments, -1),      ArgumentValue(arguments, -2),
-                              ArgumentValue(arguments, Surum),   ArgumentValue(arguments, Anahtar),
-                              ArgumentValue(arguments, Acik),    ArgumentValue(arguments, Kurulum),
-                              ArgumentValue(arguments, Yayindaki), nullptr};
+    PublishRequest request = {ArgumentValue(arguments, -1),        ArgumentValue(arguments, -2),
+                              ArgumentValue(arguments, Surum),     ArgumentValue(arguments, Anahtar),
+                              ArgumentValue(arguments, Acik),      ArgumentValue(arguments, Kurulum),
+                              ArgumentValue(arguments, Yayindaki), nullptr,
+                              ChooseProgressMode(ArgumentValue(arguments, Sessiz) != nullptr)};
     for (const char *version : {request.version, request.replacing_version}) {
         const char *fault = version != nullptr ? ComponentDraftFault("program", version, "paket.tpk") : nullptr;
         if (fault != nullptr) {
@@ -382,6 +400,9 @@ int RunYayin(int argc, char **argv)
         {"yayinla", PublishCommand},
         {"paket-yoneticisi", PackageManagerCommand},
     };
+    // Progress goes to stderr all through a run: a reader of it that goes away must not end a
+    // publish halfway. A write then fails instead, and a failed stdout is reported below.
+    signal(SIGPIPE, SIG_IGN);
     if (argc < 2) {
         PrintError("komut eksik; kullanım için: talvor-yayin --help");
         return kExitUsage;

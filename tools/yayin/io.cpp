@@ -12,6 +12,7 @@ void PrintError(const char *format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
+    EndProgressLine();
     fputs("talvor-yayin: ", stderr);
     vfprintf(stderr, format, arguments);
     fputc('\n', stderr);

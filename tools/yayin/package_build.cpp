@@ -21,6 +21,7 @@ namespace {
 struct Collection {
     const char *root; // the folder as given, for messages
     std::vector<std::string> names;
+    uint64_t bytes; // their sizes as listed, the measure of the progress
 };
 
 Status RefuseFile(const Collection &collection, const std::string &name, const char *why, Status status = StatusInvalid)
@@ -71,6 +72,7 @@ Status CollectFolder(int parent, const char *name, int open_flags, const std::st
             status = RefuseFile(*collection, relative, "4096'dan fazla dosya; bir paket en çok 4096 dosya taşır");
         } else {
             collection->names.push_back(relative);
+            collection->bytes += (uint64_t)info.st_size;
         }
         if (status != StatusOk)
             break;
@@ -78,6 +80,8 @@ Status CollectFolder(int parent, const char *name, int open_flags, const std::st
     closedir(listing);
     return status;
 }
+
+const ProgressStep kPackingStep = {"paket", "Paketleniyor", "Paketlendi"};
 
 } // namespace
 
@@ -113,9 +117,9 @@ Status AppendPackageEntry(const char *root, const std::string &name, const std::
     return StatusOk;
 }
 
-Status BuildPackageFile(const char *folder, const char *package_path)
+Status BuildPackageFile(const char *folder, const char *package_path, ProgressMode progress_mode)
 {
-    Collection collection = {folder, {}};
+    Collection collection = {folder, {}, 0};
     Status status = CollectFolder(AT_FDCWD, folder, 0, "", &collection);
     if (status != StatusOk)
         return status;
@@ -126,16 +130,24 @@ Status BuildPackageFile(const char *folder, const char *package_path)
     std::vector<std::string> &names = collection.names;
     std::sort(names.begin(), names.end());
     status = CheckNameCollisions(names);
+    if (status != StatusOk)
+        return status;
 
     std::vector<uint8_t> package(kPackageMagic, kPackageMagic + sizeof kPackageMagic);
     AppendLittleEndian(&package, (uint32_t)names.size(), 4);
+    Progress progress = StartProgress(progress_mode, kPackingStep, names.size(), collection.bytes);
     std::vector<uint8_t> data;
     for (size_t i = 0; i < names.size() && status == StatusOk; i++) {
         status = LoadFile((std::string(folder) + "/" + names[i]).c_str(), kPackageMaxUnpackedSize, &data);
         if (status == StatusOk)
             status = AppendPackageEntry(folder, names[i], data, &package);
+        if (status == StatusOk)
+            AdvanceProgress(&progress, 1, data.size());
     }
+    // The step ends once the package is on disk: writing it can take a while too.
     if (status == StatusOk)
         status = WriteFileAtomically(package_path, package.data(), package.size(), 0644, true);
+    if (status == StatusOk)
+        FinishProgress(progress);
     return status;
 }

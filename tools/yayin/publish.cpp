@@ -23,6 +23,7 @@
 
 namespace {
 
+const ProgressStep kCheckingStep = {"dogrulama", "Doğrulanıyor", "Doğrulandı"};
 
 struct Publication {
     const PublishRequest *request;
@@ -175,14 +176,25 @@ bool IsRequiredFile(const std::string &name, const wchar_t *required)
 // Re-reads the package as written and decodes every entry against its digest with our own
 // decoder, and requires the files without which the setup refuses the unpacked version. Names
 // are compared without regard to letter case, as Windows finds them.
-Status CheckWrittenPackage(const char *path)
+Status CheckWrittenPackage(const char *path, ProgressMode progress_mode)
 {
     std::vector<uint8_t> file;
     std::vector<PackageEntry> entries;
     Status status = ReadPackageFile(path, &file, &entries);
+    if (status != StatusOk)
+        return status;
+    uint64_t total = 0;
+    for (const PackageEntry &entry : entries)
+        total += entry.size;
+    Progress progress = StartProgress(progress_mode, kCheckingStep, entries.size(), total);
     std::vector<uint8_t> bytes;
-    for (size_t i = 0; i < entries.size() && status == StatusOk; i++)
+    for (size_t i = 0; i < entries.size() && status == StatusOk; i++) {
         status = UnpackEntry(path, entries[i], &bytes);
+        if (status == StatusOk)
+            AdvanceProgress(&progress, 1, entries[i].size);
+    }
+    if (status == StatusOk)
+        FinishProgress(progress);
     for (int r = 0; r < kRequiredFileCount && status == StatusOk; r++) {
         bool found = false;
         for (const PackageEntry &entry : entries)
@@ -251,10 +263,10 @@ Status Publish(Publication *publication)
         return status;
 
     std::string package_path = InFolder(*publication, publication->package_name);
-    status = BuildPackageFile(request.product_folder, package_path.c_str());
+    status = BuildPackageFile(request.product_folder, package_path.c_str(), request.progress_mode);
     if (status != StatusOk)
         return status;
-    status = CheckWrittenPackage(package_path.c_str());
+    status = CheckWrittenPackage(package_path.c_str(), request.progress_mode);
     std::string line;
     if (status == StatusOk)
         status = PackageComponentLine("program", request.version, package_path.c_str(), &line);

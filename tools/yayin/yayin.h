@@ -62,6 +62,48 @@ Status PublishFile(const std::string &temp_path, const char *path, bool replace)
 // WriteTemporaryFile followed by PublishFile: `path` holds either all of `data` or what it held.
 Status WriteFileAtomically(const char *path, const void *data, size_t size, mode_t mode, bool replace);
 
+// --- progress.cpp ---------------------------------------------------------------------------
+
+enum ProgressMode {
+    ProgressQuiet,    // --sessiz: nothing at all
+    ProgressLines,    // stderr is no terminal: a plain line at a step's start and end, and at
+                      // most one every 5 seconds in between
+    ProgressTerminal, // one line rewritten in place, kept once the step ends
+};
+
+// Quiet when asked, otherwise as stderr is a terminal or not.
+ProgressMode ChooseProgressMode(bool quiet);
+
+struct ProgressStep {
+    const char *name;     // the plain lines' adim= value, one ASCII word
+    const char *running;  // the terminal's words while the step runs
+    const char *finished; // and once it has ended
+};
+
+struct Progress {
+    ProgressMode mode;
+    const ProgressStep *step;
+    uint64_t total_files;
+    uint64_t total_bytes;
+    uint64_t files; // done so far
+    uint64_t bytes;
+    int64_t started;     // monotonic milliseconds
+    int64_t next_report; // no report before this moment
+};
+
+// Reports the start of `step` over `total_files` files of `total_bytes` bytes in all.
+Progress StartProgress(ProgressMode mode, const ProgressStep &step, uint64_t total_files, uint64_t total_bytes);
+
+// Counts `files` and `bytes` more as done; reports only when the last report is old enough, so
+// a call costs a clock read.
+void AdvanceProgress(Progress *progress, uint64_t files, uint64_t bytes);
+
+// Reports the step as done. A step that fails is not finished: its error follows its last report.
+void FinishProgress(const Progress &progress);
+
+// Ends the terminal's progress line, when one is open, so that what follows starts a line.
+void EndProgressLine();
+
 // --- keys.cpp -------------------------------------------------------------------------------
 
 // A new P-256 key pair: the private key as PKCS#8 PEM (mode 0600) and the public key as 64 raw
@@ -176,7 +218,8 @@ Status AppendPackageEntry(const char *root, const std::string &name, const std::
 // neither a regular file nor a folder, names EntryNameFault or CheckNameCollisions refuses,
 // files over 512 MiB, more than 4096 files, a tree without files and a package over 512 MiB.
 // The package is written through a temporary file and replaces an existing one only whole.
-Status BuildPackageFile(const char *folder, const char *package_path);
+// Shows the progress of reading and compressing the files in `progress_mode`.
+Status BuildPackageFile(const char *folder, const char *package_path, ProgressMode progress_mode);
 
 // --- package_show.cpp -----------------------------------------------------------------------
 
@@ -205,6 +248,7 @@ struct PublishRequest {
     // Or null: told "paket" once the package is in place and checked, "bildirim" once the
     // manifest is live. Lets a test stop a publish at either point.
     void (*observer)(const char *step);
+    ProgressMode progress_mode; // of building the package and of checking it
 };
 
 // Publishes `version` from the product folder into the release folder as "paket-VERSION.tpk"
