@@ -50,7 +50,7 @@ stop() {
   "$wineserver" -k 2>/dev/null || true
   if [ -f "$state/xvfb.pid" ]; then
     kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
-    rm -f "$state/xvfb.pid" "$state/xvfb.display"
+    rm -f "$state/xvfb.pid" "$state/xvfb.display" "$state/xvfb.number"
   fi
 }
 
@@ -61,8 +61,9 @@ start_display() {
     return
   fi
   # Xvfb takes the first free display itself and writes its number once it accepts clients, so
-  # that prefixes started side by side never pick the same one.
-  rm -f "$state/xvfb.display"
+  # that prefixes started side by side never pick the same one. A number left from an earlier
+  # server (a prefix copied from the template has one) must be gone before the wait reads it.
+  rm -f "$state/xvfb.display" "$state/xvfb.number"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 3>"$state/xvfb.number" &
   echo $! >"$state/xvfb.pid"
   for _ in $(seq 100); do [ -s "$state/xvfb.number" ] && break; sleep 0.1; done
