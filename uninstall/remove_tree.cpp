@@ -1,9 +1,13 @@
 #include "uninstall/remove_tree.h"
 
+#include "core/folder_handle.h"
 #include "core/folder_walk.h"
+#include "core/format.h"
 #include "core/setup_log.h"
 
 #include <aclapi.h>
+
+#include <stdlib.h>
 
 // Inside the walk only: an entry stays that is neither gone nor handed to the restart. The
 // folders above it are then not scheduled either: Windows could not delete them at the restart,
@@ -40,50 +44,134 @@ static unsigned ScheduleAtRestart(const wchar_t *path)
     return EntryLeft;
 }
 
-// Removes one listed entry that is not a plain directory: a file, a file link or a directory
-// link. Removing a link never touches its target.
-static unsigned RemoveEntry(const wchar_t *child, DWORD attributes, bool allow_restart)
+// An entry that cannot go now: handed to the restart when that is allowed (only in the setup's
+// own trees, which no user can write, so that its path still names it then), else it stays and
+// is named with the call that failed.
+static unsigned LeaveEntry(const wchar_t *path, const char *call, DWORD error, bool allow_restart)
 {
-    bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    BOOL removed = directory ? RemoveDirectoryW(child) : DeleteFileW(child);
-    if (removed)
-        return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? (unsigned)LinkNotFollowed : 0u;
-    if (!allow_restart) {
-        LogFailedCall(directory ? "RemoveDirectoryW" : "DeleteFileW", child, GetLastError());
-        return EntryLeft;
-    }
-    return ScheduleAtRestart(child);
+    if (allow_restart)
+        return ScheduleAtRestart(path);
+    LogFailedCall(call, path, error);
+    return EntryLeft;
 }
 
-static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, bool require_trusted_owner);
-
+// Folders are emptied through a handle held on them, and every entry is opened relative to it,
+// as itself, and deleted through its own handle: the user may swap a folder of the tree for a
+// link or a mount point at any moment, and no path is ever looked up again that could lead there.
+// A folder is held without delete sharing, so it cannot be moved away either; one that another
+// program holds so (a command prompt in it) is emptied all the same and handed to the restart.
 struct TreeRemoval {
-    const wchar_t *folder;
+    HANDLE folder;
+    const wchar_t *path;    // for the log and the restart list
+    wchar_t final_path[600]; // the folder as Windows resolves it, which every entry must be in
     bool allow_restart;
     unsigned result;
 };
 
-static void RemoveListedEntry(const wchar_t *child, const WIN32_FIND_DATAW &entry, void *context)
+static const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+// A folder that cannot be opened for deletion may still be emptied.
+static bool CannotBeOpenedForDeletion(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// `open_error` is the error of opening the folder for deletion, ERROR_SUCCESS when it was.
+static unsigned EmptyAndDeleteFolder(HANDLE folder, DWORD open_error, const wchar_t *path, bool allow_restart);
+
+static unsigned RemoveEntryOf(TreeRemoval *removal, const wchar_t *name, DWORD listed, const wchar_t *child)
+{
+    bool listed_folder = (listed & FILE_ATTRIBUTE_DIRECTORY) && !(listed & FILE_ATTRIBUTE_REPARSE_POINT);
+    HANDLE entry;
+    DWORD error = OpenFolderEntry(removal->folder, name, kFolderAccess | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  FILE_OPEN, 0, &entry);
+    DWORD open_error = error;
+    if (listed_folder && CannotBeOpenedForDeletion(error))
+        error = OpenFolderEntry(removal->folder, name, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
+                                0, &entry);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return 0; // gone meanwhile
+    if (error != ERROR_SUCCESS) {
+        // What a folder holds is not known: it cannot be handed to the restart whole.
+        if (listed_folder) {
+            LogFailedCall("NtCreateFile", child, error);
+            return EntryLeft;
+        }
+        return LeaveEntry(child, "NtCreateFile", error, removal->allow_restart);
+    }
+    // Some file systems open a link's target despite being asked for the link itself: what was
+    // opened is then not this folder's entry, and nothing is deleted through it.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!IsEntryOfFolder(entry, removal->final_path, name) || !GetFileInformationByHandle(entry, &info)) {
+        CloseHandle(entry);
+        LogLine("baglanti kendisi olarak acilamadi, silinmedi: %ls", child);
+        return EntryLeft;
+    }
+    bool link = ((info.dwFileAttributes | listed) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !link)
+        return EmptyAndDeleteFolder(entry, open_error, child, removal->allow_restart);
+    error = open_error == ERROR_SUCCESS ? DeleteThroughHandle(entry) : open_error;
+    CloseHandle(entry);
+    if (error == ERROR_SUCCESS)
+        return link ? (unsigned)LinkNotFollowed : 0u;
+    return LeaveEntry(child, "SetFileInformationByHandle", error, removal->allow_restart);
+}
+
+static bool RemoveListedEntry(const wchar_t *name, DWORD attributes, void *context)
 {
     TreeRemoval *removal = (TreeRemoval *)context;
-    DWORD attributes = entry.dwFileAttributes;
-    if (child == nullptr) {
-        LogPathTooLong(removal->folder, entry.cFileName);
+    wchar_t child[kPathCapacity];
+    if (FormatWide(child, kPathCapacity, L"%s\\%s", removal->path, name) < 0) {
+        LogPathTooLong(removal->path, name);
         removal->result |= PathTooLong | EntryLeft;
-    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        removal->result |= RemoveTreeWalk(child, removal->allow_restart, false);
     } else {
-        removal->result |= RemoveEntry(child, attributes, removal->allow_restart);
+        removal->result |= RemoveEntryOf(removal, name, attributes, child);
     }
+    return true;
+}
+
+// Empties the folder behind `folder` and deletes it through that handle, which it closes.
+static unsigned EmptyAndDeleteFolder(HANDLE folder, DWORD open_error, const wchar_t *path, bool allow_restart)
+{
+    TreeRemoval *removal = (TreeRemoval *)malloc(sizeof(TreeRemoval));
+    if (removal == nullptr) {
+        CloseHandle(folder);
+        return EntryLeft;
+    }
+    *removal = {folder, path, {0}, allow_restart, 0};
+    DWORD listed = ERROR_INVALID_NAME;
+    if (FinalNtPath(folder, removal->final_path, 600))
+        listed = ListFolderHandle(folder, path, RemoveListedEntry, removal);
+    else
+        LogFailedCall("GetFinalPathNameByHandleW", path, GetLastError());
+    unsigned result = removal->result;
+    free(removal);
+    // What was not listed may still be there.
+    if (listed != ERROR_SUCCESS)
+        result |= EntryLeft;
+
+    // A folder is scheduled only after everything it still holds, so that it goes with them.
+    DWORD error = open_error == ERROR_SUCCESS ? DeleteThroughHandle(folder) : open_error;
+    CloseHandle(folder);
+    if (error == ERROR_SUCCESS)
+        return result & ~EntryLeft;
+    if (allow_restart && !(result & EntryLeft))
+        return result | ScheduleAtRestart(path);
+    if (error != ERROR_DIR_NOT_EMPTY)
+        LogFailedCall(open_error == ERROR_SUCCESS ? "SetFileInformationByHandle" : "NtCreateFile", path, error);
+    return result | EntryLeft;
 }
 
 static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
 {
-    // Opened as itself, never through a link, and kept open without delete sharing so that the
-    // folder cannot be swapped for a link while it is being emptied.
-    HANDLE folder = CreateFileW(path, READ_CONTROL | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+    // Opened as itself, never through a link.
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE folder = CreateFileW(path, READ_CONTROL | kFolderAccess | DELETE, share, nullptr, OPEN_EXISTING, flags,
                                 nullptr);
+    DWORD open_error = folder != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : GetLastError();
+    if (CannotBeOpenedForDeletion(open_error))
+        folder = CreateFileW(path, READ_CONTROL | kFolderAccess, share, nullptr, OPEN_EXISTING, flags, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
         return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ? EntryLeft : 0u;
     BY_HANDLE_FILE_INFORMATION info;
@@ -102,28 +190,7 @@ static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, bool req
         CloseHandle(folder);
         return OwnerRefused;
     }
-
-    TreeRemoval removal = {path, allow_restart, 0};
-    DWORD listed = WalkFolder(path, kPathCapacity, RemoveListedEntry, &removal);
-    unsigned result = removal.result;
-    // What was not listed may still be there.
-    if (listed != ERROR_SUCCESS)
-        result |= EntryLeft;
-    CloseHandle(folder);
-
-    // A folder is scheduled only after everything it still holds, so that it goes with them.
-    DWORD error = RemoveDirectoryW(path) ? ERROR_SUCCESS : GetLastError();
-    if (error == ERROR_SUCCESS || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
-        return result & ~EntryLeft;
-    if (listed == ERROR_FILENAME_EXCED_RANGE) {
-        LogPathTooLong(path, nullptr);
-        result |= PathTooLong;
-    }
-    if (allow_restart && !(result & EntryLeft))
-        return result | ScheduleAtRestart(path);
-    if (error != ERROR_DIR_NOT_EMPTY)
-        LogFailedCall("RemoveDirectoryW", path, error);
-    return result | EntryLeft;
+    return EmptyAndDeleteFolder(folder, open_error, path, allow_restart);
 }
 
 unsigned RemoveTree(const wchar_t *path, bool allow_restart, bool require_trusted_owner)

@@ -74,13 +74,14 @@ TEST(SetupBinary, IsA64BitGuiProgram)
 }
 
 // A DLL outside the KnownDLLs would be searched for beside the setup first, where a planted
-// copy could wait; delay-loaded imports would do the same on first use.
+// copy could wait; delay-loaded imports would do the same on first use. ntdll is mapped into
+// every process by Windows itself before any search.
 TEST(SetupBinary, ImportsOnlyKnownDlls)
 {
     const std::set<std::string> known = {
         "advapi32.dll", "clbcatq.dll", "combase.dll", "comdlg32.dll", "coml2.dll", "difxapi.dll",
         "gdi32.dll", "gdiplus.dll", "imagehlp.dll", "imm32.dll", "kernel32.dll", "msctf.dll",
-        "msvcrt.dll", "normaliz.dll", "nsi.dll", "ole32.dll", "oleaut32.dll", "psapi.dll",
+        "msvcrt.dll", "normaliz.dll", "nsi.dll", "ntdll.dll", "ole32.dll", "oleaut32.dll", "psapi.dll",
         "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shcore.dll", "shell32.dll", "shlwapi.dll",
         "user32.dll", "wldap32.dll", "ws2_32.dll"};
     PeImage pe;

@@ -6,8 +6,11 @@
 #include "uninstall/remove_tree.h"
 
 #include <aclapi.h>
+#include <winioctl.h>
 
 #include <vector>
+
+#include <string.h>
 
 std::wstring BuildPath(const wchar_t *relative)
 {
@@ -227,6 +230,31 @@ bool MakeFileLink(const std::wstring &target, const std::wstring &link, bool sym
     return RunUnixTool(L"ln -s \"" + UnixPath(target) + L"\" \"" + UnixPath(link) + L"\"", link, true);
 }
 
+bool MakeMountPoint(const std::wstring &folder, const std::wstring &target)
+{
+    // The reparse data of a mount point, as the Windows driver kit lays it out.
+    std::wstring substitute = L"\\??\\" + target;
+    WORD substitute_bytes = (WORD)(substitute.size() * sizeof(wchar_t));
+    WORD print_bytes = (WORD)(target.size() * sizeof(wchar_t));
+    WORD data_bytes = (WORD)(4 * sizeof(WORD) + substitute_bytes + print_bytes + 2 * sizeof(wchar_t));
+    std::vector<BYTE> data(8 + data_bytes, 0);
+    WORD fields[] = {data_bytes, 0, 0, substitute_bytes, (WORD)(substitute_bytes + sizeof(wchar_t)), print_bytes};
+    DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    memcpy(data.data(), &tag, sizeof tag);
+    memcpy(data.data() + 4, fields, sizeof fields);
+    memcpy(data.data() + 16, substitute.c_str(), substitute_bytes);
+    memcpy(data.data() + 16 + substitute_bytes + sizeof(wchar_t), target.c_str(), print_bytes);
+    HANDLE handle = CreateFileW(folder.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD returned = 0;
+    bool made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, data.data(), (DWORD)data.size(), nullptr, 0, &returned,
+                                nullptr) != 0;
+    CloseHandle(handle);
+    return made;
+}
+
 void RemoveLink(const std::wstring &link)
 {
     if (!RunningUnderWine()) {
@@ -235,6 +263,48 @@ void RemoveLink(const std::wstring &link)
     }
     else if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES)
         RunUnixTool(L"rm \"" + UnixPath(link) + L"\"", link, false);
+}
+
+FolderSwapper::FolderSwapper(const std::wstring &folder, const std::wstring &target)
+    : control_(MakeTempFolder(L"degistirici"))
+{
+    // Each swap leaves the link in place for a moment, so that whatever the removal does next
+    // may meet it; the folder is itself again before the loop looks at its stop file.
+    const char script[] = "d=\"$1\"; t=\"$2\"; c=\"$3\"; n=0\n"
+                          "touch \"$c/basladi\"\n"
+                          "while [ ! -e \"$c/dur\" ]; do\n"
+                          "  if mv \"$d\" \"$d.gercek\" 2>/dev/null; then\n"
+                          "    ln -s \"$t\" \"$d\"; n=$((n + 1)); sleep 0.002\n"
+                          "    rm -f \"$d\"; mv \"$d.gercek\" \"$d\"\n"
+                          "  fi\n"
+                          "done\n"
+                          "echo $n > \"$c/sayi.tmp\"; mv \"$c/sayi.tmp\" \"$c/sayi\"\n";
+    if (control_.empty() || !WriteFileBytes(control_ + L"\\degistir.sh", script))
+        return;
+    RunUnixTool(L"sh \"" + UnixPath(control_ + L"\\degistir.sh") + L"\" \"" + UnixPath(folder) + L"\" \"" +
+                    UnixPath(target) + L"\" \"" + UnixPath(control_) + L"\"",
+                control_ + L"\\basladi", true);
+}
+
+FolderSwapper::~FolderSwapper()
+{
+    Stop();
+    RemoveFolder(control_);
+}
+
+long FolderSwapper::Stop()
+{
+    if (stopped_ || !FileExists(control_ + L"\\basladi"))
+        return -1;
+    stopped_ = true;
+    WriteFileBytes(control_ + L"\\dur", "");
+    for (int i = 0; i < 200; i++) {
+        std::string count = ReadFileBytes(control_ + L"\\sayi");
+        if (!count.empty())
+            return atol(count.c_str());
+        Sleep(50);
+    }
+    return -1;
 }
 
 bool FolderOwnerIsTrusted(const std::wstring &path)

@@ -53,10 +53,31 @@ bool MakeFolderLink(const std::wstring &target, const std::wstring &link);
 // Makes `link` a hard link or a symbolic link to the file `target` (under Wine a Unix one, which
 // Windows programs there open as the target). False when it cannot be made.
 bool MakeFileLink(const std::wstring &target, const std::wstring &link, bool symbolic);
+// Makes the empty folder `folder` a mount point (a junction) to the folder `target`, as any user
+// may on Windows, even while another program holds the folder open with read and write sharing.
+// False when it cannot: Wine cannot make one (FSCTL_SET_REPARSE_POINT gives ERROR_NOT_SUPPORTED).
+bool MakeMountPoint(const std::wstring &folder, const std::wstring &target);
 // Removes a symbolic link made by MakeFolderLink or MakeFileLink as a link, never touching its
 // target. (Under Wine, DeleteFileW through a Unix symbolic link deletes the target.)
 void RemoveLink(const std::wstring &link);
 bool RunningUnderWine();
+
+// Under Wine: a Linux shell loop swaps `folder` for a symbolic link to `target` and back, over
+// and over, from the moment the object exists until Stop. The Linux side passes the sharing with
+// which a Windows program holds the folder, as a mount point made of the emptied folder passes it
+// on Windows (../shared/notes/wine.md).
+class FolderSwapper {
+public:
+    FolderSwapper(const std::wstring &folder, const std::wstring &target);
+    ~FolderSwapper();
+    // Ends the loop, the folder itself back in place where it still was; the number of swaps,
+    // or -1 when the loop never ran or did not end.
+    long Stop();
+
+private:
+    std::wstring control_;
+    bool stopped_ = false;
+};
 
 // Whether the folder is owned by LocalSystem or the Administrators group, as the removal's owner
 // check sees it.

@@ -108,13 +108,21 @@ TEST_F(RemoveTreeTest, LinkInsideTreeKeepsItsTarget)
     ASSERT_FALSE(target.empty()) << "no link could be made";
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(link.c_str()));
     ASSERT_TRUE(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    // A file link, which Wine does not even list as a link.
+    std::wstring file_link = tree_ + L"\\baglanti.dll";
+    ASSERT_TRUE(MakeFileLink(target + L"\\sistem.dll", file_link, true));
+    links_.push_back(file_link);
 
     RemoveTreeLogged(tree_.c_str(), true, false);
     ExpectTargetIntact(target);
     EXPECT_FALSE(FileExists(tree_ + L"\\kalan.txt"));
-    if (FileExists(link))
-        GTEST_SKIP() << "Wine cannot remove a Unix symbolic link as a link (RemoveDirectoryW fails on it), so the "
-                        "link and its folder wait for the restart; the target kept every file";
+    if (FileExists(link)) {
+        EXPECT_TRUE(HasLine(LogLines(LogFile()), "baglanti kendisi olarak acilamadi, silinmedi: " + Utf8(link)))
+            << Log();
+        GTEST_SKIP() << "Wine opens a Unix symbolic link's target even when asked for the link itself, so the "
+                        "removal leaves the links and their folder and names them; the targets kept every file";
+    }
+    EXPECT_FALSE(FileExists(file_link));
     EXPECT_FALSE(FileExists(tree_));
     EXPECT_NE(std::string::npos, Log().find("baglanti noktasi izlenmedi, yalniz kendisi silindi: " + Utf8(tree_)));
 }
@@ -142,6 +150,72 @@ TEST_F(RemoveTreeTest, LinkAtTopPathIsRemovedAlone)
     ExpectTargetIntact(target);
     if (FileExists(link))
         GTEST_SKIP() << "Wine cannot remove a Unix symbolic link as a link; the target kept every file";
+}
+
+// What the attacker does once the removal asks for the folder's first file: moves the folder's
+// files away (the first through the handle that holds the lock, which any other open would wait
+// for), makes the emptied folder a mount point to the victim, and lets the removal go on.
+struct MountPointSwap {
+    HANDLE first; // alt\a.txt, opened for the opportunistic lock
+    OVERLAPPED broken;
+    std::wstring folder, away, victim;
+    bool made;
+};
+
+static DWORD WINAPI SwapWhenTheLockBreaks(void *context)
+{
+    MountPointSwap *swap = (MountPointSwap *)context;
+    if (WaitForSingleObject(swap->broken.hEvent, 60000) == WAIT_OBJECT_0) {
+        std::wstring new_name = swap->away + L"\\a.txt";
+        std::vector<BYTE> rename(sizeof(FILE_RENAME_INFO) + new_name.size() * sizeof(wchar_t), 0);
+        FILE_RENAME_INFO *info = (FILE_RENAME_INFO *)rename.data();
+        info->FileNameLength = (DWORD)(new_name.size() * sizeof(wchar_t));
+        memcpy(info->FileName, new_name.c_str(), info->FileNameLength);
+        swap->made = SetFileInformationByHandle(swap->first, FileRenameInfo, info, (DWORD)rename.size()) &&
+                     MoveFileExW((swap->folder + L"\\b.txt").c_str(), (swap->away + L"\\b.txt").c_str(), 0) &&
+                     MakeMountPoint(swap->folder, swap->victim);
+    }
+    CloseHandle(swap->first);
+    return 0;
+}
+
+// On Windows a folder the removal holds open can still be emptied and made a mount point, and an
+// opportunistic lock on its first file tells the attacker the moment: the removal has listed the
+// folder and opens that file. What the removal deletes from then on must be the folder's own
+// entries, never what the mount point leads to.
+TEST_F(RemoveTreeTest, MountPointMadeOfAHeldFolderLeadsNowhere)
+{
+    std::wstring probe = Make(L"deneme", nullptr);
+    if (!MakeMountPoint(probe, folder_))
+        GTEST_SKIP() << "Wine cannot make a mount point (FSCTL_SET_REPARSE_POINT gives ERROR_NOT_SUPPORTED), nor hold "
+                        "an opportunistic lock; this is the Windows attack";
+    ASSERT_TRUE(RemoveDirectoryW(probe.c_str()));
+    MountPointSwap swap = {INVALID_HANDLE_VALUE, {}, Make(L"alt", nullptr), folder_ + L"\\kenara",
+                           folder_ + L"\\kurban", false};
+    ASSERT_TRUE(CreateDirectoryW(swap.away.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(swap.victim.c_str(), nullptr));
+    for (const wchar_t *name : {L"\\a.txt", L"\\b.txt"}) {
+        ASSERT_TRUE(WriteFileBytes(swap.victim + name, "victim"));
+        ASSERT_TRUE(WriteFileBytes(swap.folder + name, "x"));
+    }
+    swap.first = CreateFileW((swap.folder + L"\\a.txt").c_str(), GENERIC_READ | DELETE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, swap.first);
+    swap.broken.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_FALSE(DeviceIoControl(swap.first, FSCTL_REQUEST_BATCH_OPLOCK, nullptr, 0, nullptr, 0, nullptr, &swap.broken));
+    ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+    HANDLE attacker = CreateThread(nullptr, 0, SwapWhenTheLockBreaks, &swap, 0, nullptr);
+    ASSERT_NE(nullptr, attacker);
+
+    RemoveTree(tree_.c_str(), false, false);
+    WaitForSingleObject(attacker, 60000);
+    CloseHandle(attacker);
+    CloseHandle(swap.broken.hEvent);
+    EXPECT_TRUE(swap.made) << "the swap was not made, so this run shows nothing";
+    EXPECT_EQ("victim", ReadFileBytes(swap.victim + L"\\a.txt"));
+    EXPECT_EQ("victim", ReadFileBytes(swap.victim + L"\\b.txt"));
+    RemoveDirectoryW(swap.folder.c_str()); // the mount point, if the removal left it
 }
 
 TEST_F(RemoveTreeTest, FileInUseWaitsForRestartWhenAllowed)
@@ -174,15 +248,16 @@ TEST_F(RemoveTreeTest, FileInUseStaysWhenRestartIsNotAllowed)
     EXPECT_TRUE(FileExists(file));
     EXPECT_TRUE(FileExists(tree_));
     EXPECT_EQ(pending_before, PendingDeletions().size());
-    // The file that stays is named once with the sharing violation; its folder, not empty, is not.
-    std::string line = "DeleteFileW basarisiz: " + Utf8(file) + " (kod 32)";
+    // The file that stays is named once with the sharing violation of opening it for deletion;
+    // its folder, not empty, is not.
+    std::string failure = " basarisiz: " + Utf8(file) + " (kod 32)";
     std::vector<std::string> lines = LogLines(LogFile());
-    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), line)) << Log();
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "NtCreateFile" + failure)) << Log();
     EXPECT_EQ(StatusIoError, DeleteTreePlain(tree_.c_str()));
     EXPECT_TRUE(FileExists(file));
     // The plain removal that pruning uses names the file the same way, once, and the folder neither.
     lines = LogLines(LogFile());
-    EXPECT_EQ(2, std::count(lines.begin(), lines.end(), line)) << Log();
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "DeleteFileW" + failure)) << Log();
     EXPECT_EQ(std::string::npos, Log().find(Utf8(tree_) + " (kod")) << Log();
 }
 
@@ -253,8 +328,8 @@ TEST_F(RemoveTreeTest, FolderOwnedByAdministratorsOrLocalSystemIsDeleted)
     }
 }
 
-// A folder whose path fits but whose listing does not, and a file whose path does not fit: each
-// stays, is named in the log and reported, and no folder above them is handed to the restart,
+// Entries whose paths do not fit, a file in a folder whose own path just fits and a file beside it:
+// each stays, is named in the log and reported, and no folder above them is handed to the restart,
 // where Windows could not delete it. The plain removal's wider paths reach them.
 TEST_F(RemoveTreeTest, PathThatDoesNotFitIsReportedNotSkipped)
 {
@@ -270,7 +345,7 @@ TEST_F(RemoveTreeTest, PathThatDoesNotFitIsReportedNotSkipped)
     EXPECT_TRUE(FileExists(long_file));
     EXPECT_EQ(pending_before, PendingDeletions());
     std::vector<std::string> lines = LogLines(LogFile());
-    EXPECT_TRUE(HasLine(lines, "yol cok uzun, silinmedi: " + Utf8(deep))) << Log();
+    EXPECT_TRUE(HasLine(lines, "yol cok uzun, silinmedi: " + Utf8(deep) + "\\ic.txt")) << Log();
     EXPECT_TRUE(HasLine(lines, "yol cok uzun, silinmedi: " + Utf8(long_file))) << Log();
 
     EXPECT_EQ(StatusOk, DeleteTreePlain(tree_.c_str()));

@@ -240,6 +240,34 @@ TEST_F(UninstallRunTest, LockedUserDataFileStaysWithoutRestart)
     EXPECT_EQ(kDoneWithoutRestart, LastLine(LogLines(RemovalLogPath())));
 }
 
+// A program of the user swaps a folder of the user's data for a link to another folder of the
+// user's, over and over, while removals with /ayarlari-sil run; the data folder's files carry the
+// other folder's names, as an attacker would give them. Nothing outside the data folder is ever
+// deleted, in any round.
+TEST_F(UninstallRunTest, DataFolderSwappedForALinkDuringTheRemovalLosesNothingOutside)
+{
+    if (!RunningUnderWine())
+        GTEST_SKIP() << "Windows keeps a folder the removal holds from being renamed; the swap it allows, a mount "
+                        "point made of the emptied folder, is RemoveTreeTest.MountPointMadeOfAHeldFolderLeadsNowhere";
+    const int kFiles = 600;
+    std::wstring other = MakeTempFolder(L"baska");
+    for (int i = 0; i < kFiles; i++)
+        ASSERT_TRUE(WriteFileBytes(other + L"\\belge-" + std::to_wstring(i) + L".txt", "x"));
+    for (int round = 0; round < 3; round++) {
+        ASSERT_NO_FATAL_FAILURE(MakeUserData());
+        std::wstring records = UserDataFolder() + L"\\kayitlar";
+        ASSERT_TRUE(CreateDirectoryW(records.c_str(), nullptr));
+        for (int i = 0; i < kFiles; i++)
+            ASSERT_TRUE(WriteFileBytes(records + L"\\belge-" + std::to_wstring(i) + L".txt", "x"));
+        FolderSwapper swapper(records, other);
+        EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
+        EXPECT_GT(swapper.Stop(), 0) << "round " << round;
+        EXPECT_EQ((size_t)kFiles, FolderEntries(other).size()) << "round " << round;
+        RemoveUserData();
+    }
+    RemoveFolder(other);
+}
+
 // A service that someone else marked for deletion, and keeps a handle to, counts as removed: it
 // is still stopped, the rest goes, and the service disappears once the last handle closes.
 TEST_F(UninstallRunTest, ServiceMarkedForDeletionCountsAsRemoved)
