@@ -1,9 +1,11 @@
 #include "core/setup_log.h"
 
 #include <windows.h>
+#include <winternl.h>
 #include <stdarg.h>
 #include <string.h>
 
+#include "core/folder_handle.h"
 #include "core/format.h"
 
 wchar_t LogPath[260];
@@ -20,11 +22,11 @@ static bool FinalPathIs(HANDLE handle, const wchar_t *path, size_t length)
 
 // The setup runs elevated, and the removal's log lies in a folder the user's own programs can
 // write: a hard link, a symbolic link or a junction planted at the log's name or above it would
-// make it create or append to any file on the computer. The folder is opened first and held
-// without delete sharing, so that neither it nor a folder above it can be swapped for a link
-// while the file is opened in it; the file is kept only when it is one plain file (not a link,
-// one name) whose final path is the path asked for.
-static HANDLE OpenLogFile(const wchar_t *path, DWORD disposition)
+// make it create or append to any file on the computer. The folder is opened first and checked
+// to be the folder asked for; the file is then opened relative to that handle, so that no swap of
+// the folder in between can lead elsewhere, and kept only when it is one plain file (not a link,
+// one name) whose final path is the path asked for. `disposition` is FILE_OPEN_IF or FILE_CREATE.
+static HANDLE OpenLogFile(const wchar_t *path, ULONG disposition)
 {
     const wchar_t *slash = wcsrchr(path, L'\\');
     wchar_t folder_path[260];
@@ -39,13 +41,14 @@ static HANDLE OpenLogFile(const wchar_t *path, DWORD disposition)
         return INVALID_HANDLE_VALUE;
     HANDLE file = INVALID_HANDLE_VALUE;
     if (FinalPathIs(folder, folder_path, folder_length))
-        file = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        OpenFolderEntry(folder, slash + 1, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, disposition,
+                        FILE_NON_DIRECTORY_FILE, &file);
     CloseHandle(folder);
     if (file == INVALID_HANDLE_VALUE)
         return file;
     BY_HANDLE_FILE_INFORMATION info;
-    bool own = GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1 &&
+    bool own = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+               info.nNumberOfLinks == 1 &&
                !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
                FinalPathIs(file, path, wcslen(path));
     if (!own) {
@@ -59,14 +62,14 @@ void ClaimLogFile()
 {
     if (LogPath[0] == 0)
         return;
-    HANDLE file = OpenLogFile(LogPath, OPEN_ALWAYS);
+    HANDLE file = OpenLogFile(LogPath, FILE_OPEN_IF);
     if (file == INVALID_HANDLE_VALUE) {
         // Whatever stands at the name is left alone; the run gets a new file of its own beside it.
         size_t length = wcslen(LogPath);
         wchar_t fresh[260];
         if (length > 4 && FormatWide(fresh, 260, L"%.*s-%lu-%llu.log", (int)(length - 4), LogPath,
                                      GetCurrentProcessId(), GetTickCount64()) >= 0)
-            file = OpenLogFile(fresh, CREATE_NEW);
+            file = OpenLogFile(fresh, FILE_CREATE);
         if (file != INVALID_HANDLE_VALUE)
             memcpy(LogPath, fresh, sizeof fresh);
         else
@@ -95,7 +98,7 @@ void LogLine(const char *format, ...)
     if (length < 0)
         return;
 
-    HANDLE file = OpenLogFile(LogPath, OPEN_ALWAYS);
+    HANDLE file = OpenLogFile(LogPath, FILE_OPEN_IF);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written;
