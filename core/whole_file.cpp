@@ -10,10 +10,19 @@ bool ReadWholeFile(const wchar_t *path, uint32_t max_size, bool open_link_itself
 {
     *buffer = nullptr;
     *size = 0;
-    DWORD flags = open_link_itself ? FILE_FLAG_OPEN_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL;
+    // The path may lie in a folder the user's programs write, and lead to a named pipe of theirs:
+    // the pipe's server gets no more than an identification of the elevated setup, and nothing
+    // but a file on a disk is read.
+    DWORD flags = (open_link_itself ? FILE_FLAG_OPEN_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL) | SECURITY_SQOS_PRESENT |
+                  SECURITY_IDENTIFICATION;
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         LogFailedCall("CreateFileW", path, GetLastError());
+        return false;
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        LogLine("disk dosyasi degil, okunmadi: %ls", path);
+        CloseHandle(file);
         return false;
     }
     LARGE_INTEGER length;

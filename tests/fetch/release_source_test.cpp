@@ -11,6 +11,7 @@
 #include "core/setup_log.h"
 #include "fetch/fetch_servers.h"
 #include "fetch/release_source.h"
+#include "support/installed_product.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
 
@@ -75,6 +76,57 @@ TEST_F(ReleaseSourceTest, LocalFilesAndTheirLimits)
     EXPECT_EQ(nullptr, buffer_);
     EXPECT_FALSE(Fetch("yok.tpk", 100));
     EXPECT_NE(std::string::npos, Log().find("CreateFileW basarisiz: " + Utf8(folder_) + "\\yok.tpk (kod 2)"));
+}
+
+// A pipe server of the user's, named like a release file of a local folder.
+struct PipeServer {
+    HANDLE pipe;
+    bool connected;
+    int level; // the impersonation level the server got, -1 for none
+};
+
+static DWORD WINAPI ServeOneClient(void *context)
+{
+    PipeServer *server = (PipeServer *)context;
+    server->connected = ConnectNamedPipe(server->pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
+    if (server->connected && ImpersonateNamedPipeClient(server->pipe)) {
+        HANDLE token;
+        SECURITY_IMPERSONATION_LEVEL level;
+        DWORD size;
+        if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+            if (GetTokenInformation(token, TokenImpersonationLevel, &level, sizeof level, &size))
+                server->level = level;
+            CloseHandle(token);
+        }
+        RevertToSelf();
+    }
+    return 0;
+}
+
+// A local folder that leads to a named pipe ("--yerel=\\.\pipe\..."): the setup refuses what
+// is no file on a disk, and the pipe's server never gets more than an identification of it.
+TEST_F(ReleaseSourceTest, LocalFolderLeadingToAPipeIsRefused)
+{
+    std::wstring folder = L"\\\\.\\pipe\\talvor-deneme-" + std::to_wstring(GetCurrentProcessId());
+    PipeServer server = {CreateNamedPipeW((folder + L"\\bildirim.tdb").c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1,
+                                          4096, 4096, 0, nullptr),
+                         false, -1};
+    ASSERT_NE(INVALID_HANDLE_VALUE, server.pipe);
+    HANDLE thread = CreateThread(nullptr, 0, ServeOneClient, &server, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    wcscpy(Options.local_folder, folder.c_str());
+
+    EXPECT_FALSE(Fetch("bildirim.tdb", 1000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
+    CloseHandle(thread);
+    CloseHandle(server.pipe);
+    EXPECT_TRUE(HasLine(LogLines(LogFile()), "disk dosyasi degil, okunmadi: " + Utf8(folder) + "\\bildirim.tdb"))
+        << Log();
+    EXPECT_TRUE(server.connected);
+    if (RunningUnderWine() && server.level == SecurityImpersonation)
+        GTEST_SKIP() << "Wine ignores SECURITY_IDENTIFICATION on CreateFileW and hands the pipe's server an "
+                        "impersonation token; the level is Windows' to show";
+    EXPECT_LE(server.level, (int)SecurityIdentification);
 }
 
 TEST_F(ReleaseSourceTest, SavingReplacesOrLeavesNothing)
