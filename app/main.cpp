@@ -11,6 +11,7 @@
 #include "app/options.h"
 #include "app/worker.h"
 #include "core/format.h"
+#include "core/own_image.h"
 #include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
@@ -74,6 +75,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     if (!ParseCommandLine()) {
         ShowErrorBox(L"Geçersiz komut", kUsage);
         return 2;
+    }
+    // Before anything is changed, and held from here on: the uninstaller copy is made from it.
+    if (!OpenOwnImage()) {
+        ShowErrorBox(L"Kurulum dosyası doğrulanamadı",
+                     L"Çalışan kurulum programının dosyası taşınmış ya da değiştirilmiş. Bilgisayarında hiçbir şey "
+                     L"değiştirilmedi; kurulum programını yeniden indirip çalıştır.");
+        return 1;
     }
 
     InitCommonControls6(instance);

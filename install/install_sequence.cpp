@@ -2,6 +2,7 @@
 
 #include "core/ascii_case.h"
 #include "core/format.h"
+#include "core/own_image.h"
 #include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
@@ -146,28 +147,29 @@ bool StopRunningProduct(RunState *run)
     return true;
 }
 
-// Copies a program into the install folder. A failed copy over an earlier one keeps that one
-// and is only logged; with no earlier copy in place the error is returned, since the start-up
-// entry, the shortcuts and the uninstall entry would name a program that is not there.
-DWORD CopyKeepingEarlier(const wchar_t *from, const wchar_t *to, const char *what)
+// The outcome of copying a program into the install folder. A failed copy over an earlier one
+// keeps that one and is only logged; with no earlier copy in place the error is returned, since
+// the start-up entry, the shortcuts and the uninstall entry would name a program that is not there.
+DWORD KeepingEarlier(DWORD copy_error, const wchar_t *to, const char *what)
 {
-    if (CopyFileW(from, to, FALSE))
+    if (copy_error == ERROR_SUCCESS)
         return ERROR_SUCCESS;
-    DWORD error = GetLastError();
-    LogLine("%s kopyalanamadi (kod %lu)", what, error);
-    return IsRegularFile(to) ? ERROR_SUCCESS : error;
+    LogLine("%s kopyalanamadi (kod %lu)", what, copy_error);
+    return IsRegularFile(to) ? ERROR_SUCCESS : copy_error;
 }
 
-// The launcher and the uninstaller copy in the install folder.
+// The launcher and the uninstaller copy in the install folder. The uninstaller is the running
+// setup's own file, as it held it from its start, never whatever stands at its name now.
 DWORD CopyInstallFolderPrograms(RunState *run)
 {
-    DWORD error = CopyKeepingEarlier(run->launcher_source, run->launcher_target, "baslatici");
+    DWORD copied = CopyFileW(run->launcher_source, run->launcher_target, FALSE) ? ERROR_SUCCESS : GetLastError();
+    DWORD error = KeepingEarlier(copied, run->launcher_target, "baslatici");
     wchar_t self[260];
     DWORD length = GetModuleFileNameW(nullptr, self, 260);
     if (error != ERROR_SUCCESS || length == 0 || length >= 260 || SameIgnoringAsciiCase(self, run->uninstaller_path))
         return error;
     run->writes_uninstaller = true;
-    return CopyKeepingEarlier(self, run->uninstaller_path, "kaldirici");
+    return KeepingEarlier(CopyOwnImage(run->uninstaller_path), run->uninstaller_path, "kaldirici");
 }
 
 // A first install that fails once its files are placed takes back what it placed: a service

@@ -5,6 +5,7 @@
 
 #include "app/worker.h"
 #include "app/options.h"
+#include "core/own_image.h"
 #include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
@@ -23,6 +24,10 @@ protected:
     {
         LoggedFolderTest::SetUp();
         REQUIRE_DEVELOPMENT_KEY();
+        // The sequence writes the uninstaller copy from the running program's file, as the
+        // setup's entry opens it: here that program is this test.
+        static bool own_image_opened = OpenOwnImage();
+        ASSERT_TRUE(own_image_opened);
         RemoveProductCompletely();
         ResetProcessValues();
     }

@@ -1,10 +1,12 @@
-// Checks of the built setup program as a file: what it imports and the resources it carries.
+// Checks of the built setup program as a file: what it imports, the resources it carries, and
+// the check with which it knows its own file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
 #include <string>
 
+#include "core/own_image.h"
 #include "support/test_support.h"
 
 namespace {
@@ -103,6 +105,41 @@ TEST(SetupBinary, ImportsOnlyKnownDlls)
     for (const std::string &dll : seen)
         EXPECT_TRUE(known.count(dll)) << dll << " is not a KnownDLL";
     EXPECT_EQ(0u, pe.nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size);
+}
+
+// The setup's check of its own file, against the setup mapped as an image here at another base
+// than its preferred one, and so relocated, as Windows does at every start. Marked as a DLL, the
+// copy is relocated by Wine's loader too, which maps a program at its preferred base or not at
+// all. The file matches its image; another program does not, nor the file with one byte of its
+// code changed.
+TEST(SetupBinary, OwnImageCheckTellsItsFileFromAnyOther)
+{
+    PeImage pe;
+    ASSERT_TRUE(LoadPe(pe));
+    std::string as_dll = pe.bytes;
+    auto characteristics = (WORD *)&as_dll[(const char *)&pe.nt->FileHeader.Characteristics - pe.bytes.data()];
+    *characteristics |= IMAGE_FILE_DLL;
+    std::string changed = as_dll;
+    changed[RvaToOffset(pe, pe.nt->OptionalHeader.AddressOfEntryPoint)] ^= 1;
+    std::wstring folder = MakeTempFolder(L"goruntu");
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\kurulum.dll", as_dll));
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\degismis.dll", changed));
+    HMODULE image = LoadLibraryExW((folder + L"\\kurulum.dll").c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(nullptr, image);
+    EXPECT_NE(pe.nt->OptionalHeader.ImageBase, (ULONGLONG)(uintptr_t)image) << "the mapping was not relocated";
+    auto matches = [image](const std::wstring &path) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        bool same = file != INVALID_HANDLE_VALUE && ImageMatchesFile(image, file);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        return same;
+    };
+
+    EXPECT_TRUE(matches(folder + L"\\kurulum.dll"));
+    EXPECT_FALSE(matches(folder + L"\\degismis.dll"));
+    EXPECT_FALSE(matches(BuildPath(L"bin\\talvor-denetle.exe")));
+    FreeLibrary(image);
+    RemoveFolder(folder);
 }
 
 TEST(SetupBinary, ManifestAsksForAdminCommonControls6DpiAndUtf8)
