@@ -11,6 +11,7 @@
 #include "service/legacy_driver.h"
 #include "service/service_control.h"
 #include "uninstall/remove_tree.h"
+#include "uninstall/user_rights.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -18,8 +19,9 @@
 static const wchar_t kSettingsKey[] = L"Software\\Tekvar Yazılım\\Talvor";
 
 // "<known folder>\Talvor" removed without deletion at restart: the user's data is theirs to
-// unlock, and a shared folder must pass the owner check when asked.
-static void RemoveDataFolder(REFKNOWNFOLDERID known, bool require_trusted_owner)
+// unlock, and a shared folder must pass the owner check when asked. With a user's token, the
+// removal runs with that user's rights.
+static void RemoveDataFolder(REFKNOWNFOLDERID known, bool require_trusted_owner, HANDLE user)
 {
     wchar_t *base = nullptr;
     if (FAILED(SHGetKnownFolderPath(known, 0, nullptr, &base)))
@@ -27,15 +29,26 @@ static void RemoveDataFolder(REFKNOWNFOLDERID known, bool require_trusted_owner)
     wchar_t folder[260];
     bool fits = FormatWide(folder, 260, L"%s\\Talvor", base) >= 0;
     CoTaskMemFree(base);
-    if (fits)
-        RemoveTreeLogged(folder, false, require_trusted_owner);
+    if (!fits)
+        return;
+    if (user != nullptr && !SetThreadToken(nullptr, user)) {
+        LogFailedCall("SetThreadToken", folder, GetLastError());
+        return;
+    }
+    RemoveTreeLogged(folder, false, require_trusted_owner);
+    if (user != nullptr)
+        RevertToSelf();
 }
 
 static void DeleteSettings()
 {
     SetStatus(L"Ayarlar ve kayıtlar siliniyor…", 90, 0);
-    RemoveDataFolder(FOLDERID_ProgramData, true);
-    RemoveDataFolder(FOLDERID_LocalAppData, false);
+    RemoveDataFolder(FOLDERID_ProgramData, true, nullptr);
+    HANDLE user = OpenUnelevatedUserToken();
+    LogLine("kullanici klasoru %s haklariyla siliniyor", user != nullptr ? "kullanicinin kendi" : "kurulumun");
+    RemoveDataFolder(FOLDERID_LocalAppData, false, user);
+    if (user != nullptr)
+        CloseHandle(user);
     RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
     RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <ostream>
 #include <string>
@@ -266,6 +267,32 @@ TEST_F(UninstallRunTest, DataFolderSwappedForALinkDuringTheRemovalLosesNothingOu
         RemoveUserData();
     }
     RemoveFolder(other);
+}
+
+// The user's own data folder is deleted with the user's own rights where Windows gives the setup
+// the user's unelevated token: a file there that only administrators may delete stays. Where it
+// gives none, the removal says it used its own rights.
+TEST_F(UninstallRunTest, UserDataFolderIsDeletedWithTheUsersOwnRights)
+{
+    ASSERT_NO_FATAL_FAILURE(MakeUserData());
+    std::wstring guarded = UserDataFolder() + L"\\yonetici";
+    PSECURITY_DESCRIPTOR only_admins_delete = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
+                                                                     SDDL_REVISION_1, &only_admins_delete, nullptr));
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, only_admins_delete, FALSE};
+    bool made = CreateDirectoryW(guarded.c_str(), &attributes) && WriteFileBytes(guarded + L"\\kayit.dat", "x");
+    LocalFree(only_admins_delete);
+    ASSERT_TRUE(made);
+
+    EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
+    std::vector<std::string> lines = LogLines(RemovalLogPath());
+    if (!HasLine(lines, "kullanici klasoru kullanicinin kendi haklariyla siliniyor")) {
+        EXPECT_TRUE(HasLine(lines, "kullanici klasoru kurulumun haklariyla siliniyor"));
+        GTEST_SKIP() << "Windows gives this setup no unelevated token of the user (under Wine the linked token is an "
+                        "identification and no shell window runs)";
+    }
+    EXPECT_EQ("x", ReadFileBytes(guarded + L"\\kayit.dat"));
+    EXPECT_FALSE(FileExists(UserDataFolder() + L"\\ayarlar.ini"));
 }
 
 // A service that someone else marked for deletion, and keeps a handle to, counts as removed: it
