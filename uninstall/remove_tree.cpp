@@ -82,9 +82,11 @@ static unsigned EmptyAndDeleteFolder(HANDLE folder, DWORD open_error, const wcha
 static unsigned RemoveEntryOf(TreeRemoval *removal, const wchar_t *name, DWORD listed, const wchar_t *child)
 {
     bool listed_folder = (listed & FILE_ATTRIBUTE_DIRECTORY) && !(listed & FILE_ATTRIBUTE_REPARSE_POINT);
+    // A file is opened to be deleted and nothing more; a folder also to be listed.
+    DWORD access = listed_folder ? kFolderAccess : FILE_READ_ATTRIBUTES | SYNCHRONIZE;
     HANDLE entry;
-    DWORD error = OpenFolderEntry(removal->folder, name, kFolderAccess | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  FILE_OPEN, 0, &entry);
+    DWORD error = OpenFolderEntry(removal->folder, name, access | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
+                                  0, &entry);
     DWORD open_error = error;
     if (listed_folder && CannotBeOpenedForDeletion(error))
         error = OpenFolderEntry(removal->folder, name, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,

@@ -232,26 +232,28 @@ bool MakeFileLink(const std::wstring &target, const std::wstring &link, bool sym
 
 bool MakeMountPoint(const std::wstring &folder, const std::wstring &target)
 {
-    // The reparse data of a mount point, as the Windows driver kit lays it out.
-    std::wstring substitute = L"\\??\\" + target;
-    WORD substitute_bytes = (WORD)(substitute.size() * sizeof(wchar_t));
-    WORD print_bytes = (WORD)(target.size() * sizeof(wchar_t));
-    WORD data_bytes = (WORD)(4 * sizeof(WORD) + substitute_bytes + print_bytes + 2 * sizeof(wchar_t));
-    std::vector<BYTE> data(8 + data_bytes, 0);
-    WORD fields[] = {data_bytes, 0, 0, substitute_bytes, (WORD)(substitute_bytes + sizeof(wchar_t)), print_bytes};
-    DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-    memcpy(data.data(), &tag, sizeof tag);
-    memcpy(data.data() + 4, fields, sizeof fields);
-    memcpy(data.data() + 16, substitute.c_str(), substitute_bytes);
-    memcpy(data.data() + 16 + substitute_bytes + sizeof(wchar_t), target.c_str(), print_bytes);
+    // The reparse data of a mount point, as the Windows driver kit lays it out: the target in the
+    // NT form, then as shown.
+    struct {
+        DWORD tag;
+        WORD data_bytes, reserved, substitute_at, substitute_bytes, print_at, print_bytes;
+        wchar_t names[2 * MAX_PATH + 8];
+    } data = {IO_REPARSE_TAG_MOUNT_POINT};
+    std::wstring names = L"\\??\\" + target + L'\0' + target + L'\0';
+    if (names.size() > 2 * MAX_PATH + 8)
+        return false;
+    memcpy(data.names, names.c_str(), names.size() * sizeof(wchar_t));
+    data.substitute_bytes = (WORD)((target.size() + 4) * sizeof(wchar_t));
+    data.print_at = (WORD)(data.substitute_bytes + sizeof(wchar_t));
+    data.print_bytes = (WORD)(target.size() * sizeof(wchar_t));
+    data.data_bytes = (WORD)(4 * sizeof(WORD) + names.size() * sizeof(wchar_t));
     HANDLE handle = CreateFileW(folder.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
     DWORD returned = 0;
-    bool made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, data.data(), (DWORD)data.size(), nullptr, 0, &returned,
-                                nullptr) != 0;
-    CloseHandle(handle);
+    bool made = handle != INVALID_HANDLE_VALUE && DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, &data,
+                                                                  8 + data.data_bytes, nullptr, 0, &returned, nullptr);
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
     return made;
 }
 

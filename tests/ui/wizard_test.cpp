@@ -452,52 +452,20 @@ TEST_F(WizardTest, CancelIsRefusedAfterThePointOfNoReturn)
     EXPECT_EQ("kurulum tamam: 1.0.0", LastLine(LogLines(kInstallLogPath)));
 }
 
-// A per-user override of how programs are opened, which the merged class view of an elevated
-// program's shell lookups includes: it runs a launcher stand-in of the test's own, which records
-// its start beside itself. Taken away again when the object goes.
-class ProgramClassOverride {
-public:
-    ProgramClassOverride() : folder_(MakeTempFolder(L"sinif"))
-    {
-        std::wstring program = folder_ + L"\\Talvor.exe";
-        std::wstring command = L"\"" + program + L"\" sinif \"%1\"";
-        CopyFileW(ProductPath(L"Talvor.exe").c_str(), program.c_str(), FALSE);
-        made_ = SetDefault(L"Software\\Classes\\.exe", L"exefile") &&
-                SetDefault(L"Software\\Classes\\exefile\\shell\\open\\command", command.c_str());
-    }
-    ~ProgramClassOverride()
-    {
-        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\exefile");
-        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Classes\\exefile");
-        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Classes\\.exe");
-        RemoveFolder(folder_);
-    }
-    bool made() const { return made_; }
-    bool ran() const { return FileExists(folder_ + L"\\Talvor.kayit"); }
-
-private:
-    static bool SetDefault(const wchar_t *path, const wchar_t *value)
-    {
-        HKEY key;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != 0)
-            return false;
-        bool set = RegSetValueExW(key, nullptr, 0, REG_SZ, (const BYTE *)value,
-                                  (DWORD)((wcslen(value) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-        RegCloseKey(key);
-        return set;
-    }
-    std::wstring folder_;
-    bool made_ = false;
-};
-
 // The finish page of a successful install, and Bitir with its launch box ticked: the launcher is
 // handed to the shell and started without arguments. A per-user override of how programs are
 // opened is never run by the elevated setup. (Wine's shell starts programs without looking at
 // the classes, so there only the start itself is shown; on Windows a shell lookup would run it.)
 TEST_F(WizardTest, FinishPageAfterAnInstallStartsTheProduct)
 {
-    ProgramClassOverride override_of_programs;
-    ASSERT_TRUE(override_of_programs.made());
+    // A per-user override of how programs are opened, which the merged class view of a shell
+    // lookup includes: it would run a launcher stand-in that records its start beside itself.
+    std::wstring classes = MakeTempFolder(L"sinif");
+    std::wstring command = L"\"" + classes + L"\\Talvor.exe\" sinif \"%1\"";
+    ASSERT_TRUE(CopyFileW(ProductPath(L"Talvor.exe").c_str(), (classes + L"\\Talvor.exe").c_str(), FALSE));
+    ASSERT_EQ(0, RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Classes\\.exe", nullptr, REG_SZ, L"exefile", 16));
+    ASSERT_EQ(0, RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Classes\\exefile\\shell\\open\\command", nullptr,
+                                 REG_SZ, command.c_str(), (DWORD)((command.size() + 1) * sizeof(wchar_t))));
     START_SETUP(setup, page, From(Release("1.0.0")), kInstallTitle, L"Talvor kurulacak");
     page = RunToFinish(setup, L"Kur", L"Talvor hazır");
     ASSERT_EQ(L"Talvor hazır", page.main_instruction) << Shown(page);
@@ -515,7 +483,11 @@ TEST_F(WizardTest, FinishPageAfterAnInstallStartsTheProduct)
     EXPECT_EQ(0, setup.ExitCode());
     // One start, without arguments: an empty line.
     EXPECT_EQ("\r\n", LauncherRecord(kLaunchWaitMs));
-    EXPECT_FALSE(override_of_programs.ran());
+    EXPECT_FALSE(FileExists(classes + L"\\Talvor.kayit"));
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\exefile");
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Classes\\exefile");
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Classes\\.exe");
+    RemoveFolder(classes);
 }
 
 // A failed install ends on a page that says so, with the error icon in place of the program's,
