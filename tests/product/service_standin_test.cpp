@@ -271,3 +271,29 @@ TEST_F(ServiceStandIn, CokerEndsItsProcessDuringTheStabilityPause)
     EXPECT_EQ(Line("basladi", running.pid), record[1]);
     EXPECT_EQ(Line("cikti", running.pid), record[2]);
 }
+
+// baslarken-coker ends its process while start-pending, never running; gec-cik reports stopped
+// and keeps its process, with WinDivert.dll held open, for the delay after.
+TEST_F(ServiceStandIn, StartThatCrashesAndProcessThatOutlivesItsStop)
+{
+    Behave("baslarken-coker 300");
+    ASSERT_TRUE(KurAndStart());
+    ServiceState starting = WaitForServiceState(service_, SERVICE_START_PENDING, 5000);
+    ASSERT_NE(0u, starting.pid);
+    EXPECT_TRUE(ProcessEnds(starting.pid, 5000));
+    EXPECT_NE((DWORD)SERVICE_RUNNING, WaitForServiceState(service_, SERVICE_RUNNING, 1000).state);
+    EXPECT_EQ(Line("cikti", starting.pid), Record().back());
+    RemoveProductService();
+    CloseServiceHandle(service_);
+    service_ = nullptr;
+
+    Behave("gec-cik 2000");
+    std::wstring library = folder_ + L"\\WinDivert.dll";
+    ASSERT_TRUE(CopyFileW(ProductPath(L"WinDivert.dll").c_str(), library.c_str(), FALSE));
+    ServiceState running = StartedAndRunning();
+    ASSERT_TRUE(RequestStop());
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, WaitForServiceState(service_, SERVICE_STOPPED, 5000).state);
+    EXPECT_FALSE(DeleteFileW(library.c_str()));
+    EXPECT_FALSE(ProcessEnds(running.pid, 500));
+    EXPECT_TRUE(ProcessEnds(running.pid, 5000));
+}

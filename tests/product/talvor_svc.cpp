@@ -26,12 +26,23 @@ const DWORD LongestDelayMs = 600000;
 const wchar_t ReleaseEventName[] = L"Global\\talvor_svc_birak";
 const DWORD UntilReleased = INFINITE;
 
-enum Behaviour { BehaveNormally, FailKur, StopAtOnce, StopSlowly, ExitEarly, NeverRuns, StartSlowly };
+enum Behaviour {
+    BehaveNormally,
+    FailKur,
+    StopAtOnce,
+    StopSlowly,
+    ExitEarly,
+    NeverRuns,
+    StartSlowly,
+    ExitWhileStarting,
+    LingerAfterStop
+};
 
 struct Conduct {
     Behaviour behaviour;
     DWORD delay_ms; // StopAtOnce and ExitEarly: after reaching running; StopSlowly: after the request;
-                    // NeverRuns and StartSlowly: while start-pending; UntilReleased: see ReleaseEventName
+                    // NeverRuns, StartSlowly and ExitWhileStarting: while start-pending;
+                    // LingerAfterStop: after reporting stopped; UntilReleased: see ReleaseEventName
 };
 
 struct Keyword {
@@ -47,6 +58,8 @@ const Keyword Keywords[] = {
     {"coker", ExitEarly, 1000},   // within the setup's 3 s stability pause
     {"baslamaz", NeverRuns, 500}, // falls back to stopped while starting
     {"yavas-basla", StartSlowly, UntilReleased},
+    {"baslarken-coker", ExitWhileStarting, 300}, // a crash in its start-up
+    {"gec-cik", LingerAfterStop, 3000},          // its process, and the library it holds, stay
 };
 
 SERVICE_STATUS_HANDLE StatusHandle;
@@ -196,10 +209,19 @@ void WINAPI ServiceMain(DWORD, wchar_t **)
         ReportStatus(SERVICE_STOPPED, 0);
         return;
     }
-    if (conduct.behaviour == StartSlowly) {
+    if (conduct.behaviour == StartSlowly || conduct.behaviour == ExitWhileStarting) {
         ReportStatus(SERVICE_START_PENDING, WaitHint(conduct.delay_ms));
         Delay(conduct.delay_ms);
     }
+    if (conduct.behaviour == ExitWhileStarting) {
+        Record("cikti");
+        ExitProcess(3);
+    }
+    // As the product's service keeps the packet library loaded: held without delete sharing until
+    // the process ends.
+    wchar_t library[MAX_PATH];
+    if (conduct.behaviour == LingerAfterStop && BesideSelf(L"WinDivert.dll", library, MAX_PATH))
+        CreateFileW(library, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ReportStatus(SERVICE_RUNNING, 0);
     Record("basladi");
 
@@ -234,5 +256,10 @@ int wmain(int count, wchar_t **arguments)
     if (count == 2 && wcscmp(arguments[1], L"kur") == 0)
         return RegisterSelf();
     SERVICE_TABLE_ENTRYW table[] = {{(wchar_t *)ServiceName, ServiceMain}, {nullptr, nullptr}};
-    return StartServiceCtrlDispatcherW(table) ? 0 : 1;
+    bool dispatched = StartServiceCtrlDispatcherW(table) != 0;
+    // The dispatcher returns once the service reported stopped; the process would end with it.
+    Conduct conduct = ReadConduct();
+    if (dispatched && conduct.behaviour == LingerAfterStop)
+        Sleep(conduct.delay_ms);
+    return dispatched ? 0 : 1;
 }
