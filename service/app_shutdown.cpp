@@ -2,21 +2,30 @@
 
 #include "core/ascii_case.h"
 #include "core/setup_log.h"
+#include "service/process_end.h"
 #include "service/process_list.h"
 
 static const DWORD kTerminateWaitMs = 5000;
 
+// Every instance, also those of other users' sessions, which the elevated setup may end only
+// with its debug privilege.
 static bool EndTrayApp(const wchar_t *image_name, DWORD process_id, void *)
 {
     if (!SameIgnoringAsciiCase(image_name, L"talvor_gui.exe"))
         return true;
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process_id);
-    if (process == nullptr)
+    DWORD error;
+    HANDLE process = OpenProcessToEnd(process_id, &error);
+    if (process == nullptr) {
+        // One that ended meanwhile is no failure.
+        if (error != ERROR_INVALID_PARAMETER)
+            LogLine("arayuz kapatilamadi (pid %lu, kod %lu)", process_id, error);
         return true;
-    TerminateProcess(process, 0);
-    WaitForSingleObject(process, kTerminateWaitMs);
+    }
+    if (EndProcessAndWait(process, kTerminateWaitMs, L"talvor_gui.exe"))
+        LogLine("arayuz kapatildi (pid %lu)", process_id);
+    else
+        LogLine("arayuz kapatilamadi (pid %lu)", process_id);
     CloseHandle(process);
-    LogLine("arayuz kapatildi (pid %lu)", process_id);
     return true;
 }
 

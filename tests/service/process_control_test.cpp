@@ -7,6 +7,9 @@
 #include "service/service_control.h"
 #include "support/test_support.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <regex>
 #include <string>
 #include <vector>
@@ -100,6 +103,35 @@ TEST_F(CloseRunningAppTest, EndsEveryInstanceAndNothingElse)
         EXPECT_NE(std::string::npos, log.find("arayuz kapatildi (pid " + std::to_string(GetProcessId(process)) + ")"));
     std::regex line("arayuz kapatildi");
     EXPECT_EQ(2, std::distance(std::sregex_iterator(log.begin(), log.end(), line), std::sregex_iterator()));
+}
+
+// The tray application of another user's session, which the elevated setup may open only with
+// the debug privilege its token holds: here a process whose security grants nothing to anybody
+// but LocalSystem. It is ended all the same; one that cannot be ended is named in the log.
+TEST_F(CloseRunningAppTest, EndsAnInstanceThatOnlyTheDebugPrivilegeMayOpen)
+{
+    HANDLE tray = Start(L"talvor_gui.exe");
+    PSECURITY_DESCRIPTOR only_system = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)", SDDL_REVISION_1,
+                                                                     &only_system, nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(only_system, &present, &dacl, &defaulted);
+    DWORD set = SetSecurityInfo(tray, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, dacl, nullptr);
+    LocalFree(only_system);
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, set);
+    Sleep(500);
+
+    CloseRunningApp();
+    std::string pid = std::to_string(GetProcessId(tray));
+    if (RunningUnderWine() && WaitForSingleObject(tray, 0) == WAIT_TIMEOUT) {
+        EXPECT_NE(std::string::npos, Log().find("arayuz kapatilamadi (pid " + pid + ", kod 5)")) << Log();
+        GTEST_SKIP() << "Wine checks a process's security but lets no debug privilege pass it; the ending is "
+                        "Windows' to show";
+    }
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(tray, 0));
+    EXPECT_NE(std::string::npos, Log().find("arayuz kapatildi (pid " + pid + ")")) << Log();
 }
 
 static bool ServiceExists(const wchar_t *name)
