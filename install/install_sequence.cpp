@@ -137,12 +137,22 @@ bool StopRunningProduct(RunState *run)
     ReadInstalledVersions(run);
     LogLine("onceki kurulum: hizmet=%d yol=%ls guncel=%s", run->had_service ? 1 : 0, run->old_service_path,
             run->current_before);
-    run->first_install = !run->had_service && run->current_before[0] == 0;
-    if (run->had_service && !SvcStop(kProductServiceName)) {
+    // A service that cannot be stopped, or whose name stays taken by a deleted one, is kept from
+    // starting with Windows: after the restart the message asks for, the rerun finds it stopped.
+    bool marked = false;
+    if (run->had_service &&
+        (!SvcStop(kProductServiceName) || !SvcWaitWhileMarkedForDeletion(kProductServiceName, &marked))) {
+        SvcKeepFromStarting(kProductServiceName);
         RemoveInstallTree(run->staging_dir);
         return ReportError(
             L"Çalışan Talvor hizmeti durdurulamadı. Bilgisayarı yeniden başlatıp kurulumu tekrar çalıştır.");
     }
+    // A service that was deleted (a removal ran while another program held it) is no service.
+    if (marked) {
+        run->had_service = false;
+        run->old_service_path[0] = 0;
+    }
+    run->first_install = !run->had_service && run->current_before[0] == 0;
     RemoveLegacyDriverService();
     return true;
 }
@@ -327,8 +337,9 @@ void RestorePointers(const RunState *run)
 }
 
 // The new service did not stay up: back to the previous executable and pointers where the old
-// service program is still there to run. The new program is stopped first: one still starting
-// would answer the rollback's start as already running and pass its check in place of the old.
+// service program is still there to run. The new program is stopped first, ended when it does
+// not stop, whether or not there is an old one: one still starting would answer the rollback's
+// start as already running and pass its check in place of the old, and none of it may be left.
 // Whatever happens, the pointers name the version the service is registered with.
 bool RollBack(const RunState *run)
 {
@@ -336,7 +347,8 @@ bool RollBack(const RunState *run)
     // In a reinstall the old and the new program are one file: there is no earlier one to run.
     bool earlier = run->old_service_path[0] != 0 && IsRegularFile(run->old_service_path) &&
                    !SameIgnoringAsciiCase(run->old_service_path, run->new_service_path);
-    bool repointed = earlier && SvcStop(kProductServiceName) && SvcRepoint(run->old_service_path);
+    bool stopped = SvcStop(kProductServiceName);
+    bool repointed = earlier && stopped && SvcRepoint(run->old_service_path);
     if (repointed)
         RestorePointers(run);
     if (repointed && SvcStartAndCheck())

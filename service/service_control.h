@@ -14,7 +14,9 @@ extern const wchar_t kProductServiceName[]; // "Talvor"
 SC_HANDLE SvcOpen(const wchar_t *name, DWORD access, DWORD *error);
 
 // Polls every 250 ms until the service reports the wanted state; false on time-out or a failed
-// query. While waiting for SERVICE_RUNNING, a service found stopped after 2 s is given up.
+// query. A service whose process has ended counts as stopped. While waiting for SERVICE_RUNNING,
+// a service found stopped after 2 s is given up. The handle needs SERVICE_QUERY_STATUS and
+// SERVICE_QUERY_CONFIG.
 bool SvcWaitState(SC_HANDLE service, DWORD wanted_state, DWORD timeout_ms);
 
 // True when the service exists and could be opened; out receives its executable path, empty
@@ -26,9 +28,18 @@ bool SvcQueryImagePath(const wchar_t *name, wchar_t *out, size_t capacity);
 bool ExtractImagePath(const wchar_t *command_line, wchar_t *out, size_t capacity);
 
 // Asks the service to stop and waits up to 30 s for it, asking again if it was still starting
-// when first asked; true when it is stopped or absent. On false *error (when given) receives the
-// failed open's, control's or query's error, or ERROR_SERVICE_REQUEST_TIMEOUT.
+// when first asked; true when it is stopped or absent. A service whose process has ended is
+// stopped, whatever state the manager reports. One that does not stop in time has its own
+// process ended, as Windows does at shutdown, when that process still runs the service's program
+// from the version store; after a stop, its process is given 10 s to end, and then ended too.
+// On false *error (when given) receives the failed open's, control's or query's error, or
+// ERROR_SERVICE_REQUEST_TIMEOUT.
 bool SvcStop(const wchar_t *name, DWORD *error = nullptr);
+
+// Waits up to 30 s while the service is marked for deletion (another program still holds a
+// handle to it, and no registration of the name can be made); *was_marked tells whether it was.
+// True when the name can be used: the service is gone, or was never marked.
+bool SvcWaitWhileMarkedForDeletion(const wchar_t *name, bool *was_marked);
 
 // Stops and deletes the service; true when it is gone or marked for deletion. On false *error
 // (when given) receives the failed step's error.
@@ -42,5 +53,5 @@ bool SvcKeepFromStarting(const wchar_t *name);
 bool SvcRepoint(const wchar_t *executable);
 
 // Starts the product's service, waits up to 30 s for it to run, and confirms that after 3 s it
-// still runs in the same process.
+// still runs in the same process; a service whose process has ended counts as stopped.
 bool SvcStartAndCheck();

@@ -1,5 +1,7 @@
 #include "support/installed_product.h"
 
+#include <tlhelp32.h>
+
 #include "core/progress_state.h"
 #include "release/signature.h"
 #include "service/app_shutdown.h"
@@ -234,6 +236,24 @@ std::wstring SharedDataFolder()
 std::wstring UserDataFolder()
 {
     return KnownFolderFile(FOLDERID_LocalAppData, L"Talvor");
+}
+
+bool ProgramRunning(const std::wstring &path)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {sizeof entry};
+    bool found = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        wchar_t image[600];
+        DWORD length = 600;
+        found = process != nullptr && QueryFullProcessImageNameW(process, 0, image, &length) &&
+                _wcsicmp(image, path.c_str()) == 0;
+        if (process != nullptr)
+            CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return found;
 }
 
 void MakeUserData()

@@ -80,6 +80,9 @@ struct ProductService {
 };
 ProductService QueryProductService();
 
+// Whether any process runs the program at `path`.
+bool ProgramRunning(const std::wstring &path);
+
 // Reads a string value under HKEY_LOCAL_MACHINE (64-bit view); false when there is none.
 bool ReadMachineString(const wchar_t *key, const wchar_t *name, std::wstring &out);
 extern const wchar_t kUninstallEntryKey[];

@@ -371,9 +371,10 @@ protected:
     bool before_ = false;
 };
 
-// A service that never stops: the removal fails and changes nothing but the service's start, so
-// that after the restart it has not started again and the same removal goes through.
-TEST_F(UninstallAcrossRestartTest, ServiceThatDoesNotStopIsRemovedAfterARestart)
+// A service that takes the stop but never finishes it: after its 30 s the removal ends the
+// service's own process and goes through, with nothing left for the restart; after the restart
+// nothing of the product starts again.
+TEST_F(UninstallAcrossRestartTest, ServiceThatNeverStopsIsEndedAndNothingComesBack)
 {
     if (before_) {
         std::wstring stuck = MakeTempFolder(L"kaldirma-durmaz");
@@ -382,25 +383,60 @@ TEST_F(UninstallAcrossRestartTest, ServiceThatDoesNotStopIsRemovedAfterARestart)
         RemoveFolder(stuck);
         ASSERT_EQ(0, installed);
         ASSERT_NO_FATAL_FAILURE(MakeUserData());
-        std::vector<std::string> files_before = FolderEntries(kProductFolder);
+        std::wstring program = std::wstring(kProductFolder) + L"\\surumler\\2.0.0\\talvor_svc.exe";
+        std::string ended = "Talvor hizmetinin sureci sonlandiriliyor (pid " +
+                            std::to_string(QueryProductService().pid) + "): " + Utf8(program);
         std::vector<std::wstring> pending_before = PendingDeletions();
 
-        EXPECT_EQ(1, Remove(L"/ayarlari-sil"));
-        EXPECT_EQ("HATA: Talvor hizmeti kaldırılamadı (kod 1053). Bilgisayarı yeniden başlatıp tekrar dene.",
-                  LastLine(LogLines(RemovalLogPath())));
-        EXPECT_EQ(kWholeProduct, Traces());
-        EXPECT_EQ(files_before, FolderEntries(kProductFolder));
-        EXPECT_TRUE(FileExists(std::wstring(kProductFolder) + L"\\surumler\\2.0.0\\talvor_svc.exe"));
+        EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
+        std::vector<std::string> lines = LogLines(RemovalLogPath());
+        EXPECT_TRUE(HasLine(lines, ended)) << ended;
+        EXPECT_EQ(kDoneWithoutRestart, LastLine(lines));
+        EXPECT_EQ(kNoTrace, Traces());
+        EXPECT_FALSE(ProgramRunning(program));
         EXPECT_EQ(pending_before, PendingDeletions());
-        EXPECT_EQ("dil=tr", ReadFileBytes(UserDataFolder() + L"\\ayarlar.ini"));
-        EXPECT_TRUE(SettingsValueExists(kSettingsKey));
-        EXPECT_EQ((DWORD)SERVICE_DISABLED, QueryProductService().start_type);
+        EXPECT_FALSE(FileExists(UserDataFolder()));
         return;
     }
-    EXPECT_EQ((DWORD)SERVICE_STOPPED, QueryProductService().state);
-    EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
     EXPECT_EQ(kNoTrace, Traces());
-    EXPECT_FALSE(FileExists(UserDataFolder()));
+}
+
+// Two services that the old removal and reinstall stumbled over. One whose process outlives its
+// stop, holding its packet library: the removal waits for the process, so nothing is left for a
+// restart. One that the removal could only mark for deletion, since another program (here the
+// test, as the services console would) holds it: the reinstall right after waits for the name and
+// is a first install again.
+TEST_F(UninstallRunTest, LingeringProcessAndDeletedServiceDoNotBlockTheNextRun)
+{
+    std::wstring lingering = MakeTempFolder(L"gec-cikan");
+    bool published = PublishProductRelease(lingering, "1.0.0", "gec-cik 3000");
+    long installed = published ? InstallFrom(lingering) : -1;
+    RemoveFolder(lingering);
+    ASSERT_EQ(0, installed);
+    SC_HANDLE held = OpenProductService(SERVICE_QUERY_STATUS);
+    ASSERT_NE(nullptr, held);
+    std::vector<std::wstring> pending_before = PendingDeletions();
+
+    EXPECT_EQ(0, Remove(L""));
+    EXPECT_EQ(kDoneWithoutRestart, LastLine(LogLines(RemovalLogPath())));
+    EXPECT_EQ(pending_before, PendingDeletions());
+    EXPECT_FALSE(FileExists(kProductFolder));
+
+    HANDLE closer = CreateThread(
+        nullptr, 0,
+        [](void *service) -> DWORD {
+            Sleep(3000);
+            return CloseServiceHandle((SC_HANDLE)service);
+        },
+        held, 0, nullptr);
+    EXPECT_EQ(0, InstallFrom(release_));
+    WaitForSingleObject(closer, 10000);
+    CloseHandle(closer);
+    std::vector<std::string> lines = LogLines(kInstallLogPath);
+    EXPECT_TRUE(HasLine(lines, "Talvor hizmeti silinmek uzere isaretli; adinin bosalmasi bekleniyor"));
+    EXPECT_EQ("kurulum tamam: 2.0.0", LastLine(lines));
+    EXPECT_EQ(kWholeProduct, Traces());
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, QueryProductService().state);
 }
 
 // The elevated removal logs into the user's temporary folder. A link planted at the log's name
