@@ -1,5 +1,6 @@
 #include "core/own_image.h"
 
+#include "core/busy_retry.h"
 #include "core/format.h"
 #include "core/setup_log.h"
 
@@ -215,10 +216,9 @@ DWORD CopyOwnImage(const wchar_t *target)
     if (error == ERROR_SUCCESS) {
         // An earlier copy from a read-only medium is read-only itself, and could not be replaced.
         SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-        if (!MoveFileExW(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            error = GetLastError();
+        error = MoveRetrying(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (error != ERROR_SUCCESS)
             LogFailedCall("MoveFileExW", target, error);
-        }
     }
     if (error != ERROR_SUCCESS)
         DeleteFileW(temporary);

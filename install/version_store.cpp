@@ -1,6 +1,7 @@
 #include "install/version_store.h"
 
 #include "core/ascii_case.h"
+#include "core/busy_retry.h"
 #include "core/folder_walk.h"
 #include "core/format.h"
 #include "core/setup_log.h"
@@ -85,16 +86,18 @@ Status WriteVersionPointer(const wchar_t *folder, const wchar_t *name, const cha
         FormatWide(temporary, 260, L"%s\\%s.yeni", folder, name) < 0)
         return StatusInvalid;
     if (value[0] == 0) {
-        if (DeleteFileW(path) || GetLastError() == ERROR_FILE_NOT_FOUND)
+        DWORD error = Retrying("DeleteFileW", path, [&path] { return DeleteFileW(path) != 0; });
+        if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND)
             return StatusOk;
-        LogFailedCall("DeleteFileW", path, GetLastError());
+        LogFailedCall("DeleteFileW", path, error);
         return StatusIoError;
     }
 
     if (!SaveBufferToFile(temporary, (const uint8_t *)value, (uint32_t)strlen(value)))
         return StatusIoError;
-    if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        LogFailedCall("MoveFileExW", path, GetLastError());
+    DWORD error = MoveRetrying(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (error != ERROR_SUCCESS) {
+        LogFailedCall("MoveFileExW", path, error);
         DeleteFileW(temporary);
         return StatusIoError;
     }
@@ -228,7 +231,7 @@ static bool RestoreBackup(const wchar_t *install_folder, const char *version, co
 {
     wchar_t version_dir[260];
     if (!VersionDirPath(install_folder, version, version_dir, 260) ||
-        GetFileAttributesW(version_dir) != INVALID_FILE_ATTRIBUTES || !MoveFileExW(backup, version_dir, 0))
+        GetFileAttributesW(version_dir) != INVALID_FILE_ATTRIBUTES || MoveRetrying(backup, version_dir, 0) != ERROR_SUCCESS)
         return false;
     LogLine("yarim kalan kurulumun yedegi geri kondu: %ls", version_dir);
     return true;

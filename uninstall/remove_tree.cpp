@@ -1,5 +1,6 @@
 #include "uninstall/remove_tree.h"
 
+#include "core/busy_retry.h"
 #include "core/folder_handle.h"
 #include "core/folder_walk.h"
 #include "core/format.h"
@@ -79,14 +80,29 @@ static bool CannotBeOpenedForDeletion(DWORD error)
 // `open_error` is the error of opening the folder for deletion, ERROR_SUCCESS when it was.
 static unsigned EmptyAndDeleteFolder(HANDLE folder, DWORD open_error, const wchar_t *path, bool allow_restart);
 
+// Whether the path is the program this process runs from (the uninstaller copy removing itself).
+static bool IsRunningProgram(const wchar_t *path)
+{
+    wchar_t self[260];
+    DWORD length = GetModuleFileNameW(nullptr, self, 260);
+    return length > 0 && length < 260 && CompareStringOrdinal(self, -1, path, -1, TRUE) == CSTR_EQUAL;
+}
+
 static unsigned RemoveEntryOf(TreeRemoval *removal, const wchar_t *name, DWORD listed, const wchar_t *child)
 {
     bool listed_folder = (listed & FILE_ATTRIBUTE_DIRECTORY) && !(listed & FILE_ATTRIBUTE_REPARSE_POINT);
-    // A file is opened to be deleted and nothing more; a folder also to be listed.
+    // A file is opened to be deleted and nothing more; a folder also to be listed. One that is
+    // busy for a moment is tried again, but never the running program itself, which stays so.
     DWORD access = listed_folder ? kFolderAccess : FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    HANDLE entry;
-    DWORD error = OpenFolderEntry(removal->folder, name, access | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
-                                  0, &entry);
+    HANDLE entry = INVALID_HANDLE_VALUE;
+    auto open = [&] {
+        DWORD opened = OpenFolderEntry(removal->folder, name, access | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       FILE_OPEN, 0, &entry);
+        SetLastError(opened);
+        return opened == ERROR_SUCCESS;
+    };
+    DWORD error = IsRunningProgram(child) ? (open() ? ERROR_SUCCESS : GetLastError())
+                                          : Retrying("NtCreateFile", child, open);
     DWORD open_error = error;
     if (listed_folder && CannotBeOpenedForDeletion(error))
         error = OpenFolderEntry(removal->folder, name, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
@@ -112,7 +128,16 @@ static unsigned RemoveEntryOf(TreeRemoval *removal, const wchar_t *name, DWORD l
     bool link = ((info.dwFileAttributes | listed) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !link)
         return EmptyAndDeleteFolder(entry, open_error, child, removal->allow_restart);
-    error = open_error == ERROR_SUCCESS ? DeleteThroughHandle(entry) : open_error;
+    // A read-only file stays so; anything else may be busy for a moment.
+    auto delete_entry = [entry] {
+        SetLastError(DeleteThroughHandle(entry));
+        return GetLastError() == ERROR_SUCCESS;
+    };
+    error = open_error;
+    if (open_error == ERROR_SUCCESS && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+        error = DeleteThroughHandle(entry);
+    else if (open_error == ERROR_SUCCESS)
+        error = Retrying("SetFileInformationByHandle", child, delete_entry);
     CloseHandle(entry);
     if (error == ERROR_SUCCESS)
         return link ? (unsigned)LinkNotFollowed : 0u;
@@ -242,8 +267,9 @@ static void DeleteListedEntry(const wchar_t *child, const WIN32_FIND_DATAW &entr
         removal->result = StatusIoError;
     } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileW(child)) {
-            LogFailedCall("DeleteFileW", child, GetLastError());
+        DWORD error = Retrying("DeleteFileW", child, [child] { return DeleteFileW(child) != 0; });
+        if (error != ERROR_SUCCESS) {
+            LogFailedCall("DeleteFileW", child, error);
             removal->result = StatusIoError;
         }
     } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -263,8 +289,8 @@ Status DeleteTreePlain(const wchar_t *path)
     PlainRemoval removal = {path, StatusOk};
     DWORD listed = WalkFolder(path, kLongPathCapacity, DeleteListedEntry, &removal);
     Status result = removal.result;
-    if (!RemoveDirectoryW(path)) {
-        DWORD error = GetLastError();
+    DWORD error = Retrying("RemoveDirectoryW", path, [path] { return RemoveDirectoryW(path) != 0; });
+    if (error != ERROR_SUCCESS) {
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             result = StatusIoError;
             // A folder left non-empty is explained by the lines of what it still holds.
