@@ -3,6 +3,7 @@
 #include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
+#include "install/disk_room.h"
 #include "fetch/release_source.h"
 #include "release/digest.h"
 #include "release/signature.h"
@@ -52,10 +53,14 @@ bool AcquirePackage(const ProgramEntry *entry, const wchar_t *target)
             return ReportError(L"Kurulum klasöründe program paketi bulunamadı ya da boyutu tutmuyor.");
         return ReportError(L"Program paketi indirilemedi. İnternet bağlantını denetleyip yeniden dene.");
     }
-    bool saved = size == entry->size && SaveBufferToFile(target, data, size);
+    bool complete = size == entry->size;
+    bool saved = complete && SaveBufferToFile(target, data, size);
     free(data);
     if (!saved) {
         DeleteFileW(target);
+        // A write that failed for lack of room (another program filled the disk) says so.
+        if (complete && !EnsureRoom(entry->size + kRoomMargin))
+            return false;
         return ReportError(L"Program paketi kaydedilemedi ya da eksik indi.");
     }
     // Hashed from the disk, so that the check covers the write too.

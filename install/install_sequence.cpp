@@ -1,12 +1,14 @@
 #include "install/install_sequence.h"
 
 #include "core/ascii_case.h"
+#include "core/busy_retry.h"
 #include "core/format.h"
 #include "core/own_image.h"
 #include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
 #include "install/acquisition.h"
+#include "install/disk_room.h"
 #include "install/version_store.h"
 #include "registration/shortcuts.h"
 #include "registration/startup_entry.h"
@@ -80,6 +82,12 @@ bool AcquireRelease(RunState *run)
     run->unpacked_count = 0;
     if (!AcquireManifest(&run->entry) || !FormRunPaths(run))
         return false;
+    // The package and, beside it, its files: these take at least the package's size less an
+    // eighth (stored entries are their files; compressed ones are smaller than them; an eighth
+    // covers the entries' headers many times), so a refusal here is never one the run would pass.
+    uint64_t package = run->entry.size;
+    if (!EnsureRoom(package + (package - package / 8) + kRoomMargin))
+        return false;
     SHCreateDirectoryExW(nullptr, run->store_root, nullptr);
     if (!AcquirePackage(&run->entry, run->package_path))
         return false;
@@ -97,13 +105,17 @@ bool UnpackRelease(RunState *run)
     RemoveInstallTree(run->staging_dir);
     // A run that was ended half-way leaves its staging folder, package or backup behind.
     ClearStoreLeftovers(InstallFolder, run->entry.version);
-    if (ExtractPackage(run->package_path, run->staging_dir, &run->unpacked_count) != StatusOk ||
-        !HasRequiredFiles(run->staging_dir)) {
-        DeleteFileW(run->package_path);
-        RemoveInstallTree(run->staging_dir);
-        return ReportError(kPackageNotUnpackedMessage);
-    }
+    uint64_t unpacked = 0;
+    Status status = ExtractPackage(run->package_path, run->staging_dir, &run->unpacked_count, RoomForFiles(), &unpacked);
+    bool complete = status == StatusOk && HasRequiredFiles(run->staging_dir);
+    // Room that the package's files do not find, before the unpack or during it (another program
+    // filled the disk), is named as such: asked with the package still there, as it was then.
+    bool room = (status != StatusBufferTooSmall && status != StatusIoError) || EnsureRoom(unpacked + kRoomMargin);
     DeleteFileW(run->package_path);
+    if (!complete) {
+        RemoveInstallTree(run->staging_dir);
+        return room ? ReportError(kPackageNotUnpackedMessage) : false;
+    }
     LogLine("paket acildi: %u dosya", run->unpacked_count);
     return true;
 }
@@ -172,7 +184,8 @@ DWORD KeepingEarlier(DWORD copy_error, const wchar_t *to, const char *what)
 // setup's own file, as it held it from its start, never whatever stands at its name now.
 DWORD CopyInstallFolderPrograms(RunState *run)
 {
-    DWORD copied = CopyFileW(run->launcher_source, run->launcher_target, FALSE) ? ERROR_SUCCESS : GetLastError();
+    DWORD copied = Retrying("CopyFileW", run->launcher_target,
+                            [run] { return CopyFileW(run->launcher_source, run->launcher_target, FALSE) != 0; });
     DWORD error = KeepingEarlier(copied, run->launcher_target, "baslatici");
     wchar_t self[260];
     DWORD length = GetModuleFileNameW(nullptr, self, 260);
@@ -225,18 +238,18 @@ bool SwapVersionIn(RunState *run)
     DWORD code = ERROR_SUCCESS;
     if (GetFileAttributesW(run->version_dir) != INVALID_FILE_ATTRIBUTES) {
         BackupDirPath(InstallFolder, run->entry.version, GetTickCount64(), run->backup_dir, 260);
-        placed = MoveFileExW(run->version_dir, run->backup_dir, 0) != 0;
+        code = MoveRetrying(run->version_dir, run->backup_dir, 0);
+        placed = code == ERROR_SUCCESS;
         if (!placed) {
-            code = GetLastError();
             LogFailedCall("MoveFileExW", run->version_dir, code);
             run->backup_dir[0] = 0;
         }
     }
-    if (placed && !MoveFileExW(run->staging_dir, run->version_dir, 0)) {
-        placed = false;
-        code = GetLastError();
-        if (run->backup_dir[0] != 0)
-            MoveFileExW(run->backup_dir, run->version_dir, 0);
+    if (placed) {
+        code = MoveRetrying(run->staging_dir, run->version_dir, 0);
+        placed = code == ERROR_SUCCESS;
+        if (!placed && run->backup_dir[0] != 0)
+            MoveRetrying(run->backup_dir, run->version_dir, 0);
     }
     if (!placed) {
         RemoveInstallTree(run->staging_dir);
@@ -365,7 +378,13 @@ bool RunInstall()
 {
     RunState run;
     memset(&run, 0, sizeof run);
-    if (!AcquireRelease(&run) || !UnpackRelease(&run) || !StopRunningProduct(&run) || !SwapVersionIn(&run))
+    if (!AcquireRelease(&run) || !UnpackRelease(&run)) {
+        // A first install leaves only its log, no empty store.
+        if (run.store_root[0] != 0)
+            RemoveDirectoryW(run.store_root);
+        return false;
+    }
+    if (!StopRunningProduct(&run) || !SwapVersionIn(&run))
         return false;
     if (!StartNewService(&run))
         return RollBack(&run);

@@ -124,7 +124,18 @@ static Status ExtractEntry(PackageReader *reader, Decompressor *decompressor, co
     return status;
 }
 
-Status ExtractPackage(const wchar_t *package, const wchar_t *destination, uint32_t *count)
+// The sum of the entries' unpacked sizes, as far as the entries can be read.
+static uint64_t UnpackedSize(PackageReader reader)
+{
+    uint64_t total = 0;
+    PackageEntryView entry;
+    for (uint32_t i = 0; i < reader.entry_count && ReadPackageEntry(&reader, &entry) == PackageFaultNone; i++)
+        total += entry.unpacked_size;
+    return total;
+}
+
+Status ExtractPackage(const wchar_t *package, const wchar_t *destination, uint32_t *count, uint64_t room,
+                      uint64_t *unpacked)
 {
     if (package == nullptr || destination == nullptr)
         return StatusInvalid;
@@ -140,6 +151,13 @@ Status ExtractPackage(const wchar_t *package, const wchar_t *destination, uint32
     if (OpenPackage(&reader, data, size) != PackageFaultNone) {
         free(data);
         return StatusInvalid;
+    }
+    uint64_t needed = UnpackedSize(reader);
+    if (unpacked != nullptr)
+        *unpacked = needed;
+    if (needed > room) {
+        free(data);
+        return StatusBufferTooSmall;
     }
     Decompressor decompressor;
     if (!OpenDecompressor(&decompressor)) {

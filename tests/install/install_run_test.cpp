@@ -8,6 +8,10 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+#include <memory>
+#include <regex>
+
 #include <string>
 #include <vector>
 
@@ -341,8 +345,54 @@ TEST_F(InstallRunTest, FailedFirstInstallLeavesOnlyItsLog)
     expect_only({"kurulum.log"});
 }
 
-// A reinstall whose installed folder cannot be set aside (held open, as by a virus scanner) ends
-// at once: that folder stays whole, nothing waits for the restart, the old service runs again.
+// Runs the setup with `arguments` while another program holds `held`, and lets it go half a
+// second after the run logged `retry` into `log`: the run's exit code, or -1 when the line never
+// came (the hold then lasts the whole run).
+static long RunWhileHeldForAMoment(const std::wstring &arguments, const std::wstring &held, const std::wstring &log,
+                            const std::string &retry)
+{
+    std::unique_ptr<FileHeldElsewhere> holder(new FileHeldElsewhere(held));
+    size_t start = ReadFileBytes(log).size();
+    HANDLE setup = holder->held() ? StartProgram(SetupCommand(arguments)) : nullptr;
+    if (setup == nullptr)
+        return -2;
+    bool seen = false;
+    while (!seen && WaitForSingleObject(setup, 20) == WAIT_TIMEOUT)
+        seen = HasLine(LogLines(log, start), retry);
+    if (seen) {
+        Sleep(500);
+        holder.reset();
+    }
+    DWORD code = 99;
+    if (WaitForSingleObject(setup, 240000) != WAIT_OBJECT_0)
+        TerminateProcess(setup, 99);
+    GetExitCodeProcess(setup, &code);
+    CloseHandle(setup);
+    return seen ? (long)code : -1;
+}
+
+// A folder that another program holds for a moment (an antivirus program, the search indexer)
+// is waited for: a reinstall whose version folder cannot be set aside for half a second, and a
+// removal with a file in use for as long, go through and log their retries.
+TEST_F(InstallRunTest, FolderOrFileBusyForAMomentIsWaitedFor)
+{
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    std::wstring folder = VersionFolder("1.0.0");
+    EXPECT_EQ(0, RunWhileHeldForAMoment(L"/sessiz \"--yerel=" + Release("1.0.0") + L"\"", folder, kInstallLogPath,
+                                        "mesgul, yeniden deneniyor: MoveFileExW " + Utf8(folder) + " (kod 32)"));
+    EXPECT_EQ("kurulum tamam: 1.0.0", ::LastLine(LogLines(kInstallLogPath)));
+    ExpectServiceRuns("1.0.0");
+
+    std::wstring file = folder + L"\\WinDivert64.sys";
+    EXPECT_EQ(0, RunWhileHeldForAMoment(L"/kaldir /sessiz", file, RemovalLogPath(),
+                                        "mesgul, yeniden deneniyor: NtCreateFile " + Utf8(file) + " (kod 32)"));
+    EXPECT_EQ("kaldirma tamam (yeniden baslatma 0)", ::LastLine(LogLines(RemovalLogPath())));
+    EXPECT_FALSE(FileExists(kProductFolder));
+}
+
+// A reinstall whose installed folder cannot be set aside (held open, as by a virus scanner) for
+// longer than the few seconds of retries ends: that folder stays whole, nothing waits for the
+// restart, the old service runs again.
 TEST_F(InstallRunTest, ReinstallWhoseFolderCannotBeSetAsideLeavesItWhole)
 {
     ASSERT_EQ(0, Install(Release("1.0.0")));
@@ -355,6 +405,7 @@ TEST_F(InstallRunTest, ReinstallWhoseFolderCannotBeSetAsideLeavesItWhole)
         EXPECT_EQ(1, Install(Release("1.0.0")));
     }
     EXPECT_EQ("HATA: Dosyalar yerine konamadı (kod 32). Önceki kurulum olduğu gibi bırakıldı.", LastLine()) << Lines();
+    EXPECT_TRUE(Logged("mesgul, yeniden deneniyor: MoveFileExW " + Utf8(VersionFolder("1.0.0")) + " (kod 32)"));
     EXPECT_EQ("x", ReadFileBytes(marker));
     EXPECT_TRUE(FileExists(VersionFolder("1.0.0") + L"\\talvor_svc.exe"));
     EXPECT_EQ(pending_before, PendingDeletions());
@@ -460,4 +511,101 @@ TEST_F(InstallRunTest, InstallAfterARemovalWaitingForTheRestartKeepsItsFiles)
     EXPECT_TRUE(Logged("yeniden baslatmada silinecek 2 kayit geri alindi")) << Lines();
     EXPECT_EQ(0u, under_install_folder());
     ExpectServiceRuns("1.0.0");
+}
+
+// The install folder on a small file system of its own (tmpfs), mounted by the test and taken
+// away after it.
+class SmallDiskTest : public InstallRunTest {
+protected:
+    void SetUp() override
+    {
+        InstallRunTest::SetUp();
+        if (!RunningUnderWine())
+            GTEST_SKIP() << "needs a small file system mounted at the install folder, which the Linux side makes";
+        ASSERT_TRUE(CreateDirectoryW(kProductFolder, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+        mounted_ = Mount("-t tmpfs -o size=10m tmpfs");
+        if (!mounted_)
+            GTEST_SKIP() << "this machine cannot mount a small file system here (mount -t tmpfs needs root)";
+    }
+    void TearDown() override
+    {
+        InstallRunTest::TearDown();
+        if (mounted_)
+            RunLinuxCommands("umount -l " + QuotedUnixPath(kProductFolder));
+    }
+    bool Mount(const std::string &how) { return RunLinuxCommands("mount " + how + " " + QuotedUnixPath(kProductFolder)) == 0; }
+    // The refusal's figures, checked against the run's own: MB needed (at least, at most) and MB free.
+    void ExpectNoRoom(uint64_t needed_from_mb, uint64_t needed_to_mb, uint64_t free_at_most_mb)
+    {
+        std::smatch figures;
+        std::string last = LastLine();
+        ASSERT_TRUE(std::regex_match(last, figures,
+                                     std::regex("HATA: C: sürücüsünde yeterli boş yer yok: kurulum için ([0-9]+) MB "
+                                                "gerekiyor, ([0-9]+) MB boş; yer açıp kurulumu yeniden çalıştır\\.")))
+            << Lines();
+        EXPECT_GE(std::stoull(figures[1]), needed_from_mb);
+        EXPECT_LE(std::stoull(figures[1]), needed_to_mb);
+        EXPECT_LE(std::stoull(figures[2]), free_at_most_mb);
+        EXPECT_TRUE(std::any_of(last_lines_.begin(), last_lines_.end(),
+                                [](const std::string &line) { return line.rfind("yer yetmiyor: C:", 0) == 0; }));
+    }
+    bool mounted_ = false;
+};
+
+// Files the packer cannot make smaller, 30 MB of them.
+std::string Incompressible()
+{
+    std::string bytes(30 << 20, 0);
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    for (char &c : bytes) {
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        c = (char)state;
+    }
+    return bytes;
+}
+
+// A disk too small for the package is named before the download and nothing is written; one too
+// small for the package's files, as the package gives their sizes, before the unpack, with only
+// the log left;
+// a disk that another program fills during the unpack gives the same sentence, leaves nothing of
+// the run, and the old version runs on; the same command succeeds once there is room.
+TEST_F(SmallDiskTest, FullDiskIsNamedAsSuchAndTheSameCommandSucceedsOnceThereIsRoom)
+{
+    std::wstring large = Release("2.0.0", "", {{"veri.bin", Incompressible()}});
+    uint64_t package = 0;
+    for (const std::string &name : FolderEntries(large))
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tpk") == 0)
+            package = ReadFileBytes(large + L"\\" + Utf8ToWide(name)).size();
+    ASSERT_GT(package, 30u << 20);
+    EXPECT_EQ(1, Install(large));
+    uint64_t needed_mb = (package + package - package / 8 + (16 << 20) + (1 << 20) - 1) >> 20;
+    ExpectNoRoom(needed_mb, needed_mb, 10);
+    EXPECT_EQ(std::vector<std::string>{"kurulum.log"}, FolderEntries(kProductFolder));
+
+    // Room for the package and the bound on its files, but not for the files as the package
+    // itself gives their sizes.
+    ASSERT_TRUE(Mount("-o remount,size=74m"));
+    EXPECT_EQ(1, Install(large));
+    ASSERT_TRUE(Logged("paket dogrulandi")) << Lines();
+    ExpectNoRoom(47, 50, 44); // 30 MB, the product's files and the margin
+    EXPECT_EQ(std::vector<std::string>{"kurulum.log"}, FolderEntries(kProductFolder));
+
+    ASSERT_TRUE(Mount("-o remount,size=200m"));
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    // Another program takes all but 1 MB once the unpack has begun.
+    std::string folder = QuotedUnixPath(kProductFolder);
+    ASSERT_EQ(0, RunLinuxCommands("end=$(( $(date +%s) + 120 )); while [ ! -d " +
+                                      QuotedUnixPath(VersionFolder("2.0.0") + L".kur") +
+                                      " ] && [ $(date +%s) -lt $end ]; do :; done; fallocate -l $(( $(df "
+                                      "--output=avail -B1 " + folder + " | tail -1) - 1048576 )) " + folder + "/dolgu",
+                                  0, true));
+    EXPECT_EQ(1, Install(large));
+    ExpectNoRoom(47, 50, 2); // 30 MB, the product's files and the margin
+    EXPECT_EQ((std::vector<std::string>{"1.0.0"}), StoreEntries()) << kNoStoreLeftovers;
+    ExpectServiceRuns("1.0.0");
+    EXPECT_EQ("1.0.0", PointerFile(L"guncel"));
+
+    ASSERT_TRUE(DeleteFileW((std::wstring(kProductFolder) + L"\\dolgu").c_str()));
+    EXPECT_EQ(0, Install(large)) << Lines();
+    ExpectServiceRuns("2.0.0");
 }

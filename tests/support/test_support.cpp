@@ -267,6 +267,35 @@ void RemoveLink(const std::wstring &link)
         RunUnixTool(L"rm \"" + UnixPath(link) + L"\"", link, false);
 }
 
+std::string QuotedUnixPath(const std::wstring &path)
+{
+    return "'" + Utf8(UnixPath(path)) + "'";
+}
+
+int RunLinuxCommands(const std::string &commands, DWORD timeout_ms, bool background)
+{
+    std::wstring folder = MakeTempFolder(L"kabuk");
+    std::string done = QuotedUnixPath(folder + L"\\bitti");
+    // A background run clears its own folder; otherwise the wait reads its status and clears it.
+    std::string script = commands + "\n" +
+                         (background ? "rm -rf " + QuotedUnixPath(folder)
+                                     : "echo $? > " + done + ".tmp; mv " + done + ".tmp " + done) +
+                         "\n";
+    if (folder.empty() || !WriteFileBytes(folder + L"\\komutlar.sh", script))
+        return -1;
+    HANDLE process = StartProgram(L"Z:\\bin\\sh \"" + UnixPath(folder + L"\\komutlar.sh") + L"\"");
+    if (process != nullptr)
+        CloseHandle(process);
+    std::string status;
+    for (ULONGLONG start = GetTickCount64(); !background && status.empty() && GetTickCount64() - start < timeout_ms;) {
+        Sleep(20);
+        status = ReadFileBytes(folder + L"\\bitti");
+    }
+    if (!background)
+        RemoveFolder(folder);
+    return background ? 0 : status.empty() ? -1 : atoi(status.c_str());
+}
+
 FolderSwapper::FolderSwapper(const std::wstring &folder, const std::wstring &target)
     : control_(MakeTempFolder(L"degistirici"))
 {

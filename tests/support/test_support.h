@@ -62,6 +62,13 @@ bool MakeMountPoint(const std::wstring &folder, const std::wstring &target);
 void RemoveLink(const std::wstring &link);
 bool RunningUnderWine();
 
+// Under Wine: runs `commands` with the Linux shell (Wine starts a Linux program from its Z: path,
+// but hands back no process to wait for) and waits up to `timeout_ms` for them to end. Their exit
+// status, or -1 when they did not end in time. `background` starts them and returns 0 at once.
+int RunLinuxCommands(const std::string &commands, DWORD timeout_ms = 20000, bool background = false);
+// The Linux path of a path of the prefix, as the Linux shell takes it, quoted.
+std::string QuotedUnixPath(const std::wstring &path);
+
 // Under Wine: a Linux shell loop swaps `folder` for a symbolic link to `target` and back, over
 // and over, from the moment the object exists until Stop. The Linux side passes the sharing with
 // which a Windows program holds the folder, as a mount point made of the emptied folder passes it
