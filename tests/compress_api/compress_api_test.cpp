@@ -25,7 +25,7 @@ const wchar_t *const kSampleNames[] = {L"english", L"pattern", L"random", L"sequ
 
 std::string ReadSample(const wchar_t *name, const wchar_t *extension)
 {
-    return ReadFileBytes(std::wstring(L"Z:" TALVOR_SOURCE_DIR L"/tests/data/compress-api-lzms/") + name + L"." + extension);
+    return ReadFileBytes(SourceFile(std::wstring(L"tests/data/compress-api-lzms/") + name + L"." + extension));
 }
 
 class CompressApiTest : public ::testing::Test {

@@ -56,7 +56,7 @@ uint32_t CountCall(uintptr_t context, uint32_t, uint32_t)
 
 TEST_F(ServerAcquisitionTest, SignedReleaseFromTheServer)
 {
-    TestKey key(TALVOR_DEV_KEY_FILE);
+    TestKey key(DevelopmentKeyFile());
     ASSERT_TRUE(key.ok());
     REQUIRE_DEVELOPMENT_KEY();
     std::string package(300000, 'q');

@@ -46,7 +46,7 @@ protected:
     }
     std::string Result() const { return Utf8(Progress.result_text); }
 
-    TestKey key_{TALVOR_DEV_KEY_FILE};
+    TestKey key_{DevelopmentKeyFile()};
     std::wstring release_;
     std::wstring target_;
     std::string package_;

@@ -167,7 +167,7 @@ TEST_F(ExtractPackageTest, LimitsOfCountsNamesAndPaths)
 // The Compression API's own output for the seven samples, stored as method 1 entries.
 static std::string Sample(const std::string &file)
 {
-    return ReadFileBytes(L"Z:" TALVOR_SOURCE_DIR L"/tests/data/compress-api-lzms/" + Utf8ToWide(file));
+    return ReadFileBytes(SourceFile(L"tests/data/compress-api-lzms/" + Utf8ToWide(file)));
 }
 
 TEST_F(ExtractPackageTest, CompressedEntriesAreDecodedThroughTheCompressionApi)

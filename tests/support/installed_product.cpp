@@ -32,7 +32,7 @@ std::wstring RemovalLogPath()
 
 static const TestKey &DevelopmentKey()
 {
-    static TestKey key(TALVOR_DEV_KEY_FILE);
+    static TestKey key(DevelopmentKeyFile());
     return key;
 }
 

@@ -22,6 +22,23 @@ std::wstring BuildPath(const wchar_t *relative)
     return path + L"\\" + relative;
 }
 
+std::wstring SourceFile(const std::wstring &relative)
+{
+    std::wstring linux_side = std::wstring(L"Z:" TALVOR_SOURCE_DIR L"/") + relative;
+    if (GetFileAttributesW(linux_side.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return linux_side;
+    std::wstring kit = L"kaynak\\" + relative;
+    for (wchar_t &c : kit)
+        if (c == L'/')
+            c = L'\\';
+    return BuildPath(kit.c_str());
+}
+
+std::wstring DevelopmentKeyFile()
+{
+    return SourceFile(L"keys/dev-release.pem");
+}
+
 std::wstring ProductPath(const wchar_t *file)
 {
     return BuildPath((std::wstring(L"product\\") + file).c_str());

@@ -9,6 +9,12 @@
 // Path of a file of the build: `relative` is taken from the build folder (the parent of the
 // folder that holds the test programs), e.g. L"bin\\Talvor-Kurulum.exe".
 std::wstring BuildPath(const wchar_t *relative);
+// A file of the project's sources that a test reads, `relative` with forward slashes: from the
+// source folder (through Wine's drive Z:) where that is there, else from the folder "kaynak" that
+// the Windows test kit holds in place of the build folder.
+std::wstring SourceFile(const std::wstring &relative);
+// The development release key, which the setup built for the tests trusts.
+std::wstring DevelopmentKeyFile();
 // Path of a stand-in product program in the build's product folder (target product_programs),
 // e.g. L"talvor_svc.exe".
 std::wstring ProductPath(const wchar_t *file);

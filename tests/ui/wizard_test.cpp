@@ -237,6 +237,9 @@ class WizardTest : public ProductReleaseTest {
 protected:
     void SetUp() override
     {
+        if (!RunningUnderWine())
+            GTEST_SKIP() << "the window is read as Wine builds a task dialog, from child windows; Windows draws a "
+                            "task dialog's contents itself, which only UI Automation could read";
         ProductReleaseTest::SetUp();
         DeleteFileW(RemovalLogPath().c_str());
     }

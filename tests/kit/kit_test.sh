@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The Windows test kit's mechanics under Wine: made by scripts/windows-kit.sh from this build,
+# unpacked from its zip into the prefix, and run through calistir.cmd with Wine's cmd.exe (the
+# Compression API stand-in is the prefix's, as for every program of the build) on a selection: a
+# fast program, one process test, a program that is missing, one that fails without a report, and
+# the releases for the machine's Compression API. Checks its lines, counts, report and exit code.
+# Usage: kit_test.sh BUILD_DIR SOURCE_DIR
+set -uo pipefail
+
+build=$1
+src=$2
+work=$(mktemp -d)
+# shellcheck source=tests/support/checks.sh
+. "$src/tests/support/checks.sh"
+checks_work=$work
+trap 'rm -rf "$work"' EXIT
+kit=${WINEPREFIX:?}/drive_c/kit
+
+checks_step="making the kit"
+check_true "windows-kit.sh gathers the kit" "$src/scripts/windows-kit.sh" --derlemeden
+rm -rf "$kit"
+check_true "the zip unpacks" python3 -m zipfile -e "$build/windows-kit.zip" "$work/acilan"
+mv "$work/acilan/windows-kit" "$kit"
+check_true "the kit has no Compression API of its own" test ! -e "$kit/tests/cabinet.dll"
+# A program that ends without a report, as one that crashes at its start would.
+cp "$build/tests/exit_with.exe" "$kit/tests/bozuk_test.exe"
+
+# Runs the kit's runner; its lines without CR in $work/lines, its exit code in $code.
+run_kit() {
+  "$src/scripts/wine.sh" cmd /c 'C:\kit\calistir.cmd' "$@" </dev/null 2>/dev/null | tr -d '\r' >"$work/lines"
+  code=${PIPESTATUS[0]}
+}
+line() { sed -n "$1p" "$work/lines"; }
+
+checks_step="a selection with failures"
+run_kit core_test 'install_run_test:InstallRunTest.FreshInstallPlacesEverything' yok_test bozuk_test denetle
+check "one line per program and release, and the total" "$(wc -l <"$work/lines")" 7
+check_true "core_test passed whole" grep -qE '^core_test: [1-9][0-9]* passed, 0 failed, 0 skipped \([0-9]+ s\)$' "$work/lines"
+check "the process test" "$(line 2 | sed 's/ ([0-9]* s)$//')" "install_run_test: 1 passed, 0 failed, 0 skipped"
+check "a missing program" "$(line 3)" "yok_test: missing"
+check "a program without a report" "$(line 4 | sed 's/, [0-9]* s)$/)/')" "bozuk_test: no report (exit 0)"
+check "the large release decodes" "$(line 5)" "denetle buyuk-dosya: passed (exit 0)"
+check "the release of many files decodes" "$(line 6)" "denetle kucuk-dosyalar: passed (exit 0)"
+core=$(line 1 | sed -E 's/^core_test: ([0-9]+) passed.*/\1/')
+check "the total" "$(line 7)" "$((core + 3)) passed, 2 failed, 0 skipped"
+check "the exit code tells a failure" "$code" 1
+check "ozet.txt holds the lines" "$(tr -d '\r' <"$kit/rapor/ozet.txt")" "$(cat "$work/lines")"
+check_true "each program's XML report is kept" grep -q '<testcase name="FreshInstallPlacesEverything"' \
+  "$kit/rapor/install_run_test.xml"
+check_true "and its output" grep -q 'PASSED' "$kit/rapor/core_test.txt"
+
+checks_step="a selection that passes"
+run_kit 'core_test:Format*'
+check_true "one program's line" grep -qE '^core_test: [1-9][0-9]* passed, 0 failed, 0 skipped' "$work/lines"
+check_true "nothing failed" grep -qE '^[1-9][0-9]* passed, 0 failed, 0 skipped$' "$work/lines"
+check "exit code 0" "$code" 0
+checks_summary
