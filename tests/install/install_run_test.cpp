@@ -238,12 +238,19 @@ TEST_F(InstallRunTest, UninstallerCopyIsTheSetupsOwnFileAndAPlainOne)
     EXPECT_FALSE(FileExists(kProductFolder));
     ASSERT_TRUE(DeleteFileW(setup.c_str()) && MoveFileW(moved.c_str(), setup.c_str()));
 
-    // Tried from the moment the setup has logged its start until it ends.
+    // Tried from the moment the setup has logged its start until it has made the copy and started
+    // the service; not later, when its end could release the file between a look and a try.
     HANDLE running = StartProgram(command, downloads);
     ASSERT_NE(nullptr, running);
     bool renamed = false;
+    auto copying = [] {
+        std::vector<std::string> lines = LogLines(kInstallLogPath);
+        return !lines.empty() && std::none_of(lines.begin(), lines.end(), [](const std::string &line) {
+            return line.rfind("hizmet calisiyor: ", 0) == 0;
+        });
+    };
     while (WaitForSingleObject(running, 10) == WAIT_TIMEOUT)
-        if (!renamed && !LogLines(kInstallLogPath).empty() && MoveFileW(setup.c_str(), moved.c_str())) {
+        if (!renamed && copying() && MoveFileW(setup.c_str(), moved.c_str())) {
             renamed = true;
             CopyFileW(other.c_str(), setup.c_str(), FALSE);
         }
