@@ -154,6 +154,9 @@ static bool EndServiceProcess(ServiceProcess *process, const wchar_t *name)
     return process->ended;
 }
 
+// Polls every 250 ms until the service reports the wanted state, its process followed; false on
+// time-out or a failed query. While waiting for SERVICE_RUNNING, a service found stopped after
+// 2 s is given up.
 static bool WaitForState(SC_HANDLE service, ServiceProcess *process, DWORD wanted_state, DWORD timeout_ms)
 {
     ULONGLONG start = GetTickCount64();
@@ -170,15 +173,6 @@ static bool WaitForState(SC_HANDLE service, ServiceProcess *process, DWORD wante
             return false;
         Sleep(kPollMs);
     }
-}
-
-bool SvcWaitState(SC_HANDLE service, DWORD wanted_state, DWORD timeout_ms)
-{
-    ServiceProcess process;
-    StartFollowing(service, &process);
-    bool reached = WaitForState(service, &process, wanted_state, timeout_ms);
-    StopFollowing(&process);
-    return reached;
 }
 
 bool SvcQueryImagePath(const wchar_t *name, wchar_t *out, size_t capacity)

@@ -13,12 +13,6 @@ extern const wchar_t kProductServiceName[]; // "Talvor"
 // deletion is not logged: callers decide whether that is a failure.
 SC_HANDLE SvcOpen(const wchar_t *name, DWORD access, DWORD *error);
 
-// Polls every 250 ms until the service reports the wanted state; false on time-out or a failed
-// query. A service whose process has ended counts as stopped. While waiting for SERVICE_RUNNING,
-// a service found stopped after 2 s is given up. The handle needs SERVICE_QUERY_STATUS and
-// SERVICE_QUERY_CONFIG.
-bool SvcWaitState(SC_HANDLE service, DWORD wanted_state, DWORD timeout_ms);
-
 // True when the service exists and could be opened; out receives its executable path, empty
 // when the configuration could not be read.
 bool SvcQueryImagePath(const wchar_t *name, wchar_t *out, size_t capacity);
