@@ -17,8 +17,6 @@ bool OpenOwnImage();
 // left half-written. ERROR_SUCCESS or the failed call's error, which is logged.
 DWORD CopyOwnImage(const wchar_t *target);
 
-// Whether `file` holds the 64-bit image mapped at `image`: the same headers (but for the base
-// address, which the loader may change) and, once relocated to where the image lies, the same
-// bytes in every section that the program does not write, apart from the import addresses that
-// the loader fills in.
-bool ImageMatchesFile(const void *image, HANDLE file);
+// Whether `file` is the file that the image mapped at `image` was mapped from, as Windows knows
+// it: a copy of the same bytes is another file. False also when the system cannot say.
+bool IsFileOfImage(const void *image, HANDLE file);

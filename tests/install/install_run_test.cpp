@@ -199,12 +199,47 @@ TEST_F(InstallRunTest, SetupRunningAsTheUninstallerCopyIsNotCopiedOntoItself)
         EXPECT_EQ(std::string::npos, line.find("kaldirici kopyalanamadi")) << line;
 }
 
+// The setup with one byte changed in each part of its file, as an attacker would plant it: some
+// of these still load and run (a time stamp, the case of an imported DLL's name, a byte of
+// padding, data the program writes anyway), and each carries what an attacker needs.
+static std::vector<std::pair<const char *, std::string>> OneByteVariants(const PeImage &pe)
+{
+    const IMAGE_OPTIONAL_HEADER64 &optional = pe.nt->OptionalHeader;
+    std::vector<std::pair<const char *, size_t>> spots = {
+        {"headers", (const char *)&pe.nt->FileHeader.TimeDateStamp - pe.bytes.data()},
+        {"code", RvaToOffset(pe, optional.AddressOfEntryPoint)},
+        {"resources", RvaToOffset(pe, optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress) + 40},
+        {"relocations", RvaToOffset(pe, optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].VirtualAddress) + 9},
+    };
+    auto imports = (const IMAGE_IMPORT_DESCRIPTOR *)(pe.bytes.data() +
+                                                     RvaToOffset(pe, optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress));
+    spots.push_back({"imports", RvaToOffset(pe, imports->Name)});
+    const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(pe.nt);
+    for (WORD i = 0; i < pe.nt->FileHeader.NumberOfSections; i++, section++) {
+        std::string name((const char *)section->Name, strnlen((const char *)section->Name, 8));
+        if (name == ".text" && section->Misc.VirtualSize < section->SizeOfRawData)
+            spots.push_back({"padding after the code", section->PointerToRawData + section->Misc.VirtualSize});
+        if (name == ".rdata")
+            spots.push_back({"read-only data", section->PointerToRawData + 16});
+        if (name == ".data")
+            spots.push_back({"writable data", section->PointerToRawData + 16});
+    }
+    std::vector<std::pair<const char *, std::string>> variants;
+    for (const auto &[part, offset] : spots) {
+        std::string bytes = pe.bytes;
+        bytes[offset] ^= 0x20;
+        variants.push_back({part, bytes});
+    }
+    return variants;
+}
+
 // The uninstaller copy, which Windows runs as administrator, is the setup's own file and a plain
 // one. A program of the user renames the setup that the user started from the Downloads folder
-// and puts another program at its name: done before the setup could open its own file (it is
-// started suspended here), the setup refuses and changes nothing; once it runs, its file cannot
-// be moved. Started from a read-only file with a download mark (as from a DVD, or as a browser
-// leaves it), the copy has neither, and the next setup replaces it.
+// and puts another program at its name, or the setup with one byte changed anywhere: done before
+// the setup could open its own file (it is started suspended here), the setup refuses and changes
+// nothing; once it runs, its file cannot be moved. Started from a read-only file with a download
+// mark (as from a DVD, or as a browser leaves it), the copy has neither, and the next setup
+// replaces it.
 TEST_F(InstallRunTest, UninstallerCopyIsTheSetupsOwnFileAndAPlainOne)
 {
     std::wstring downloads = MakeTempFolder(L"indirilenler");
@@ -213,30 +248,37 @@ TEST_F(InstallRunTest, UninstallerCopyIsTheSetupsOwnFileAndAPlainOne)
     std::wstring other = BuildPath(L"bin\\talvor-denetle.exe");
     std::wstring uninstaller = std::wstring(kProductFolder) + L"\\Talvor-Kaldir.exe";
     ASSERT_TRUE(CopyFileW(BuildPath(L"bin\\Talvor-Kurulum.exe").c_str(), setup.c_str(), FALSE));
-    std::string own = ReadFileBytes(setup);
+    PeImage pe;
+    ASSERT_TRUE(LoadPe(pe, setup));
+    const std::string &own = pe.bytes;
+    std::vector<std::pair<const char *, std::string>> planted = OneByteVariants(pe);
+    ASSERT_EQ(8u, planted.size());
+    planted.push_back({"another program", ReadFileBytes(other)});
     // Wine has no alternate data streams: the name would make a file of its own beside the setup.
     bool marked = !RunningUnderWine() && WriteFileBytes(setup + L":Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\n");
     ASSERT_TRUE(SetFileAttributesW(setup.c_str(), FILE_ATTRIBUTE_READONLY));
     std::wstring command = L"\"" + setup + L"\" /sessiz \"--yerel=" + Release("1.0.0") + L"\"";
 
-    STARTUPINFOW startup = {sizeof startup};
-    PROCESS_INFORMATION suspended;
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(0);
-    ASSERT_TRUE(CreateProcessW(setup.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                               downloads.c_str(), &startup, &suspended));
-    bool swapped = MoveFileW(setup.c_str(), moved.c_str()) && CopyFileW(other.c_str(), setup.c_str(), FALSE);
-    ResumeThread(suspended.hThread);
     DWORD code = 99;
-    if (WaitForSingleObject(suspended.hProcess, 60000) != WAIT_OBJECT_0)
-        TerminateProcess(suspended.hProcess, 99);
-    GetExitCodeProcess(suspended.hProcess, &code);
-    CloseHandle(suspended.hThread);
-    CloseHandle(suspended.hProcess);
-    EXPECT_TRUE(swapped);
-    EXPECT_EQ(1u, code);
-    EXPECT_FALSE(FileExists(kProductFolder));
-    ASSERT_TRUE(DeleteFileW(setup.c_str()) && MoveFileW(moved.c_str(), setup.c_str()));
+    for (const auto &[part, bytes] : planted) {
+        STARTUPINFOW startup = {sizeof startup};
+        PROCESS_INFORMATION suspended;
+        std::vector<wchar_t> line(command.begin(), command.end());
+        line.push_back(0);
+        ASSERT_TRUE(CreateProcessW(setup.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                                   downloads.c_str(), &startup, &suspended));
+        bool swapped = MoveFileW(setup.c_str(), moved.c_str()) && WriteFileBytes(setup, bytes);
+        ResumeThread(suspended.hThread);
+        if (WaitForSingleObject(suspended.hProcess, 60000) != WAIT_OBJECT_0)
+            TerminateProcess(suspended.hProcess, 99);
+        GetExitCodeProcess(suspended.hProcess, &code);
+        CloseHandle(suspended.hThread);
+        CloseHandle(suspended.hProcess);
+        EXPECT_TRUE(swapped) << part;
+        EXPECT_EQ(1u, code) << part;
+        EXPECT_FALSE(FileExists(kProductFolder)) << part;
+        ASSERT_TRUE(DeleteFileW(setup.c_str()) && MoveFileW(moved.c_str(), setup.c_str()));
+    }
 
     // Tried from the moment the setup has logged its start until it has made the copy and started
     // the service; not later, when its end could release the file between a look and a try.

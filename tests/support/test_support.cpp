@@ -8,6 +8,7 @@
 #include <aclapi.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <vector>
 
 #include <string.h>
@@ -76,6 +77,29 @@ void RemoveFolder(const std::wstring &folder)
 bool FileExists(const std::wstring &path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool LoadPe(PeImage &pe, const std::wstring &path)
+{
+    pe.bytes = ReadFileBytes(path);
+    if (pe.bytes.size() < sizeof(IMAGE_DOS_HEADER))
+        return false;
+    auto dos = (const IMAGE_DOS_HEADER *)pe.bytes.data();
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE || (size_t)dos->e_lfanew + sizeof(IMAGE_NT_HEADERS64) > pe.bytes.size())
+        return false;
+    pe.nt = (const IMAGE_NT_HEADERS64 *)(pe.bytes.data() + dos->e_lfanew);
+    return pe.nt->Signature == IMAGE_NT_SIGNATURE;
+}
+
+size_t RvaToOffset(const PeImage &pe, DWORD rva)
+{
+    const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(pe.nt);
+    for (WORD i = 0; i < pe.nt->FileHeader.NumberOfSections; i++, section++) {
+        DWORD size = std::max(section->Misc.VirtualSize, section->SizeOfRawData);
+        if (rva >= section->VirtualAddress && rva < section->VirtualAddress + size)
+            return rva - section->VirtualAddress + section->PointerToRawData;
+    }
+    return 0;
 }
 
 std::string ReadFileBytes(const std::wstring &path)

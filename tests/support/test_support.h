@@ -28,6 +28,15 @@ bool FileExists(const std::wstring &path);
 std::string ReadFileBytes(const std::wstring &path);
 bool WriteFileBytes(const std::wstring &path, const std::string &bytes);
 
+// A 64-bit program read as a file.
+struct PeImage {
+    std::string bytes;
+    const IMAGE_NT_HEADERS64 *nt = nullptr;
+};
+bool LoadPe(PeImage &pe, const std::wstring &path);
+// File offset of a relative virtual address, or 0 when no section holds it.
+size_t RvaToOffset(const PeImage &pe, DWORD rva);
+
 std::string Utf8(const std::wstring &text);
 std::wstring Utf8ToWide(const std::string &text);
 
