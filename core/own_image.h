@@ -7,9 +7,9 @@
 // handle that the setup opens at its very start and holds until it ends, without write or delete
 // sharing: from then on the file can be neither changed nor moved.
 
-// Opens the file the process was started from and checks that it holds the image that runs.
-// False when it cannot be opened, or is another file (the program's file was moved and replaced
-// before the setup opened it). Called before the log exists: nothing is logged.
+// Opens the file the process was started from and checks that it is the file the running image
+// was mapped from. False when it cannot be opened, or is another file (the program's file was
+// moved and replaced before the setup opened it), however alike. Called before the log exists: nothing is logged.
 bool OpenOwnImage();
 
 // Writes the file opened by OpenOwnImage to `target` as a plain new file, with normal attributes
