@@ -9,6 +9,7 @@
 #include "app/error_box.h"
 #include "app/install_folder.h"
 #include "app/options.h"
+#include "app/single_instance.h"
 #include "app/worker.h"
 #include "core/format.h"
 #include "core/own_image.h"
@@ -86,21 +87,24 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     InitCommonControls6(instance);
 
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\Talvor-Kurulum");
-    if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
-        ShowErrorBox(L"Kurulum zaten çalışıyor",
-                     L"Talvor kurulumu ya da kaldırması şu an başka bir pencerede sürüyor.");
-        return 2;
-    }
-
     if (GetInstallFolder(InstallFolder, 260) != StatusOk) {
         ShowErrorBox(L"Program Files bulunamadı", L"Kurulum klasörü belirlenemedi.");
         return 1;
     }
 
+    HANDLE mutex = nullptr;
+    InstanceClaim claim = ClaimSingleInstance(InstallFolder, &mutex);
+    if (claim == InstanceRunning) {
+        ShowErrorBox(L"Kurulum zaten çalışıyor",
+                     L"Talvor kurulumu ya da kaldırması şu an başka bir pencerede sürüyor.");
+        return 2;
+    }
+
     ChooseLogPath();
     ClaimLogFile();
     LogLine("Talvor %s %s basladi", SetupVersion, Options.mode == ModeRemoval ? "kaldirma" : "kurulum");
+    if (claim == InstanceNameSquatted)
+        LogLine("Global\\Talvor-Kurulum kurulum olmayan bir programin elinde; yok sayildi");
 
     ConflictFound = DetectConflictingSoftware();
     if (ConflictFound) {
@@ -118,7 +122,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     if (!Progress.succeeded)
         return 1;
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
+    if (mutex != nullptr) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
     return 0;
 }

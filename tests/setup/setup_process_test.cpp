@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <aclapi.h>
 
 #include <string>
 #include <vector>
@@ -119,21 +120,46 @@ TEST_F(SetupProcessTest, InvalidCommandLineShowsUsage)
         << Utf8(run.texts);
 }
 
-TEST_F(SetupProcessTest, SecondInstanceExitsWith2)
+// While a setup waits on its confirmation page, another install, removal or paged run answers
+// "already running" with exit 2 and logs nothing. A program of the user that holds the name
+// "Global\Talvor-Kurulum" (given the user's own SID as its owner, as a standard user's program
+// has) keeps no setup out: the removal runs and logs that the name was taken.
+TEST_F(SetupProcessTest, SecondInstanceExitsWith2AndAProgramHoldingTheNameKeepsNoneOut)
 {
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\Talvor-Kurulum");
-    ASSERT_NE(nullptr, mutex);
+    HANDLE first = StartProgram(SetupCommand(L"/kaldir"));
+    ASSERT_NE(nullptr, first);
+    HWND page = nullptr;
+    for (int i = 0; i < 300 && page == nullptr && WaitForSingleObject(first, 100) == WAIT_TIMEOUT; i++)
+        page = FindDialog(GetProcessId(first), L"Talvor Kaldırma");
+    if (page == nullptr)
+        TerminateProcess(first, 99);
+    ASSERT_NE(nullptr, page);
     EXPECT_EQ(2, RunProgram(SetupCommand(L"/sessiz")));
     EXPECT_EQ(2, RunProgram(SetupCommand(L"/sessiz /kaldir")));
     BoxRun run = RunWithErrorBox(L"/kaldir");
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
+    PressEscape(page);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(first, 20000));
+    CloseHandle(first);
     EXPECT_EQ(2, run.exit_code);
     EXPECT_TRUE(run.shown);
     EXPECT_TRUE(Contains(run.texts, L"Kurulum zaten çalışıyor")) << Utf8(run.texts);
     EXPECT_TRUE(Contains(run.texts, L"Talvor kurulumu ya da kaldırması şu an başka bir pencerede sürüyor."));
     EXPECT_FALSE(FileExists(kInstallLogPath));
-    EXPECT_FALSE(FileExists(RemovalLogPath()));
+    DeleteFileW(RemovalLogPath().c_str());
+
+    HANDLE squatter = CreateMutexW(nullptr, TRUE, L"Global\\Talvor-Kurulum");
+    ASSERT_NE(nullptr, squatter);
+    HANDLE token = nullptr;
+    BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD size = sizeof user;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                GetTokenInformation(token, TokenUser, user, size, &size));
+    CloseHandle(token);
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, SetSecurityInfo(squatter, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION,
+                                                    ((TOKEN_USER *)user)->User.Sid, nullptr, nullptr, nullptr));
+    EXPECT_EQ(0, RunProgram(SetupCommand(L"/sessiz /kaldir")));
+    CloseHandle(squatter);
+    EXPECT_TRUE(HasLine(LogLines(RemovalLogPath()), "Global\\Talvor-Kurulum kurulum olmayan bir programin elinde; yok sayildi"));
 }
 
 // An install from a folder that holds no release fails after logging what it looked for; a
