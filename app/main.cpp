@@ -101,8 +101,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     }
 
     ChooseLogPath();
-    ClaimLogFile();
+    wchar_t refused_log_folder[260];
+    ClaimLogFile(refused_log_folder, 260);
     LogLine("Talvor %s %s basladi", SetupVersion, Options.mode == ModeRemoval ? "kaldirma" : "kurulum");
+    if (refused_log_folder[0] != 0)
+        LogLine("gunluk %ls klasorune yazilmadi (sahibi baska bir kullanici); yerine: %ls", refused_log_folder, LogPath);
     if (claim == InstanceNameSquatted)
         LogLine("Global\\Talvor-Kurulum kurulum olmayan bir programin elinde; yok sayildi");
 

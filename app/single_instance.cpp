@@ -1,8 +1,8 @@
 #include "app/single_instance.h"
 
 #include "core/format.h"
+#include "core/object_owner.h"
 
-#include <aclapi.h>
 #include <sddl.h>
 
 namespace {
@@ -10,21 +10,6 @@ namespace {
 // Only the system and administrators may open the lock, so that no program of a user can hold
 // it (a leftover of a power cut included) and keep every setup out.
 const wchar_t kLockSecurity[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
-
-// Whether the object's owner is the system or the administrators group, as for everything an
-// elevated setup creates; a user's program cannot give its objects that owner.
-bool OwnedByAdministrators(HANDLE object)
-{
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR security = nullptr;
-    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &security) != ERROR_SUCCESS)
-        return false;
-    bool trusted = owner != nullptr && IsValidSid(owner) &&
-                   (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
-    LocalFree(security);
-    return trusted;
-}
 
 // Opens the lock file, held without delete sharing: a second setup's open for deletion fails with
 // a sharing violation, and the file goes when the last handle closes, also when the process is
@@ -58,7 +43,7 @@ InstanceClaim ClaimSingleInstance(const wchar_t *install_folder, HANDLE *mutex)
         return InstanceAlone;
     }
     // Held by an older setup, which knows no lock file, or by a program that only took the name.
-    bool setup = global != nullptr && OwnedByAdministrators(global);
+    bool setup = global != nullptr && IsTrustedOwner(global, SE_KERNEL_OBJECT, false);
     if (global != nullptr)
         CloseHandle(global);
     return setup ? InstanceRunning : InstanceNameSquatted;

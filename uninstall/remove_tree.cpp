@@ -2,6 +2,7 @@
 
 #include "core/busy_retry.h"
 #include "core/folder_handle.h"
+#include "core/object_owner.h"
 #include "core/folder_walk.h"
 #include "core/format.h"
 #include "core/setup_log.h"
@@ -213,7 +214,7 @@ static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, bool req
         CloseHandle(folder);
         return RemoveTopThatIsNoFolder(path);
     }
-    if (require_trusted_owner && !IsAdminOwned(folder)) {
+    if (require_trusted_owner && !IsTrustedOwner(folder, SE_FILE_OBJECT, false)) {
         CloseHandle(folder);
         return OwnerRefused;
     }
@@ -238,19 +239,6 @@ bool RemoveTreeLogged(const wchar_t *path, bool allow_restart, bool require_trus
 bool RemoveInstallTree(const wchar_t *path)
 {
     return RemoveTreeLogged(path, true, false);
-}
-
-bool IsAdminOwned(HANDLE handle)
-{
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &descriptor) != ERROR_SUCCESS)
-        return false;
-    bool trusted = owner != nullptr &&
-                   (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
-    LocalFree(descriptor);
-    return trusted;
 }
 
 struct PlainRemoval {

@@ -26,9 +26,6 @@ bool RemoveTreeLogged(const wchar_t *path, bool allow_restart, bool require_trus
 // something was left for deletion at the next restart.
 bool RemoveInstallTree(const wchar_t *path);
 
-// Whether the object behind an open handle is owned by LocalSystem or the Administrators group.
-bool IsAdminOwned(HANDLE handle);
-
 // The plain recursive delete for folders of the setup's own making: clears read-only files and
 // deletes them, removes links inside the tree as links, and fails with StatusIoError when any
 // entry stays (one whose path does not fit is named in the log). A folder already gone gives

@@ -235,6 +235,39 @@ TEST_F(SetupProcessTest, InstallWithoutRoomForTheLogPathLogsNothing)
     EXPECT_FALSE(FileExists(kInstallLogPath));
 }
 
+// TEMP pointed at a folder of another owner (here the Users group, as an administrators-only or
+// another user's folder would be): the elevated removal writes nothing there; its log goes to the
+// system's own temporary folder, whose first lines name the folder it refused.
+TEST_F(SetupProcessTest, RemovalLogsOnlyIntoAFolderOfItsOwnUserOrTheSystem)
+{
+    std::wstring foreign = MakeTempFolder(L"baskasinin");
+    ASSERT_TRUE(SetFolderOwner(foreign, WinBuiltinUsersSid));
+    if (FolderOwnerIsTrusted(foreign, true)) {
+        RemoveFolder(foreign);
+        GTEST_SKIP() << "Windows' to show: Wine keeps no owners, every file reads as owned by the user running "
+                        "the setup (S-1-5-21-0-0-0-1000)";
+    }
+    wchar_t windows[MAX_PATH];
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    std::wstring logs[] = {windows + std::wstring(L"\\SystemTemp\\Talvor-Kaldir.log"),
+                           windows + std::wstring(L"\\Temp\\Talvor-Kaldir.log")};
+    for (const std::wstring &log : logs)
+        DeleteFileW(log.c_str());
+    {
+        ScopedEnvironment tmp(L"TMP", foreign.c_str());
+        ScopedEnvironment temp(L"TEMP", foreign.c_str());
+        EXPECT_EQ(0, RunProgram(SetupCommand(L"/kaldir /sessiz")));
+    }
+    std::vector<std::string> lines = LogLines(logs[0]);
+    if (lines.empty())
+        lines = LogLines(logs[1]);
+    EXPECT_EQ(std::vector<std::string>{}, FolderEntries(foreign));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ("Talvor 0.1.0 kaldirma basladi", lines[0]);
+    EXPECT_NE(std::string::npos, lines[1].find("gunluk " + Utf8(foreign) + " klasorune yazilmadi")) << lines[1];
+    RemoveFolder(foreign);
+}
+
 TEST_F(SetupProcessTest, ConflictIsLoggedInBothModes)
 {
     ASSERT_TRUE(CreateTestService(L"klif"));

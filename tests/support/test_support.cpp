@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "core/setup_log.h"
+#include "core/object_owner.h"
 #include "uninstall/remove_tree.h"
 
 #include <aclapi.h>
@@ -379,11 +380,11 @@ long FolderSwapper::Stop()
     return -1;
 }
 
-bool FolderOwnerIsTrusted(const std::wstring &path)
+bool FolderOwnerIsTrusted(const std::wstring &path, bool or_own_user)
 {
     HANDLE folder = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    bool trusted = folder != INVALID_HANDLE_VALUE && IsAdminOwned(folder);
+    bool trusted = folder != INVALID_HANDLE_VALUE && IsTrustedOwner(folder, SE_FILE_OBJECT, or_own_user);
     if (folder != INVALID_HANDLE_VALUE)
         CloseHandle(folder);
     return trusted;
@@ -391,6 +392,15 @@ bool FolderOwnerIsTrusted(const std::wstring &path)
 
 bool SetFolderOwner(const std::wstring &path, WELL_KNOWN_SID_TYPE sid_type)
 {
+    // Windows lets an administrator give an object an owner other than itself only with the
+    // restore privilege enabled; the test program keeps it enabled.
+    HANDLE token;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) {
+        TOKEN_PRIVILEGES restore = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+        if (LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &restore.Privileges[0].Luid))
+            AdjustTokenPrivileges(token, FALSE, &restore, 0, nullptr, nullptr);
+        CloseHandle(token);
+    }
     BYTE sid[SECURITY_MAX_SID_SIZE];
     DWORD size = sizeof sid;
     if (!CreateWellKnownSid(sid_type, nullptr, sid, &size))

@@ -101,9 +101,9 @@ private:
     bool stopped_ = false;
 };
 
-// Whether the folder is owned by LocalSystem or the Administrators group, as the removal's owner
-// check sees it.
-bool FolderOwnerIsTrusted(const std::wstring &path);
+// Whether the folder is owned by LocalSystem or the Administrators group (or, with `or_own_user`,
+// by the user the test runs as), as the setup's owner checks see it.
+bool FolderOwnerIsTrusted(const std::wstring &path, bool or_own_user = false);
 // Gives the folder the owner `sid_type`, with a DACL (a descriptor without one may not be kept).
 // Wine reports success but keeps no owner: check with FolderOwnerIsTrusted.
 bool SetFolderOwner(const std::wstring &path, WELL_KNOWN_SID_TYPE sid_type);

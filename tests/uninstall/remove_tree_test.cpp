@@ -3,6 +3,7 @@
 #include "core/folder_handle.h"
 #include "support/installed_product.h"
 #include "support/test_support.h"
+#include "core/object_owner.h"
 #include "uninstall/remove_tree.h"
 
 #include <algorithm>
@@ -291,7 +292,7 @@ TEST_F(RemoveTreeTest, FolderOfAnOrdinaryOwnerIsRefusedWhole)
     Make(L"alt", nullptr);
     if (FolderOwnerIsTrusted(tree_))
         GTEST_SKIP() << "new folders here are owned by a trusted account";
-    EXPECT_FALSE(IsAdminOwned(nullptr));
+    EXPECT_FALSE(IsTrustedOwner(nullptr, SE_FILE_OBJECT, false));
     EXPECT_EQ((unsigned)OwnerRefused, RemoveTree(tree_.c_str(), true, true));
     EXPECT_EQ("x", ReadFileBytes(tree_ + L"\\ayarlar.ini"));
     EXPECT_TRUE(FileExists(tree_ + L"\\alt"));

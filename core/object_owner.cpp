@@ -1,0 +1,33 @@
+#include "core/object_owner.h"
+
+#include <stdlib.h>
+
+// Whether `sid` is the user of this process's token.
+static bool IsOwnUser(PSID sid)
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    TOKEN_USER *user = size != 0 ? (TOKEN_USER *)malloc(size) : nullptr;
+    bool same = user != nullptr && GetTokenInformation(token, TokenUser, user, size, &size) &&
+                EqualSid(user->User.Sid, sid);
+    free(user);
+    CloseHandle(token);
+    return same;
+}
+
+bool IsTrustedOwner(HANDLE handle, SE_OBJECT_TYPE type, bool or_own_user)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(handle, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor) !=
+        ERROR_SUCCESS)
+        return false;
+    bool trusted = owner != nullptr && IsValidSid(owner) &&
+                   (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                    (or_own_user && IsOwnUser(owner)));
+    LocalFree(descriptor);
+    return trusted;
+}
