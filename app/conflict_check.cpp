@@ -9,7 +9,7 @@ const wchar_t *const kServiceNames[] = {L"klif", L"klflt", L"klwfp", L"kneps", L
 const wchar_t *const kProcessNames[] = {L"avp.exe", L"avpui.exe", L"ksde.exe", L"ksdeui.exe"};
 
 // Stops the walk at the first listed process, noting it in the bool behind `found`.
-bool NoteListedProcess(const wchar_t *image_name, DWORD, void *found)
+bool NoteListedProcess(const wchar_t *image_name, DWORD, const FILETIME *, void *found)
 {
     for (const wchar_t *name : kProcessNames) {
         if (SameIgnoringAsciiCase(image_name, name)) {

@@ -36,5 +36,5 @@ bool WaitToRetry(DWORD error, const char *call, const wchar_t *subject, unsigned
 
 DWORD MoveRetrying(const wchar_t *from, const wchar_t *to, DWORD flags)
 {
-    return Retrying("MoveFileExW", from, [=] { return MoveFileExW(from, to, flags) != 0; });
+    return Retrying("MoveFileExW", from, [=] { return ErrorOf(MoveFileExW(from, to, flags)); });
 }

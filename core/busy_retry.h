@@ -18,19 +18,24 @@ bool IsBusyError(DWORD error);
 // returns true, logging the first retry of the operation with its code; otherwise false.
 bool WaitToRetry(DWORD error, const char *call, const wchar_t *subject, unsigned attempt);
 
-// Runs `operation`, a call that returns whether it worked and leaves its error as the thread's
-// last error, until it works or its failure is not worth another try. ERROR_SUCCESS or the last
-// error, for the caller to log.
+// Runs `operation`, a call that returns ERROR_SUCCESS or the Windows error it failed with, until
+// it works or its failure is not worth another try. ERROR_SUCCESS or the last error, for the
+// caller to log.
 template <typename Operation>
 DWORD Retrying(const char *call, const wchar_t *subject, Operation operation)
 {
     for (unsigned attempt = 0;; attempt++) {
-        if (operation())
-            return ERROR_SUCCESS;
-        DWORD error = GetLastError();
-        if (!WaitToRetry(error, call, subject, attempt))
+        DWORD error = operation();
+        if (error == ERROR_SUCCESS || !WaitToRetry(error, call, subject, attempt))
             return error;
     }
+}
+
+// For an operation of Retrying that makes a call returning whether it worked: ERROR_SUCCESS, or
+// the call's error.
+inline DWORD ErrorOf(BOOL worked)
+{
+    return worked ? ERROR_SUCCESS : GetLastError();
 }
 
 // MoveFileExW, tried again while busy.

@@ -185,7 +185,7 @@ DWORD KeepingEarlier(DWORD copy_error, const wchar_t *to, const char *what)
 DWORD CopyInstallFolderPrograms(RunState *run)
 {
     DWORD copied = Retrying("CopyFileW", run->launcher_target,
-                            [run] { return CopyFileW(run->launcher_source, run->launcher_target, FALSE) != 0; });
+                            [run] { return ErrorOf(CopyFileW(run->launcher_source, run->launcher_target, FALSE)); });
     DWORD error = KeepingEarlier(copied, run->launcher_target, "baslatici");
     wchar_t self[260];
     DWORD length = GetModuleFileNameW(nullptr, self, 260);

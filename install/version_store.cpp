@@ -86,7 +86,7 @@ Status WriteVersionPointer(const wchar_t *folder, const wchar_t *name, const cha
         FormatWide(temporary, 260, L"%s\\%s.yeni", folder, name) < 0)
         return StatusInvalid;
     if (value[0] == 0) {
-        DWORD error = Retrying("DeleteFileW", path, [&path] { return DeleteFileW(path) != 0; });
+        DWORD error = Retrying("DeleteFileW", path, [&path] { return ErrorOf(DeleteFileW(path)); });
         if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND)
             return StatusOk;
         LogFailedCall("DeleteFileW", path, error);

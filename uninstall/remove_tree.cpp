@@ -97,13 +97,10 @@ static unsigned RemoveEntryOf(TreeRemoval *removal, const wchar_t *name, DWORD l
     DWORD access = listed_folder ? kFolderAccess : FILE_READ_ATTRIBUTES | SYNCHRONIZE;
     HANDLE entry = INVALID_HANDLE_VALUE;
     auto open = [&] {
-        DWORD opened = OpenFolderEntry(removal->folder, name, access | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       FILE_OPEN, 0, &entry);
-        SetLastError(opened);
-        return opened == ERROR_SUCCESS;
+        return OpenFolderEntry(removal->folder, name, access | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, 0,
+                               &entry);
     };
-    DWORD error = IsRunningProgram(child) ? (open() ? ERROR_SUCCESS : GetLastError())
-                                          : Retrying("NtCreateFile", child, open);
+    DWORD error = IsRunningProgram(child) ? open() : Retrying("NtCreateFile", child, open);
     DWORD open_error = error;
     if (listed_folder && CannotBeOpenedForDeletion(error))
         error = OpenFolderEntry(removal->folder, name, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
@@ -130,15 +127,11 @@ static unsigned RemoveEntryOf(TreeRemoval *removal, const wchar_t *name, DWORD l
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !link)
         return EmptyAndDeleteFolder(entry, open_error, child, removal->allow_restart);
     // A read-only file stays so; anything else may be busy for a moment.
-    auto delete_entry = [entry] {
-        SetLastError(DeleteThroughHandle(entry));
-        return GetLastError() == ERROR_SUCCESS;
-    };
     error = open_error;
     if (open_error == ERROR_SUCCESS && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
         error = DeleteThroughHandle(entry);
     else if (open_error == ERROR_SUCCESS)
-        error = Retrying("SetFileInformationByHandle", child, delete_entry);
+        error = Retrying("SetFileInformationByHandle", child, [entry] { return DeleteThroughHandle(entry); });
     CloseHandle(entry);
     if (error == ERROR_SUCCESS)
         return link ? (unsigned)LinkNotFollowed : 0u;
@@ -255,7 +248,7 @@ static void DeleteListedEntry(const wchar_t *child, const WIN32_FIND_DATAW &entr
         removal->result = StatusIoError;
     } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
-        DWORD error = Retrying("DeleteFileW", child, [child] { return DeleteFileW(child) != 0; });
+        DWORD error = Retrying("DeleteFileW", child, [child] { return ErrorOf(DeleteFileW(child)); });
         if (error != ERROR_SUCCESS) {
             LogFailedCall("DeleteFileW", child, error);
             removal->result = StatusIoError;
@@ -277,7 +270,7 @@ Status DeleteTreePlain(const wchar_t *path)
     PlainRemoval removal = {path, StatusOk};
     DWORD listed = WalkFolder(path, kLongPathCapacity, DeleteListedEntry, &removal);
     Status result = removal.result;
-    DWORD error = Retrying("RemoveDirectoryW", path, [path] { return RemoveDirectoryW(path) != 0; });
+    DWORD error = Retrying("RemoveDirectoryW", path, [path] { return ErrorOf(RemoveDirectoryW(path)); });
     if (error != ERROR_SUCCESS) {
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             result = StatusIoError;

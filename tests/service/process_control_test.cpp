@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
 
+#include "core/process_values.h"
 #include "core/setup_log.h"
 #include "service/app_shutdown.h"
 #include "service/legacy_driver.h"
+#include "service/process_end.h"
 #include "service/run_program.h"
 #include "service/service_control.h"
 #include "support/test_support.h"
 
-#include <aclapi.h>
 #include <sddl.h>
 
 #include <regex>
@@ -59,9 +60,17 @@ TEST_F(RunProgramAndWaitTest, SLOW_ProgramRunningPastTheTimeOutIsLeftRunning)
 
 class CloseRunningAppTest : public LoggedFolderTest {
 protected:
-    HANDLE Start(const wchar_t *name)
+    void SetUp() override
     {
-        std::wstring sub = folder_ + L"\\" + std::to_wstring(started_.size());
+        LoggedFolderTest::SetUp();
+        wcscpy(saved_folder_, InstallFolder);
+        wcscpy(InstallFolder, (folder_ + L"\\Talvor").c_str()); // one of the test's own
+        CreateDirectoryW(InstallFolder, nullptr);
+    }
+    // The idle program as `name`, in a folder of its own under `parent` (else the test's folder).
+    HANDLE Start(const wchar_t *name, const std::wstring &parent = L"")
+    {
+        std::wstring sub = (parent.empty() ? folder_ : parent) + L"\\" + std::to_wstring(started_.size());
         CreateDirectoryW(sub.c_str(), nullptr);
         HANDLE process = StartProgram(L"\"" + CopyOfProgram(L"tests\\idle_program.exe", sub, name) + L"\"");
         EXPECT_NE(nullptr, process);
@@ -75,8 +84,20 @@ protected:
             WaitForSingleObject(process, 5000);
             CloseHandle(process);
         }
+        wcscpy(InstallFolder, saved_folder_);
         LoggedFolderTest::TearDown();
     }
+    // As Windows guards another user's process: all for LocalSystem, a look and a wait for administrators.
+    bool GuardLikeAnotherUsers(HANDLE process)
+    {
+        PSECURITY_DESCRIPTOR guarded = nullptr;
+        bool set = ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;SY)(A;;0x101000;;;BA)",
+                                                                        SDDL_REVISION_1, &guarded, nullptr) &&
+                   SetKernelObjectSecurity(process, DACL_SECURITY_INFORMATION, guarded);
+        LocalFree(guarded);
+        return set;
+    }
+    wchar_t saved_folder_[260];
     std::vector<HANDLE> started_;
 };
 
@@ -105,33 +126,44 @@ TEST_F(CloseRunningAppTest, EndsEveryInstanceAndNothingElse)
     EXPECT_EQ(2, std::distance(std::sregex_iterator(log.begin(), log.end(), line), std::sregex_iterator()));
 }
 
-// The tray application of another user's session, which the elevated setup may open only with
-// the debug privilege its token holds: here a process whose security grants nothing to anybody
-// but LocalSystem. It is ended all the same; one that cannot be ended is named in the log.
-TEST_F(CloseRunningAppTest, EndsAnInstanceThatOnlyTheDebugPrivilegeMayOpen)
+// An instance that ended after the list was taken may have left its id to another process: only
+// one created before the list and running the tray program counts as listed.
+TEST_F(CloseRunningAppTest, OnlyAnOlderProcessRunningTheProgramCountsAsListed)
 {
-    HANDLE tray = Start(L"talvor_gui.exe");
-    PSECURITY_DESCRIPTOR only_system = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)", SDDL_REVISION_1,
-                                                                     &only_system, nullptr));
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    GetSecurityDescriptorDacl(only_system, &present, &dacl, &defaulted);
-    DWORD set = SetSecurityInfo(tray, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                nullptr, nullptr, dacl, nullptr);
-    LocalFree(only_system);
-    ASSERT_EQ((DWORD)ERROR_SUCCESS, set);
+    HANDLE older = Start(L"TALVOR_GUI.EXE"), other = Start(L"talvor_gui2.exe");
+    FILETIME listed_at;
+    Sleep(50); // apart by more than the tick of the clock that both times are taken with
+    GetSystemTimeAsFileTime(&listed_at);
+    Sleep(50);
+    HANDLE younger = Start(L"talvor_gui.exe");
+    EXPECT_TRUE(IsListedProcess(older, L"talvor_gui.exe", &listed_at));
+    EXPECT_FALSE(IsListedProcess(other, L"talvor_gui.exe", &listed_at));
+    EXPECT_FALSE(IsListedProcess(younger, L"talvor_gui.exe", &listed_at));
+    EXPECT_EQ("", Log()); // no query failed
+}
+
+// The tray application of another user's session, which the elevated setup may open only with the
+// debug privilege: used for a program under the install folder only, as elsewhere a listed id may
+// have passed to a service or a critical process. One left or not ended is named in the log.
+TEST_F(CloseRunningAppTest, OnlyAnInstanceUnderTheInstallFolderIsOpenedWithTheDebugPrivilege)
+{
+    HANDLE own = Start(L"talvor_gui.exe", InstallFolder), elsewhere = Start(L"talvor_gui.exe");
+    ASSERT_TRUE(GuardLikeAnotherUsers(own) && GuardLikeAnotherUsers(elsewhere));
     Sleep(500);
 
     CloseRunningApp();
-    std::string pid = std::to_string(GetProcessId(tray));
-    if (RunningUnderWine() && WaitForSingleObject(tray, 0) == WAIT_TIMEOUT) {
-        EXPECT_NE(std::string::npos, Log().find("arayuz kapatilamadi (pid " + pid + ", kod 5)")) << Log();
+    std::string log = Log(), own_pid = std::to_string(GetProcessId(own));
+    std::string elsewhere_pid = std::to_string(GetProcessId(elsewhere));
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(elsewhere, 0));
+    EXPECT_NE(std::string::npos, log.find("yetkisiyle acilmadi (pid " + elsewhere_pid + "): ")) << log;
+    EXPECT_NE(std::string::npos, log.find("arayuz kapatilamadi (pid " + elsewhere_pid + ", kod 5)")) << log;
+    if (RunningUnderWine() && WaitForSingleObject(own, 0) == WAIT_TIMEOUT) {
+        EXPECT_NE(std::string::npos, log.find("arayuz kapatilamadi (pid " + own_pid + ", kod 5)")) << log;
         GTEST_SKIP() << "Wine checks a process's security but lets no debug privilege pass it; the ending is "
                         "Windows' to show";
     }
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(tray, 0));
-    EXPECT_NE(std::string::npos, Log().find("arayuz kapatildi (pid " + pid + ")")) << Log();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(own, 0));
+    EXPECT_NE(std::string::npos, log.find("arayuz kapatildi (pid " + own_pid + ")")) << log;
 }
 
 static bool ServiceExists(const wchar_t *name)
