@@ -139,7 +139,8 @@ static bool IsStoreProgram(const wchar_t *program)
 {
     wchar_t store[300];
     int length = FormatWide(store, 300, L"%s\\surumler\\", InstallFolder);
-    return InstallFolder[0] != 0 && length > 0 && CompareStringOrdinal(program, length, store, length, TRUE) == CSTR_EQUAL;
+    return InstallFolder[0] != 0 && length > 0 && wcslen(program) > (size_t)length &&
+           CompareStringOrdinal(program, length, store, length, TRUE) == CSTR_EQUAL;
 }
 
 // Ends the service's own process, the one followed since the wait began; true once it is gone.
