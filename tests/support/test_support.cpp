@@ -178,6 +178,31 @@ FileHeldElsewhere::~FileHeldElsewhere()
     CloseHandle(process_);
 }
 
+ScopedRegistryString::ScopedRegistryString(HKEY root, const wchar_t *key, const wchar_t *name,
+                                           const std::wstring &value)
+    : root_(root), key_(key), name_(name)
+{
+    wchar_t old[MAX_PATH];
+    DWORD size = sizeof old;
+    if (RegGetValueW(root, key, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type_, old, &size) ==
+        ERROR_SUCCESS) {
+        old_ = old;
+        replaced_ = Set(value);
+    }
+}
+
+ScopedRegistryString::~ScopedRegistryString()
+{
+    if (replaced_)
+        Set(old_);
+}
+
+bool ScopedRegistryString::Set(const std::wstring &value) const
+{
+    return RegSetKeyValueW(root_, key_.c_str(), name_.c_str(), type_, value.c_str(),
+                           (DWORD)((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
 ScopedEnvironment::ScopedEnvironment(const wchar_t *name, const wchar_t *value) : name_(name), had_old_(false)
 {
     wchar_t old[32768];

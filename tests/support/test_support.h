@@ -133,6 +133,23 @@ private:
     bool had_old_;
 };
 
+// A string value (REG_SZ or REG_EXPAND_SZ, kept so) set to `value` for the life of the object, then
+// put back; processes started meanwhile see the new value. Nothing changes when there is no
+// such value.
+class ScopedRegistryString {
+public:
+    ScopedRegistryString(HKEY root, const wchar_t *key, const wchar_t *name, const std::wstring &value);
+    ~ScopedRegistryString();
+    bool replaced() const { return replaced_; }
+
+private:
+    bool Set(const std::wstring &value) const;
+    HKEY root_;
+    std::wstring key_, name_, old_;
+    DWORD type_ = REG_NONE;
+    bool replaced_ = false;
+};
+
 // A test with a fresh temporary folder of its own that also receives the setup's log.
 class LoggedFolderTest : public ::testing::Test {
 protected:
