@@ -157,7 +157,8 @@ std::wstring DesktopShortcut();
 extern const wchar_t kSettingsKey[]; // Software\Tekvar Yazılım\Talvor
 std::wstring SharedDataFolder();
 std::wstring UserDataFolder();
-// Both data folders with "ayarlar.ini" ("dil=tr") inside, and the settings key with its value.
+// Both data folders with "ayarlar.ini" ("dil=tr") inside, the user's owned by the user as the
+// product makes it, and the settings key with its value.
 void MakeUserData();
 // Gives the key under HKEY_CURRENT_USER the value "Deger", creating the key; false when it cannot.
 bool WriteSettingsValue(const wchar_t *key);

@@ -394,8 +394,11 @@ bool SetFolderOwner(const std::wstring &path, WELL_KNOWN_SID_TYPE sid_type)
 {
     BYTE sid[SECURITY_MAX_SID_SIZE];
     DWORD size = sizeof sid;
-    if (!CreateWellKnownSid(sid_type, nullptr, sid, &size))
-        return false;
+    return CreateWellKnownSid(sid_type, nullptr, sid, &size) && SetFolderOwner(path, (PSID)sid);
+}
+
+bool SetFolderOwner(const std::wstring &path, PSID sid)
+{
     EXPLICIT_ACCESSW access = {};
     access.grfAccessPermissions = GENERIC_ALL;
     access.grfAccessMode = SET_ACCESS;

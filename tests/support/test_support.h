@@ -95,9 +95,10 @@ private:
 // Whether the folder is owned by LocalSystem or the Administrators group, as the removal's owner
 // check sees it.
 bool FolderOwnerIsTrusted(const std::wstring &path);
-// Gives the folder the owner `sid_type`, with a DACL (a descriptor without one may not be kept).
-// Wine reports success but keeps no owner: check with FolderOwnerIsTrusted.
+// Gives the folder the owner `sid_type` or `owner`, with a DACL (a descriptor without one may not
+// be kept). Wine reports success but keeps no owner: check with FolderOwnerIsTrusted.
 bool SetFolderOwner(const std::wstring &path, WELL_KNOWN_SID_TYPE sid_type);
+bool SetFolderOwner(const std::wstring &path, PSID owner);
 
 // The product's service "Talvor" as the service control manager reports it.
 struct ServiceState {
