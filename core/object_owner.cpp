@@ -18,16 +18,28 @@ static bool IsOwnUser(PSID sid)
     return same;
 }
 
-bool IsTrustedOwner(HANDLE handle, SE_OBJECT_TYPE type, bool or_own_user)
+// Calls `check` with the owner of the object behind `handle`; false when it cannot be read.
+template <typename Check> static bool CheckOwner(HANDLE handle, SE_OBJECT_TYPE type, Check check)
 {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (GetSecurityInfo(handle, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor) !=
         ERROR_SUCCESS)
         return false;
-    bool trusted = owner != nullptr && IsValidSid(owner) &&
-                   (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-                    (or_own_user && IsOwnUser(owner)));
+    bool passed = owner != nullptr && IsValidSid(owner) && check(owner);
     LocalFree(descriptor);
-    return trusted;
+    return passed;
+}
+
+bool IsTrustedOwner(HANDLE handle, SE_OBJECT_TYPE type, bool or_own_user)
+{
+    return CheckOwner(handle, type, [or_own_user](PSID owner) {
+        return IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+               (or_own_user && IsOwnUser(owner));
+    });
+}
+
+bool IsOwnedBy(HANDLE handle, SE_OBJECT_TYPE type, PSID owner)
+{
+    return CheckOwner(handle, type, [owner](PSID actual) { return EqualSid(actual, owner) != 0; });
 }

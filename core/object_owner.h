@@ -9,3 +9,6 @@
 // as. A program of another user cannot give its objects any of these owners. False when the
 // owner cannot be read.
 bool IsTrustedOwner(HANDLE handle, SE_OBJECT_TYPE type, bool or_own_user);
+
+// Whether the object behind `handle` is owned by exactly `owner`.
+bool IsOwnedBy(HANDLE handle, SE_OBJECT_TYPE type, PSID owner);

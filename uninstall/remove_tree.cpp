@@ -10,6 +10,7 @@
 #include <aclapi.h>
 
 #include <stdlib.h>
+#include <wchar.h>
 
 // Inside the walk only: an entry stays that is neither gone nor handed to the restart. The
 // folders above it are then not scheduled either: Windows could not delete them at the restart,
@@ -183,7 +184,40 @@ static unsigned EmptyAndDeleteFolder(HANDLE folder, DWORD open_error, const wcha
     return result | EntryLeft;
 }
 
-static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
+// What the top folder of a tree must be for anything in it to be deleted.
+struct TopFolderRule {
+    bool check_owner;
+    PSID owner;            // null: LocalSystem or the Administrators group
+    const wchar_t *within; // a folder it must lie inside, or null
+};
+
+// Whether the object behind `handle` is owned by `required`, or, when that is null, by LocalSystem
+// or the Administrators group.
+static bool OwnedBy(HANDLE handle, PSID required)
+{
+    return required != nullptr ? IsOwnedBy(handle, SE_FILE_OBJECT, required)
+                               : IsTrustedOwner(handle, SE_FILE_OBJECT, false);
+}
+
+// Whether the folder behind `handle` lies inside `folder`, going by the path Windows resolves for
+// the handle (long names), not by the one it was opened with.
+static bool LiesInside(HANDLE handle, const wchar_t *folder, const wchar_t *path)
+{
+    wchar_t final_path[kLongPathCapacity];
+    DWORD length =
+        GetFinalPathNameByHandleW(handle, final_path, kLongPathCapacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= kLongPathCapacity) {
+        LogFailedCall("GetFinalPathNameByHandleW", path, length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    // "\\?\C:\..." on a drive; on a network share ("\\?\UNC\...") it is inside no local folder.
+    const wchar_t *resolved = wcsncmp(final_path, L"\\\\?\\", 4) == 0 ? final_path + 4 : final_path;
+    size_t folder_length = wcslen(folder);
+    return folder_length > 0 && wcslen(resolved) > folder_length + 1 && resolved[folder_length] == L'\\' &&
+           CompareStringOrdinal(resolved, (int)folder_length, folder, (int)folder_length, TRUE) == CSTR_EQUAL;
+}
+
+static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, const TopFolderRule &rule)
 {
     // Opened as itself, never through a link.
     DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
@@ -207,7 +241,8 @@ static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, bool req
         CloseHandle(folder);
         return RemoveTopThatIsNoFolder(path);
     }
-    if (require_trusted_owner && !IsTrustedOwner(folder, SE_FILE_OBJECT, false)) {
+    if (rule.check_owner &&
+        !(OwnedBy(folder, rule.owner) && (rule.within == nullptr || LiesInside(folder, rule.within, path)))) {
         CloseHandle(folder);
         return OwnerRefused;
     }
@@ -216,17 +251,33 @@ static unsigned RemoveTreeWalk(const wchar_t *path, bool allow_restart, bool req
 
 unsigned RemoveTree(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
 {
-    return RemoveTreeWalk(path, allow_restart, require_trusted_owner) & ~EntryLeft;
+    return RemoveTreeWalk(path, allow_restart, {require_trusted_owner, nullptr, nullptr}) & ~EntryLeft;
+}
+
+// RemoveTreeWalk, then logs a link met, or a top folder refused with `refusal`.
+static unsigned RemoveTreeWalkLogged(const wchar_t *path, bool allow_restart, const TopFolderRule &rule,
+                                     const char *refusal)
+{
+    unsigned result = RemoveTreeWalk(path, allow_restart, rule) & ~EntryLeft;
+    if (result & LinkNotFollowed)
+        LogLine("baglanti noktasi izlenmedi, yalniz kendisi silindi: %ls", path);
+    if (result & OwnerRefused)
+        LogLine("%s: %ls", refusal, path);
+    return result;
 }
 
 bool RemoveTreeLogged(const wchar_t *path, bool allow_restart, bool require_trusted_owner)
 {
-    unsigned result = RemoveTree(path, allow_restart, require_trusted_owner);
-    if (result & LinkNotFollowed)
-        LogLine("baglanti noktasi izlenmedi, yalniz kendisi silindi: %ls", path);
-    if (result & OwnerRefused)
-        LogLine("sahibi yonetici olmayan klasor silinmedi: %ls", path);
-    return (result & ScheduledAtRestart) != 0;
+    return (RemoveTreeWalkLogged(path, allow_restart, {require_trusted_owner, nullptr, nullptr},
+                                 "sahibi yonetici olmayan klasor silinmedi") &
+            ScheduledAtRestart) != 0;
+}
+
+bool RemoveUserTreeLogged(const wchar_t *path, PSID user, const wchar_t *profile)
+{
+    return (RemoveTreeWalkLogged(path, false, {true, user, profile},
+                                 "kullanici klasoru kullanicinin profilinde degil ya da sahibi baska, silinmedi") &
+            OwnerRefused) != 0;
 }
 
 bool RemoveInstallTree(const wchar_t *path)

@@ -8,7 +8,7 @@
 enum : unsigned {
     ScheduledAtRestart = 1, // an entry or the folder itself was left to Windows for the next restart
     LinkNotFollowed = 2,    // a junction or symbolic link was met and only the link was removed
-    OwnerRefused = 4,       // the top folder's owner is not trusted; nothing was deleted
+    OwnerRefused = 4,       // the top folder's owner, or its place, is not the one required; nothing was deleted
     PathTooLong = 8         // an entry's path, or a folder's listing, did not fit; it stays and the log names it
 };
 
@@ -21,6 +21,12 @@ unsigned RemoveTree(const wchar_t *path, bool allow_restart, bool require_truste
 // RemoveTree, then logs a link met or an owner refused. True when something was left for
 // deletion at the next restart.
 bool RemoveTreeLogged(const wchar_t *path, bool allow_restart, bool require_trusted_owner);
+
+// The removal, without deletion at restart, of a folder of the user's that the setup deletes with
+// its own rights at a path the user's settings chose: only when the top folder is owned by `user`
+// and lies, as Windows resolves it, inside the folder `profile` (a full path; empty when not
+// known). Otherwise it stays whole and the log says so. True when it stayed so.
+bool RemoveUserTreeLogged(const wchar_t *path, PSID user, const wchar_t *profile);
 
 // The removal for the setup's own trees: deletion at restart allowed, no owner check. True when
 // something was left for deletion at the next restart.

@@ -1,5 +1,13 @@
 #include "uninstall/user_rights.h"
 
+#include "core/folder_walk.h"
+#include "core/format.h"
+#include "core/setup_log.h"
+#include "core/system_library.h"
+
+#include <sddl.h>
+#include <userenv.h>
+
 #include <stdlib.h>
 
 namespace {
@@ -82,4 +90,48 @@ HANDLE OpenUnelevatedUserToken()
         token = ShellToken(own);
     CloseHandle(own);
     return token;
+}
+
+TOKEN_USER *ProcessUser()
+{
+    HANDLE own;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own))
+        return nullptr;
+    TOKEN_USER *user = UserOf(own);
+    CloseHandle(own);
+    return user;
+}
+
+bool ProfileFolderOf(PSID user, wchar_t *folder, DWORD capacity)
+{
+    wchar_t *sid = nullptr;
+    if (!ConvertSidToStringSidW(user, &sid)) {
+        LogFailedCall("ConvertSidToStringSidW", nullptr, GetLastError());
+        return false;
+    }
+    wchar_t key[200];
+    bool fits = FormatWide(key, 200, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\%s", sid) >= 0;
+    LocalFree(sid);
+    wchar_t stored[kPathCapacity];
+    DWORD type = REG_NONE;
+    DWORD size = sizeof stored;
+    LSTATUS error = fits ? RegGetValueW(HKEY_LOCAL_MACHINE, key, L"ProfileImagePath",
+                                        RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, stored, &size)
+                         : ERROR_INSUFFICIENT_BUFFER;
+    if (error != ERROR_SUCCESS) {
+        LogFailedCall("RegGetValueW", key, error);
+        return false;
+    }
+    if (type != REG_EXPAND_SZ)
+        return FormatWide(folder, capacity, L"%s", stored) >= 0;
+    // With the system's variables only: this elevated process runs with the user's environment,
+    // in which the user may give %SystemDrive% any value.
+    DWORD load_error = ERROR_SUCCESS;
+    auto expand = LoadSystemFunction<decltype(&ExpandEnvironmentStringsForUserW)>(
+        L"userenv.dll", "ExpandEnvironmentStringsForUserW", &load_error);
+    if (expand == nullptr || !expand(nullptr, stored, folder, capacity)) {
+        LogFailedCall("ExpandEnvironmentStringsForUserW", stored, expand == nullptr ? load_error : GetLastError());
+        return false;
+    }
+    return true;
 }

@@ -64,38 +64,6 @@ bool Contains(const std::wstring &text, const wchar_t *part)
     return text.find(part) != std::wstring::npos;
 }
 
-// Program Files moved elsewhere for the life of the object, through the value that Windows keeps
-// its place in; processes started meanwhile see the new place.
-class ScopedProgramFiles {
-public:
-    explicit ScopedProgramFiles(const std::wstring &folder)
-    {
-        wchar_t old[MAX_PATH];
-        DWORD size = sizeof old;
-        if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_REG_SZ, nullptr, old, &size) == ERROR_SUCCESS) {
-            old_ = old;
-            moved_ = Set(folder);
-        }
-    }
-    ~ScopedProgramFiles()
-    {
-        if (moved_)
-            Set(old_);
-    }
-    bool moved() const { return moved_; }
-
-private:
-    static bool Set(const std::wstring &folder)
-    {
-        return RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, kValue, REG_SZ, folder.c_str(),
-                               (DWORD)((folder.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-    }
-    static constexpr const wchar_t *kKey = L"Software\\Microsoft\\Windows\\CurrentVersion";
-    static constexpr const wchar_t *kValue = L"ProgramFilesDir";
-    std::wstring old_;
-    bool moved_ = false;
-};
-
 } // namespace
 
 TEST_F(SetupProcessTest, InvalidCommandLineExitsWith2)
@@ -223,8 +191,10 @@ TEST_F(SetupProcessTest, InstallWithoutRoomForTheLogPathLogsNothing)
     ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + install_folder).c_str(), nullptr));
     long code;
     {
-        ScopedProgramFiles moved(program_files);
-        ASSERT_TRUE(moved.moved());
+        // Windows keeps the place of Program Files in this value.
+        ScopedRegistryString moved(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion",
+                                   L"ProgramFilesDir", program_files);
+        ASSERT_TRUE(moved.replaced());
         code = RunProgram(SetupCommand(L"/sessiz /masaustu-yok --yerel=C:\\talvor-yayin-yok"));
     }
     // Only an empty folder can be removed: no log was written in it under a cut name.

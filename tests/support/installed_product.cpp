@@ -8,9 +8,11 @@
 #include "support/test_package.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
+#include "uninstall/user_rights.h"
 
 #include <shlobj.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -262,6 +264,11 @@ void MakeUserData()
         CreateDirectoryW(folder.c_str(), nullptr);
         ASSERT_TRUE(WriteFileBytes(folder + L"\\ayarlar.ini", "dil=tr")) << Utf8(folder);
     }
+    // On Windows, an elevated test's new folders belong to the Administrators group.
+    TOKEN_USER *user = ProcessUser();
+    bool owned = user != nullptr && SetFolderOwner(UserDataFolder(), user->User.Sid);
+    free(user);
+    ASSERT_TRUE(owned);
     ASSERT_TRUE(WriteSettingsValue(kSettingsKey));
 }
 

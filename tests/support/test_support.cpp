@@ -203,6 +203,31 @@ FileHeldElsewhere::~FileHeldElsewhere()
     CloseHandle(process_);
 }
 
+ScopedRegistryString::ScopedRegistryString(HKEY root, const wchar_t *key, const wchar_t *name,
+                                           const std::wstring &value)
+    : root_(root), key_(key), name_(name)
+{
+    wchar_t old[MAX_PATH];
+    DWORD size = sizeof old;
+    if (RegGetValueW(root, key, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type_, old, &size) ==
+        ERROR_SUCCESS) {
+        old_ = old;
+        replaced_ = Set(value);
+    }
+}
+
+ScopedRegistryString::~ScopedRegistryString()
+{
+    if (replaced_)
+        Set(old_);
+}
+
+bool ScopedRegistryString::Set(const std::wstring &value) const
+{
+    return RegSetKeyValueW(root_, key_.c_str(), name_.c_str(), type_, value.c_str(),
+                           (DWORD)((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
 ScopedEnvironment::ScopedEnvironment(const wchar_t *name, const wchar_t *value) : name_(name), had_old_(false)
 {
     wchar_t old[32768];
@@ -392,6 +417,13 @@ bool FolderOwnerIsTrusted(const std::wstring &path, bool or_own_user)
 
 bool SetFolderOwner(const std::wstring &path, WELL_KNOWN_SID_TYPE sid_type)
 {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    return CreateWellKnownSid(sid_type, nullptr, sid, &size) && SetFolderOwner(path, (PSID)sid);
+}
+
+bool SetFolderOwner(const std::wstring &path, PSID sid)
+{
     // Windows lets an administrator give an object an owner other than itself only with the
     // restore privilege enabled; the test program keeps it enabled.
     HANDLE token;
@@ -401,10 +433,6 @@ bool SetFolderOwner(const std::wstring &path, WELL_KNOWN_SID_TYPE sid_type)
             AdjustTokenPrivileges(token, FALSE, &restore, 0, nullptr, nullptr);
         CloseHandle(token);
     }
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof sid;
-    if (!CreateWellKnownSid(sid_type, nullptr, sid, &size))
-        return false;
     EXPLICIT_ACCESSW access = {};
     access.grfAccessPermissions = GENERIC_ALL;
     access.grfAccessMode = SET_ACCESS;

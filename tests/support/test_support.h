@@ -104,9 +104,10 @@ private:
 // Whether the folder is owned by LocalSystem or the Administrators group (or, with `or_own_user`,
 // by the user the test runs as), as the setup's owner checks see it.
 bool FolderOwnerIsTrusted(const std::wstring &path, bool or_own_user = false);
-// Gives the folder the owner `sid_type`, with a DACL (a descriptor without one may not be kept).
-// Wine reports success but keeps no owner: check with FolderOwnerIsTrusted.
+// Gives the folder the owner `sid_type` or `owner`, with a DACL (a descriptor without one may not
+// be kept). Wine reports success but keeps no owner: check with FolderOwnerIsTrusted.
 bool SetFolderOwner(const std::wstring &path, WELL_KNOWN_SID_TYPE sid_type);
+bool SetFolderOwner(const std::wstring &path, PSID owner);
 
 // The product's service "Talvor" as the service control manager reports it.
 struct ServiceState {
@@ -140,6 +141,23 @@ private:
     std::wstring name_;
     std::wstring old_;
     bool had_old_;
+};
+
+// A string value (REG_SZ or REG_EXPAND_SZ, kept so) set to `value` for the life of the object, then
+// put back; processes started meanwhile see the new value. Nothing changes when there is no
+// such value.
+class ScopedRegistryString {
+public:
+    ScopedRegistryString(HKEY root, const wchar_t *key, const wchar_t *name, const std::wstring &value);
+    ~ScopedRegistryString();
+    bool replaced() const { return replaced_; }
+
+private:
+    bool Set(const std::wstring &value) const;
+    HKEY root_;
+    std::wstring key_, name_, old_;
+    DWORD type_ = REG_NONE;
+    bool replaced_ = false;
 };
 
 // A test with a fresh temporary folder of its own that also receives the setup's log.

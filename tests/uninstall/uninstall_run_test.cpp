@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "service/service_control.h"
+#include "support/dialog_driver.h"
 #include "support/installed_product.h"
 #include "support/test_support.h"
 
@@ -20,6 +21,7 @@ const wchar_t kSettingsParentKey[] = L"Software\\Tekvar Yazılım";
 // Another program of the same maker, whose settings share the parent key.
 const wchar_t kNeighbourKey[] = L"Software\\Tekvar Yazılım\\Talvor-Komsu-Deneme";
 const char kDoneWithoutRestart[] = "kaldirma tamam (yeniden baslatma 0)";
+const char kWithTheUsersRights[] = "kullanici klasoru kullanicinin kendi haklariyla siliniyor";
 
 bool KeyExists(HKEY root, const wchar_t *path)
 {
@@ -286,13 +288,65 @@ TEST_F(UninstallRunTest, UserDataFolderIsDeletedWithTheUsersOwnRights)
 
     EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
     std::vector<std::string> lines = LogLines(RemovalLogPath());
-    if (!HasLine(lines, "kullanici klasoru kullanicinin kendi haklariyla siliniyor")) {
+    if (!HasLine(lines, kWithTheUsersRights)) {
         EXPECT_TRUE(HasLine(lines, "kullanici klasoru kurulumun haklariyla siliniyor"));
         GTEST_SKIP() << "Windows gives this setup no unelevated token of the user (under Wine the linked token is an "
                         "identification and no shell window runs)";
     }
     EXPECT_EQ("x", ReadFileBytes(guarded + L"\\kayit.dat"));
     EXPECT_FALSE(FileExists(UserDataFolder() + L"\\ayarlar.ini"));
+}
+
+// Without the user's unelevated token (a deployment tool runs the removal; under Wine there is
+// none) the setup deletes the user's data folder with its own rights only where the user could
+// have: owned by the user, in the user's profile as the machine's profile list names it. Where the
+// user's shell folders put it outside the profile, it stays with its files, and the log and the
+// finish page say so; so does one in the profile that another account owns.
+TEST_F(UninstallRunTest, UserDataFolderIsDeletedWithTheSetupsRightsOnlyInTheUsersProfile)
+{
+    ASSERT_NO_FATAL_FAILURE(MakeUserData());
+    EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
+    if (HasLine(LogLines(RemovalLogPath()), kWithTheUsersRights))
+        GTEST_SKIP() << "Windows gives this setup the user's unelevated token, with which the folder is deleted "
+                        "wherever it is (UserDataFolderIsDeletedWithTheUsersOwnRights)";
+    EXPECT_FALSE(FileExists(UserDataFolder()));
+    const std::string refused = "kullanici klasoru kullanicinin profilinde degil ya da sahibi baska, silinmedi: ";
+
+    std::wstring elsewhere = std::wstring(_wgetenv(L"PUBLIC")) + L"\\baska";
+    ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+    {
+        ScopedRegistryString redirect(HKEY_CURRENT_USER,
+                                      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                                      L"Local AppData", elsewhere);
+        ASSERT_TRUE(redirect.replaced());
+        ASSERT_EQ(elsewhere + L"\\Talvor", UserDataFolder());
+        ASSERT_NO_FATAL_FAILURE(MakeUserData());
+        // The dialog driver reads a page as Wine builds a task dialog; on Windows only the log tells.
+        if (RunningUnderWine()) {
+            SetupWindow removal(L"/kaldir /ayarlari-sil", L"Talvor Kaldırma");
+            EXPECT_TRUE(Click(removal.WaitFor(L"Talvor kaldırılsın mı?"), L"Kaldır"));
+            DialogPage page = removal.WaitFor(L"Talvor kaldırıldı", 60000);
+            EXPECT_EQ(L"Talvor bilgisayarından kaldırıldı. Ayarların silindi; ancak " + UserDataFolder() +
+                          L" klasörü senin profilinde olmadığı ya da başkasına ait olduğu için silinmedi.",
+                      page.content);
+            EXPECT_TRUE(Click(page, L"Bitir"));
+            EXPECT_EQ(0, removal.ExitCode());
+        } else {
+            EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
+        }
+        EXPECT_EQ("dil=tr", ReadFileBytes(UserDataFolder() + L"\\ayarlar.ini"));
+        EXPECT_TRUE(HasLine(LogLines(RemovalLogPath()), refused + Utf8(UserDataFolder())));
+    }
+    RemoveFolder(elsewhere);
+
+    ASSERT_NO_FATAL_FAILURE(MakeUserData());
+    ASSERT_TRUE(SetFolderOwner(UserDataFolder(), WinBuiltinAdministratorsSid));
+    if (!FolderOwnerIsTrusted(UserDataFolder()))
+        GTEST_SKIP() << "a folder of another owner is Windows' to show: under Wine every file reads as owned by the "
+                        "user (S-1-5-21-0-0-0-1000) whatever SetNamedSecurityInfoW was given";
+    EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
+    EXPECT_EQ("dil=tr", ReadFileBytes(UserDataFolder() + L"\\ayarlar.ini"));
+    EXPECT_TRUE(HasLine(LogLines(RemovalLogPath()), refused + Utf8(UserDataFolder())));
 }
 
 // A service that someone else marked for deletion, and keeps a handle to, counts as removed: it
