@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <aclapi.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "support/dialog_driver.h"
 #include "support/installed_product.h"
 #include "support/test_support.h"
+#include "uninstall/user_rights.h"
 
 namespace {
 
@@ -117,14 +119,12 @@ TEST_F(SetupProcessTest, SecondInstanceExitsWith2AndAProgramHoldingTheNameKeepsN
 
     HANDLE squatter = CreateMutexW(nullptr, TRUE, L"Global\\Talvor-Kurulum");
     ASSERT_NE(nullptr, squatter);
-    HANDLE token = nullptr;
-    BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
-    DWORD size = sizeof user;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
-                GetTokenInformation(token, TokenUser, user, size, &size));
-    CloseHandle(token);
-    ASSERT_EQ((DWORD)ERROR_SUCCESS, SetSecurityInfo(squatter, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION,
-                                                    ((TOKEN_USER *)user)->User.Sid, nullptr, nullptr, nullptr));
+    TOKEN_USER *user = ProcessUser();
+    ASSERT_NE(nullptr, user);
+    DWORD owned = SetSecurityInfo(squatter, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, user->User.Sid, nullptr,
+                                  nullptr, nullptr);
+    free(user);
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, owned);
     EXPECT_EQ(0, RunProgram(SetupCommand(L"/sessiz /kaldir")));
     CloseHandle(squatter);
     EXPECT_TRUE(HasLine(LogLines(RemovalLogPath()), "Global\\Talvor-Kurulum kurulum olmayan bir programin elinde; yok sayildi"));

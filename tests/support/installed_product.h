@@ -7,9 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/dialog_driver.h"
-#include "support/test_support.h"
-
 #include <functional>
 #include <string>
 #include <vector>
@@ -58,63 +55,6 @@ std::wstring SetupCommand(const std::wstring &arguments);
 // `release_at`, a stand-in service held in a slow start or stop is released once the run logs
 // that line, so that it goes on in the step the test means.
 long InstallFrom(const std::wstring &release, const std::wstring &more = L"", const char *release_at = nullptr);
-
-// Bounded waits for the setup's window: its first showing (a prefix may still be booting), and a
-// page that a click leads to.
-const DWORD kWindowWaitMs = 30000;
-const DWORD kPageWaitMs = 10000;
-
-// The setup started as a process, and its dialog once it shows. The process is ended at the
-// latest with the object, so that a stuck dialog never outlives its test.
-class SetupWindow {
-public:
-    SetupWindow(const std::wstring &arguments, const wchar_t *title)
-    {
-        process_ = StartProgram(SetupCommand(arguments));
-        if (process_ == nullptr)
-            return;
-        for (ULONGLONG start = GetTickCount64(); dialog_ == nullptr && GetTickCount64() - start < kWindowWaitMs;) {
-            dialog_ = FindDialog(GetProcessId(process_), title);
-            if (WaitForSingleObject(process_, 50) == WAIT_OBJECT_0)
-                break;
-        }
-    }
-    ~SetupWindow()
-    {
-        if (process_ == nullptr)
-            return;
-        if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
-            TerminateProcess(process_, 99);
-            WaitForSingleObject(process_, 10000);
-        }
-        CloseHandle(process_);
-    }
-    HWND dialog() const { return dialog_; }
-    DialogPage Page() const { return ReadPage(dialog_); }
-    DialogPage WaitFor(const wchar_t *instruction, DWORD timeout_ms = kPageWaitMs) const
-    {
-        return WaitForInstruction(dialog_, instruction, timeout_ms);
-    }
-    // The exit code once the process has ended, waiting at most `timeout_ms`; -1 when it had to
-    // be ended.
-    long ExitCode(DWORD timeout_ms = kPageWaitMs)
-    {
-        DWORD code = (DWORD)-1;
-        if (process_ == nullptr)
-            return -1;
-        if (WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) {
-            TerminateProcess(process_, 99);
-            WaitForSingleObject(process_, 10000);
-            return -1;
-        }
-        GetExitCodeProcess(process_, &code);
-        return (long)code;
-    }
-
-private:
-    HANDLE process_ = nullptr;
-    HWND dialog_ = nullptr;
-};
 
 // The log's lines without their time stamps; only whole lines (ended by CR LF), from the byte
 // offset `from` on.

@@ -23,8 +23,11 @@ const wchar_t kRemovalTitle[] = L"Talvor Kaldırma";
 const wchar_t kCancelled[] = L"Kurulumdan vazgeçildi. Bilgisayarında hiçbir şey değiştirilmedi.";
 const wchar_t kLaunchText[] = L"Talvor'yi şimdi aç";
 
-// Bounded waits besides those of SetupWindow: a whole install of the stand-in product (about 4 s,
-// 3 of them watching the service), and how long a started program may take to show itself.
+// Bounded waits: a starting setup's first window (a prefix may still be booting), a page that a
+// click leads to, a whole install of the stand-in product (about 4 s, 3 of them watching the
+// service), and how long a started program may take to show itself.
+const DWORD kWindowWaitMs = 30000;
+const DWORD kPageWaitMs = 10000;
 const DWORD kRunWaitMs = 60000;
 const DWORD kLaunchWaitMs = 10000;
 
@@ -60,6 +63,58 @@ std::string Shown(const DialogPage &page)
 {
     return Utf8(page.Describe());
 }
+
+// The setup started as a process, and its dialog once it shows. The process is ended at the
+// latest with the object, so that a stuck dialog never outlives its test.
+class SetupWindow {
+public:
+    SetupWindow(const std::wstring &arguments, const wchar_t *title)
+    {
+        process_ = StartProgram(SetupCommand(arguments));
+        if (process_ == nullptr)
+            return;
+        for (ULONGLONG start = GetTickCount64(); dialog_ == nullptr && GetTickCount64() - start < kWindowWaitMs;) {
+            dialog_ = FindDialog(GetProcessId(process_), title);
+            if (WaitForSingleObject(process_, 50) == WAIT_OBJECT_0)
+                break;
+        }
+    }
+    ~SetupWindow()
+    {
+        if (process_ == nullptr)
+            return;
+        if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+            TerminateProcess(process_, 99);
+            WaitForSingleObject(process_, 10000);
+        }
+        CloseHandle(process_);
+    }
+    HWND dialog() const { return dialog_; }
+    DialogPage Page() const { return ReadPage(dialog_); }
+    DialogPage WaitFor(const wchar_t *instruction, DWORD timeout_ms = kPageWaitMs) const
+    {
+        return WaitForInstruction(dialog_, instruction, timeout_ms);
+    }
+    // The exit code once the process has ended, waiting at most `timeout_ms`; -1 when it had to
+    // be ended.
+    long ExitCode(DWORD timeout_ms = kPageWaitMs)
+    {
+        DWORD code = (DWORD)-1;
+        if (process_ == nullptr)
+            return -1;
+        if (WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) {
+            TerminateProcess(process_, 99);
+            WaitForSingleObject(process_, 10000);
+            return -1;
+        }
+        GetExitCodeProcess(process_, &code);
+        return (long)code;
+    }
+
+private:
+    HANDLE process_ = nullptr;
+    HWND dialog_ = nullptr;
+};
 
 // Starts the setup as `setup` and waits for its dialog and the confirmation page `instruction`,
 // read into `page`; the test ends when either does not come.

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "service/service_control.h"
-#include "support/dialog_driver.h"
 #include "support/installed_product.h"
 #include "support/test_support.h"
 
@@ -300,8 +299,8 @@ TEST_F(UninstallRunTest, UserDataFolderIsDeletedWithTheUsersOwnRights)
 // Without the user's unelevated token (a deployment tool runs the removal; under Wine there is
 // none) the setup deletes the user's data folder with its own rights only where the user could
 // have: owned by the user, in the user's profile as the machine's profile list names it. Where the
-// user's shell folders put it outside the profile, it stays with its files, and the log and the
-// finish page say so; so does one in the profile that another account owns.
+// user's shell folders put it outside the profile, it stays with its files, and the log says so;
+// so does one in the profile that another account owns.
 TEST_F(UninstallRunTest, UserDataFolderIsDeletedWithTheSetupsRightsOnlyInTheUsersProfile)
 {
     ASSERT_NO_FATAL_FAILURE(MakeUserData());
@@ -321,19 +320,7 @@ TEST_F(UninstallRunTest, UserDataFolderIsDeletedWithTheSetupsRightsOnlyInTheUser
         ASSERT_TRUE(redirect.replaced());
         ASSERT_EQ(elsewhere + L"\\Talvor", UserDataFolder());
         ASSERT_NO_FATAL_FAILURE(MakeUserData());
-        // The dialog driver reads a page as Wine builds a task dialog; on Windows only the log tells.
-        if (RunningUnderWine()) {
-            SetupWindow removal(L"/kaldir /ayarlari-sil", L"Talvor Kaldırma");
-            EXPECT_TRUE(Click(removal.WaitFor(L"Talvor kaldırılsın mı?"), L"Kaldır"));
-            DialogPage page = removal.WaitFor(L"Talvor kaldırıldı", 60000);
-            EXPECT_EQ(L"Talvor bilgisayarından kaldırıldı. Ayarların silindi; ancak " + UserDataFolder() +
-                          L" klasörü senin profilinde olmadığı ya da başkasına ait olduğu için silinmedi.",
-                      page.content);
-            EXPECT_TRUE(Click(page, L"Bitir"));
-            EXPECT_EQ(0, removal.ExitCode());
-        } else {
-            EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
-        }
+        EXPECT_EQ(0, Remove(L"/ayarlari-sil"));
         EXPECT_EQ("dil=tr", ReadFileBytes(UserDataFolder() + L"\\ayarlar.ini"));
         EXPECT_TRUE(HasLine(LogLines(RemovalLogPath()), refused + Utf8(UserDataFolder())));
     }
