@@ -7,6 +7,7 @@
 #include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"
+#include "core/whole_file.h"
 #include "install/acquisition.h"
 #include "install/disk_room.h"
 #include "install/version_store.h"
@@ -24,6 +25,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 // An install, an update and a reinstall take the same road: acquire the release, unpack it
@@ -31,6 +33,9 @@
 // over and watch it, then register. Only the finishing text tells them apart.
 
 namespace {
+
+// Far more than the product's launcher will ever be.
+const uint32_t kLauncherMaxSize = 64u << 20;
 
 struct RunState {
     ProgramEntry entry;
@@ -130,6 +135,14 @@ void ReadInstalledVersions(RunState *run)
         run->current_before[0] = 0;
     if (ReadVersionPointer(InstallFolder, kPointerPrevious, run->previous_before, 32) != StatusOk)
         run->previous_before[0] = 0;
+    // A version whose files a power cut or a disk fault left empty is none to keep or go back to:
+    // this install puts whole files in its place.
+    wchar_t current_dir[260];
+    if (run->current_before[0] != 0 && VersionDirPath(InstallFolder, run->current_before, current_dir, 260) &&
+        !HasRequiredFiles(current_dir)) {
+        LogLine("guncel surum %s butun degil; kurulum yerine butun dosyalar koyacak", run->current_before);
+        run->current_before[0] = 0;
+    }
     char running[32];
     if (run->had_service && run->current_before[0] != 0 &&
         VersionOfServiceProgram(InstallFolder, run->old_service_path, running, sizeof running) &&
@@ -180,12 +193,24 @@ DWORD KeepingEarlier(DWORD copy_error, const wchar_t *to, const char *what)
     return IsRegularFile(to) ? ERROR_SUCCESS : copy_error;
 }
 
+// The launcher copied from the new version's folder as a new file, flushed, then moved over the
+// old one: after a power cut the start menu's program is the old launcher or the new one, whole.
+DWORD CopyLauncher(const RunState *run)
+{
+    uint8_t *bytes = nullptr;
+    uint32_t size = 0;
+    if (!ReadWholeFile(run->launcher_source, kLauncherMaxSize, true, &bytes, &size))
+        return ERROR_READ_FAULT;
+    DWORD error = ReplaceFileDurably(run->launcher_target, bytes, size);
+    free(bytes);
+    return error;
+}
+
 // The launcher and the uninstaller copy in the install folder. The uninstaller is the running
 // setup's own file, as it held it from its start, never whatever stands at its name now.
 DWORD CopyInstallFolderPrograms(RunState *run)
 {
-    DWORD copied = Retrying("CopyFileW", run->launcher_target,
-                            [run] { return ErrorOf(CopyFileW(run->launcher_source, run->launcher_target, FALSE)); });
+    DWORD copied = CopyLauncher(run);
     DWORD error = KeepingEarlier(copied, run->launcher_target, "baslatici");
     wchar_t self[260];
     DWORD length = GetModuleFileNameW(nullptr, self, 260);

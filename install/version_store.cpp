@@ -76,14 +76,27 @@ Status ReadVersionPointer(const wchar_t *folder, const wchar_t *name, char *out,
     return StatusOk;
 }
 
+DWORD ReplaceFileDurably(const wchar_t *path, const uint8_t *bytes, uint32_t size)
+{
+    wchar_t temporary[270];
+    if (FormatWide(temporary, 270, L"%s.yeni", path) < 0)
+        return ERROR_FILENAME_EXCED_RANGE;
+    if (!SaveBufferToFile(temporary, bytes, size))
+        return ERROR_WRITE_FAULT;
+    DWORD error = MoveRetrying(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (error != ERROR_SUCCESS) {
+        LogFailedCall("MoveFileExW", path, error);
+        DeleteFileW(temporary);
+    }
+    return error;
+}
+
 Status WriteVersionPointer(const wchar_t *folder, const wchar_t *name, const char *value)
 {
     if (folder == nullptr || name == nullptr || value == nullptr || (value[0] != 0 && !IsValidVersion(value)))
         return StatusInvalid;
     wchar_t path[260];
-    wchar_t temporary[260];
-    if (FormatWide(path, 260, L"%s\\%s", folder, name) < 0 ||
-        FormatWide(temporary, 260, L"%s\\%s.yeni", folder, name) < 0)
+    if (FormatWide(path, 260, L"%s\\%s", folder, name) < 0)
         return StatusInvalid;
     if (value[0] == 0) {
         DWORD error = Retrying("DeleteFileW", path, [&path] { return ErrorOf(DeleteFileW(path)); });
@@ -92,16 +105,8 @@ Status WriteVersionPointer(const wchar_t *folder, const wchar_t *name, const cha
         LogFailedCall("DeleteFileW", path, error);
         return StatusIoError;
     }
-
-    if (!SaveBufferToFile(temporary, (const uint8_t *)value, (uint32_t)strlen(value)))
-        return StatusIoError;
-    DWORD error = MoveRetrying(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (error != ERROR_SUCCESS) {
-        LogFailedCall("MoveFileExW", path, error);
-        DeleteFileW(temporary);
-        return StatusIoError;
-    }
-    return StatusOk;
+    return ReplaceFileDurably(path, (const uint8_t *)value, (uint32_t)strlen(value)) == ERROR_SUCCESS ? StatusOk
+                                                                                                       : StatusIoError;
 }
 
 const char *PreviousToKeep(const char *current, const char *new_version)
@@ -169,12 +174,34 @@ unsigned PruneVersions(const wchar_t *install_folder, const char *keep, const ch
     return state.deleted;
 }
 
+// Whether the file's first bytes hold anything: a file whose contents a power cut lost reads as
+// empty or as zeros to its size, which no program of the product is.
+static bool HoldsData(const wchar_t *path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    uint8_t head[4096];
+    DWORD length = 0;
+    bool read = ReadFile(file, head, sizeof head, &length, nullptr) != FALSE;
+    CloseHandle(file);
+    for (DWORD i = 0; read && i < length; i++)
+        if (head[i] != 0)
+            return true;
+    return false;
+}
+
 bool HasRequiredFiles(const wchar_t *directory)
 {
     for (const wchar_t *name : RequiredFiles) {
         wchar_t path[260];
         if (FormatWide(path, 260, L"%s\\%s", directory, name) < 0 || !IsRegularFile(path)) {
             LogLine("pakette eksik dosya: %ls", name);
+            return false;
+        }
+        if (!HoldsData(path)) {
+            LogLine("bos ya da sifirlarla dolu dosya: %ls", path);
             return false;
         }
     }

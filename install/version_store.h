@@ -3,7 +3,10 @@
 #include "core/status.h"
 #include "install/required_files.h"
 
+#include <windows.h>
+
 #include <stddef.h>
+#include <stdint.h>
 #include <wchar.h>
 
 // The version store in the install folder: every release unpacked into surumler\<version>, and
@@ -31,9 +34,14 @@ bool BackupDirPath(const wchar_t *install_folder, const char *version, unsigned 
 // under 32 bytes, which is then left untouched) or StatusNotFound; on failure out is empty.
 Status ReadVersionPointer(const wchar_t *folder, const wchar_t *name, char *out, size_t out_size);
 
-// Replaces a pointer file with exactly the version's bytes through a flushed temporary file
-// "<name>.yeni" and one replacing move, so a reader sees the old or the new content, never a
-// mixture; an empty value deletes the pointer. StatusOk, StatusInvalid or StatusIoError; a failed
+// Replaces `path` with exactly `size` bytes through a temporary file "<path>.yeni", flushed to
+// the disk before one replacing move with write-through: the name shows the old or the new
+// content whole, never a mixture, nor after a power cut a new name over contents that were never
+// written. ERROR_SUCCESS or the error (logged); a failure leaves the old file and no temporary one.
+DWORD ReplaceFileDurably(const wchar_t *path, const uint8_t *bytes, uint32_t size);
+
+// Replaces a pointer file with exactly the version's bytes with ReplaceFileDurably; an empty
+// value deletes the pointer. StatusOk, StatusInvalid or StatusIoError; a failed
 // write leaves the old content and no temporary file.
 Status WriteVersionPointer(const wchar_t *folder, const wchar_t *name, const char *value);
 
@@ -50,7 +58,9 @@ void ForEachVersionDir(const wchar_t *install_folder, VersionDirVisitor visit, v
 // many it deleted completely. Names are compared byte for byte, never as numbers.
 unsigned PruneVersions(const wchar_t *install_folder, const char *keep, const char *keep_also);
 
-// Whether the directory holds every required file; logs the first one missing.
+// Whether the directory holds every required file, each with data (not empty, nor zeros at its
+// start, as a power cut leaves a file whose contents were not yet written); logs the first one
+// that is not so.
 bool HasRequiredFiles(const wchar_t *directory);
 
 // Clears what an interrupted run left in the store: "<version>.kur" staging folders,

@@ -112,9 +112,14 @@ static Status ExtractEntry(PackageReader *reader, Decompressor *decompressor, co
             LogFailedCall("CreateFileW", target, GetLastError());
             status = StatusIoError;
         } else {
+            // On the disk before the staging folder becomes the version's folder, which the
+            // pointers and the service then name: a power cut must find the files whole.
             DWORD error = WriteAll(file, out, entry.unpacked_size);
             if (error != ERROR_SUCCESS) {
                 LogFailedCall("WriteFile", target, error);
+                status = StatusIoError;
+            } else if (!FlushFileBuffers(file)) {
+                LogFailedCall("FlushFileBuffers", target, GetLastError());
                 status = StatusIoError;
             }
             CloseHandle(file);
