@@ -18,6 +18,7 @@ packages=(
   osslsigncode                  # Authenticode signatures of the setup and the checker
   python3-jsonschema python3-yaml # the package-manager manifests checked against their schemas
   shellcheck                    # the scripts kept clean by a test
+  strace                        # the file operations of setup runs, for the power-cut test
 )
 
 missing=()
