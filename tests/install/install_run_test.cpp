@@ -160,8 +160,9 @@ TEST_F(InstallRunTest, WithoutDesktopShortcutOnlyTheStartMenuGetsOne)
 }
 
 // A pointer that holds no version counts as no current version: the update is taken as a first
-// install of the new version.
-TEST_F(InstallRunTest, InvalidCurrentPointerCountsAsNoVersion)
+// install of the new version. So does one naming a version whose files a power cut left as zeros:
+// it is neither kept nor gone back to, and the next install puts whole files in its place.
+TEST_F(InstallRunTest, CurrentPointerNamingNoWholeVersionCountsAsNone)
 {
     ASSERT_EQ(0, Install(Release("1.0.0")));
     ASSERT_TRUE(WriteFileBytes(std::wstring(kProductFolder) + L"\\guncel", "1.0"));
@@ -173,6 +174,15 @@ TEST_F(InstallRunTest, InvalidCurrentPointerCountsAsNoVersion)
     EXPECT_EQ("2.0.0", PointerFile(L"guncel"));
     EXPECT_EQ("2.0.0", PointerFile(L"onceki"));
     EXPECT_EQ(std::vector<std::string>{"2.0.0"}, StoreEntries());
+
+    // A file of the current version as a power cut leaves one that was never written: zeros.
+    std::wstring cut = VersionFolder("2.0.0") + L"\\talvor_gui.exe";
+    ASSERT_TRUE(WriteFileBytes(cut, std::string(ReadFileBytes(cut).size(), '\0')));
+    ASSERT_EQ(0, Install(Release("3.0.0"))) << Lines();
+    EXPECT_TRUE(Logged("guncel surum 2.0.0 butun degil; kurulum yerine butun dosyalar koyacak")) << Lines();
+    ExpectServiceRuns("3.0.0");
+    EXPECT_EQ("3.0.0", PointerFile(L"onceki"));
+    EXPECT_EQ(std::vector<std::string>{"3.0.0"}, StoreEntries());
 }
 
 // The uninstaller copy in the install folder is the setup itself; run from there it must not
