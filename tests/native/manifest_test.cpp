@@ -77,7 +77,7 @@ TEST_F(ManifestWriter, HasTheLayoutAndVerifiesOnlyWithItsOwnKey)
 TEST_F(ManifestWriter, PackageLineCarriesDigestSizeAndBaseNameInArgumentOrder)
 {
     ASSERT_TRUE(WriteFileBytes(Path("ek-1.0.0.tpk"), "abc"));
-    ToolRun run = RunTool({"bildirim-yaz", "--anahtar=" + kDevPem, "--cikti=" + Path("b.tdb"), "--a=7",
+    ToolRun run = RunTool({"bildirim-yaz", "--anahtar=" + kDevPem, "--cikti=" + Path("b.tdb"), "--a=7", "--b=0",
                            "--paket=ek:1.0.0:" + Path("ek-1.0.0.tpk"), "--bilesen=" + Line("talvor")});
     ASSERT_EQ(0, run.exit_code) << run.err;
     run = RunTool({"bildirim-goster", "--acik=" + kDevPub, Path("b.tdb")});
@@ -165,9 +165,9 @@ TEST_F(ManifestWriter, StopsAtTheLargestFileTheSetupReads)
     EVP_PKEY *key = nullptr;
     ASSERT_EQ(StatusOk, LoadPrivateKey(kDevPem.c_str(), &key));
     const std::string largest(kManifestMaxSize - 92, 'x');
-    EXPECT_EQ(StatusInvalid, WriteManifestFile(Path("b.tdb").c_str(), key, 0, 0, largest + "x"));
+    EXPECT_EQ(StatusInvalid, WriteManifestFile(Path("b.tdb").c_str(), key, 0, 0, {{kComponentListTag, largest + "x"}}));
     EXPECT_EQ(std::vector<std::string>{}, Entries());
-    EXPECT_EQ(StatusOk, WriteManifestFile(Path("b.tdb").c_str(), key, 0, 0, largest));
+    EXPECT_EQ(StatusOk, WriteManifestFile(Path("b.tdb").c_str(), key, 0, 0, {{kComponentListTag, largest}}));
     EVP_PKEY_free(key);
 
     Status status;

@@ -3,6 +3,9 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
+
+#include "release/signed_manifest.h"
 
 namespace {
 
@@ -21,7 +24,10 @@ const char kHelp[] =
     "        --bilesen=SATIR         satırı olduğu gibi ekler\n"
     "        --paket=AD:SÜRÜM:YOL    satırı paket dosyasından kurar: SHA-256, boyut, dosya adı\n"
     "        --a=N                   başlık değeri A, 0-4294967295 (varsayılan 0)\n"
-    "        --b=N                   başlık değeri B, 0-18446744073709551615 (varsayılan 0)\n"
+    "        --b=N                   başlık değeri B, bildirimin serisi, 0-18446744073709551615;\n"
+    "                                verilmezse yazma anı (1970'ten beri saniye, UTC); DOSYA'daki\n"
+    "                                bu anahtarla doğrulanan bildirimin serisi ondan küçük değilse\n"
+    "                                o serinin bir fazlası\n"
     "      Her satır kurulum programının kurallarıyla denetlenir: ad 1-15 bayt; sürüm N.N.N (her\n"
     "      grupta 1-4 rakam); 64 onaltılık rakamlık özet; boyut 1-536870912; paket adı 5-100 bayt,\n"
     "      .tpk ile biter, yalnız A-Z a-z 0-9 . - _ içerir, '.' ile başlamaz, \"..\" içermez. Aynı ad\n"
@@ -29,11 +35,13 @@ const char kHelp[] =
     "      üzerinden bir kerede yazılır ve önce kurulumun okuyucusuyla doğrulanır.\n"
     "\n"
     "  bildirim-goster --acik=DOSYA.pub DOSYA.tdb\n"
-    "      Bildirimi açık anahtarla doğrular ve satır satır yazar: a=A, b=B, her kayıt için\n"
-    "      kayitETİKET=METİN (etiket 1-11), bileşen listesinin her satırı için bilesen=SATIR.\n"
-    "      Ters bölü ve denetim karakterleri \\\\ ve \\xHH olarak yazılır. Bildirim kabul\n"
-    "      edilmezse bildirim=DURUM yazar: 1 geçersiz ya da imza tutmuyor, 6 bellek yetmedi,\n"
-    "      7 desteklenmeyen biçim sürümü.\n"
+    "      Bildirimi açık anahtarla doğrular ve satır satır yazar: a=A, b=SERİ, her kayıt için\n"
+    "      kayitETİKET=METİN (etiket 1-11), bileşen listesinin her satırı için bilesen=SATIR,\n"
+    "      geçerlilik kaydı (kayıt 10) için gecerlilik=SANİYE (1970'ten beri, UTC) ve\n"
+    "      gecerlilik_utc=YYYY-AA-GGTSS:DD:SSZ. Ters bölü ve denetim karakterleri \\\\ ve \\xHH\n"
+    "      olarak yazılır. Bildirim kabul edilmezse bildirim=DURUM yazar: 1 geçersiz, imza\n"
+    "      tutmuyor ya da geçerlilik kaydı bir zaman değil, 6 bellek yetmedi, 7 desteklenmeyen\n"
+    "      biçim sürümü.\n"
     "\n"
     "  paket-yap --surum=SÜRÜM [--ad=AD] [--sessiz] KLASÖR PAKET.tpk\n"
     "      Klasördeki her normal dosyayı '/' ile ayrılmış göreli yoluyla bir girdi yapar; girdiler\n"
@@ -62,17 +70,24 @@ const char kHelp[] =
     "      dosya=SAYI yazar; başarısızlıkta oluşturduğu klasörü siler.\n"
     "\n"
     "  yayinla --anahtar=OZEL.pem --surum=SÜRÜM [--acik=ACIK.pub] [--kurulum=KURULUM.exe]\n"
-    "          [--yayindaki=SÜRÜM] [--sessiz] KLASÖR YAYIN_KLASÖRÜ\n"
+    "          [--yayindaki=SÜRÜM] [--seri=N] [--gecerlilik=GÜN] [--sessiz] KLASÖR YAYIN_KLASÖRÜ\n"
     "      KLASÖR'deki ürün dosyalarını YAYIN_KLASÖRÜ'ne (sunucunun sunduğu klasör ya da --yerel=\n"
     "      için bir klasör; yoksa oluşturulur) SÜRÜM olarak yayımlar: önce paket-SÜRÜM.tpk geçici\n"
     "      bir ad üzerinden, sonra onu adlandıran imzalı bildirim.tdb tek bir ad değişikliğiyle.\n"
     "      Bildirim yayına girmeden önce paket yeniden okunur, her girdinin özeti denetlenir,\n"
     "      ürünün altı dosyası aranır; bildirim kurulumun okuyucusuyla ve özel anahtardan çıkan\n"
     "      açık anahtarla geri okunur. Bir önceki sürümün paketi kalır, daha eskileri silinir.\n"
+    "      Bildirimin serisi (başlık değeri B) yayımlama anıdır (1970'ten beri saniye, UTC);\n"
+    "      saat klasördeki bildirimin serisini geçmediyse o serinin bir fazlası. Seri hep artar;\n"
+    "      kurulum, kurduğu bildirimden düşük serili bir bildirimi reddeder.\n"
     "        --acik=ACIK.pub         kurulumun taşıdığı açık anahtar; özel anahtarınki değilse ret\n"
     "        --kurulum=KURULUM.exe   sürümün yayımlandığı kurulum; bu anahtarı taşımıyorsa ret\n"
     "        --yayindaki=SÜRÜM       klasörde yayımlanan sürüm; yeni olmayan bir sürümü ancak bu\n"
     "                                verildiğinde ve doğru olduğunda yayımlar\n"
+    "        --seri=N                seriyi elle verir; klasördeki bildirimin serisinden büyük\n"
+    "                                değilse uyarır (o bildirimi almış kurulumlar reddeder)\n"
+    "        --gecerlilik=GÜN        bildirim GÜN gün sonra (1-3650) geçerliliğini yitirir\n"
+    "                                (kayıt 10); kurulum süresi dolmuş bildirimi reddeder\n"
     "        --sessiz                paketin yapılışının (adim=paket) ve doğrulanışının\n"
     "                                (adim=dogrulama) ilerlemesini yazmaz; ilerleme paket-yap'taki\n"
     "                                gibi yazılır\n"
@@ -80,6 +95,13 @@ const char kHelp[] =
     "      ya da paket-SÜRÜM.tpk yayımlanan bildirimin paketiyse reddeder. Reddedilen ya da\n"
     "      başarısız bir çalışma klasörü olduğu gibi bırakır; yarıda kesilen bir çalışmadan\n"
     "      sonra klasör önceki sürümü bozulmadan sunar.\n"
+    "\n"
+    "  yenile --anahtar=OZEL.pem [--gecerlilik=GÜN] YAYIN_KLASÖRÜ\n"
+    "      Klasörde yayımlanan bildirimi yeni bir seriyle ve --gecerlilik verildiyse yeni bir\n"
+    "      geçerlilik süresiyle (verilmezse süresiz) yeniden imzalar; başlık değeri A ve öbür\n"
+    "      kayıtlar olduğu gibi kalır, paket yerinde durur. Bildirim yayinla'daki gibi tek bir ad\n"
+    "      değişikliğiyle yayına girer; indirmekte olan kurulumlar eski ya da yeni bildirimi\n"
+    "      bütün alır. yenilendi=SÜRÜM, seri=N ve süre verildiyse gecerlilik=SANİYE yazar.\n"
     "\n"
     "  paket-yoneticisi --surum=SÜRÜM --kurulum=KURULUM.exe --indirme=URL --cikti=KLASÖR\n"
     "      Windows paket yöneticisinin bildirimlerini (sürüm, tr-TR dil ve kurucu dosyaları, şema\n"
@@ -196,6 +218,16 @@ bool NumberFlag(const std::vector<Argument> &arguments, int flag, const char *na
     return false;
 }
 
+// Sets `*days` from an optional --gecerlilik; false (reported) outside 1 to 3650 days.
+bool ValidDaysFlag(const std::vector<Argument> &arguments, int flag, uint64_t *days)
+{
+    const char *text = ArgumentValue(arguments, flag);
+    if (text == nullptr || (ParseDecimal(text, 3650, days) && *days != 0))
+        return true;
+    PrintError("--gecerlilik 1 ile 3650 arasında bir gün sayısı olmalı: %s", text);
+    return false;
+}
+
 struct PackageArgument {
     std::string name;
     std::string version;
@@ -262,14 +294,20 @@ int WriteManifestCommand(int argc, char **argv)
             status = PackageComponentLine(package.name, package.version, package.path, &lines.back());
         }
     }
-    std::string list;
+    std::vector<ManifestRecord> records = {{kComponentListTag, ""}};
     if (status == StatusOk)
-        status = JoinComponentList(lines, &list);
+        status = JoinComponentList(lines, &records[0].value);
     EVP_PKEY *key = nullptr;
     if (status == StatusOk)
         status = LoadPrivateKey(ArgumentValue(arguments, Anahtar), &key);
+    const char *output = ArgumentValue(arguments, Cikti);
+    uint8_t public_key[64];
+    if (status == StatusOk && ArgumentValue(arguments, B) == nullptr)
+        status = GetPublicKeyBytes(key, public_key);
+    if (status == StatusOk && ArgumentValue(arguments, B) == nullptr)
+        status = NextSerial(time(nullptr), LiveManifestSerial(output, public_key), &b);
     if (status == StatusOk)
-        status = WriteManifestFile(ArgumentValue(arguments, Cikti), key, (uint32_t)a, b, list);
+        status = WriteManifestFile(output, key, (uint32_t)a, b, records);
     EVP_PKEY_free(key);
     return status == StatusOk ? kExitOk : kExitFailure;
 }
@@ -335,18 +373,29 @@ int ExtractPackageCommand(int argc, char **argv)
 
 int PublishCommand(int argc, char **argv)
 {
-    enum { Anahtar, Surum, Acik, Kurulum, Yayindaki, Sessiz };
-    static const FlagRule rules[] = {{"anahtar", true, false},   {"surum", true, false},
-                                     {"acik", false, false},     {"kurulum", false, false},
-                                     {"yayindaki", false, false}, {"sessiz", false, false, true}};
+    enum { Anahtar, Surum, Acik, Kurulum, Yayindaki, Sessiz, Seri, Gecerlilik };
+    static const FlagRule rules[] = {{"anahtar", true, false},    {"surum", true, false},
+                                     {"acik", false, false},      {"kurulum", false, false},
+                                     {"yayindaki", false, false}, {"sessiz", false, false, true},
+                                     {"seri", false, false},      {"gecerlilik", false, false}};
     std::vector<Argument> arguments;
-    if (!ParseArguments(argc, argv, rules, 6, {"ürün klasörü", "yayın klasörü"}, &arguments))
+    uint64_t serial = 0;
+    uint64_t days = 0;
+    if (!ParseArguments(argc, argv, rules, 8, {"ürün klasörü", "yayın klasörü"}, &arguments) ||
+        !NumberFlag(arguments, Seri, "seri", UINT64_MAX, &serial) || !ValidDaysFlag(arguments, Gecerlilik, &days))
         return kExitUsage;
-    PublishRequest request = {ArgumentValue(arguments, -1),        ArgumentValue(arguments, -2),
-                              ArgumentValue(arguments, Surum),     ArgumentValue(arguments, Anahtar),
-                              ArgumentValue(arguments, Acik),      ArgumentValue(arguments, Kurulum),
-                              ArgumentValue(arguments, Yayindaki), nullptr,
-                              ChooseProgressMode(ArgumentValue(arguments, Sessiz) != nullptr)};
+    PublishRequest request = {ArgumentValue(arguments, -1),
+                              ArgumentValue(arguments, -2),
+                              ArgumentValue(arguments, Surum),
+                              ArgumentValue(arguments, Anahtar),
+                              ArgumentValue(arguments, Acik),
+                              ArgumentValue(arguments, Kurulum),
+                              ArgumentValue(arguments, Yayindaki),
+                              nullptr,
+                              ChooseProgressMode(ArgumentValue(arguments, Sessiz) != nullptr),
+                              ArgumentValue(arguments, Seri) != nullptr,
+                              serial,
+                              days};
     for (const char *version : {request.version, request.replacing_version}) {
         const char *fault = version != nullptr ? ComponentDraftFault("program", version, "paket.tpk") : nullptr;
         if (fault != nullptr) {
@@ -355,6 +404,20 @@ int PublishCommand(int argc, char **argv)
         }
     }
     return PublishRelease(request) == StatusOk ? kExitOk : kExitFailure;
+}
+
+int RenewCommand(int argc, char **argv)
+{
+    enum { Anahtar, Gecerlilik };
+    static const FlagRule rules[] = {{"anahtar", true, false}, {"gecerlilik", false, false}};
+    std::vector<Argument> arguments;
+    PublishRequest request = {};
+    if (!ParseArguments(argc, argv, rules, 2, {"yayın klasörü"}, &arguments) ||
+        !ValidDaysFlag(arguments, Gecerlilik, &request.valid_days))
+        return kExitUsage;
+    request.release_folder = ArgumentValue(arguments, -1);
+    request.private_key_path = ArgumentValue(arguments, Anahtar);
+    return RenewRelease(request) == StatusOk ? kExitOk : kExitFailure;
 }
 
 int PackageManagerCommand(int argc, char **argv)
@@ -398,6 +461,7 @@ int RunYayin(int argc, char **argv)
         {"paket-goster", ShowPackageCommand},
         {"paket-ac", ExtractPackageCommand},
         {"yayinla", PublishCommand},
+        {"yenile", RenewCommand},
         {"paket-yoneticisi", PackageManagerCommand},
     };
     // Progress goes to stderr all through a run: a reader of it that goes away must not end a

@@ -15,10 +15,15 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "install/required_files.h"
 #include "release/component_list.h"
+#include "release/little_endian.h"
+#include "release/manifest_freshness.h"
 #include "release/signed_manifest.h"
 
 namespace {
@@ -31,6 +36,8 @@ struct Publication {
     uint8_t public_key[64];
     int folder_lock; // the release folder, held with an exclusive lock
     bool folder_made;
+    std::vector<uint8_t> current_manifest; // as served now; empty when the folder has none
+    uint64_t current_serial;
     std::string current_version; // empty when the folder has no usable release
     std::string current_package;
     std::string package_name;
@@ -127,6 +134,8 @@ Status ReadCurrentRelease(Publication *publication)
         PrintError("%s bu anahtarla doğrulanmıyor; yanlış anahtar ya da başka bir ürünün klasörü", path.c_str());
         return StatusInvalid;
     }
+    publication->current_manifest = data;
+    publication->current_serial = manifest->header_u64;
     // A manifest without an installable program serves nothing a setup could take, so there is
     // no release to keep and no version to compare with.
     ProgramEntry entry;
@@ -243,7 +252,9 @@ void PruneReleaseFolder(const Publication &publication)
     closedir(listing);
 }
 
-Status Publish(Publication *publication)
+// Takes the key, checks it against what the request names, locks the release folder and reads
+// the release it serves now.
+Status OpenRelease(Publication *publication)
 {
     const PublishRequest &request = *publication->request;
     Status status = LoadPrivateKey(request.private_key_path, &publication->key);
@@ -257,8 +268,44 @@ Status Publish(Publication *publication)
         status = LockReleaseFolder(publication);
     if (status == StatusOk)
         status = ReadCurrentRelease(publication);
+    return status;
+}
+
+// The new manifest's serial, and its expiry record after the others when the request asks for
+// one. A serial given by hand that does not rise is the maker's choice, but every setup that
+// took the live manifest will refuse the new one, so they are told.
+Status NewManifestValues(const Publication &publication, time_t now, uint64_t *serial,
+                         std::vector<ManifestRecord> *records)
+{
+    const PublishRequest &request = *publication.request;
+    Status status = StatusOk;
+    if (!request.serial_given) {
+        status = NextSerial(now, publication.current_serial, serial);
+    } else {
+        *serial = request.serial;
+        if (!publication.current_manifest.empty() && *serial <= publication.current_serial)
+            fprintf(stderr,
+                    "talvor-yayin: uyarı: --seri=%llu yayımlanan bildirimin serisinden (%llu) büyük değil; o "
+                    "bildirimi almış kurulumlar bu bildirimi reddeder\n",
+                    (unsigned long long)*serial, (unsigned long long)publication.current_serial);
+    }
+    if (status == StatusOk && request.valid_days != 0) {
+        records->emplace_back();
+        status = ExpiryRecord(now, request.valid_days, &records->back());
+    }
+    return status;
+}
+
+Status Publish(Publication *publication)
+{
+    const PublishRequest &request = *publication->request;
+    Status status = OpenRelease(publication);
     if (status == StatusOk)
         status = CheckVersionOrder(*publication);
+    std::vector<ManifestRecord> records(1);
+    uint64_t serial = 0;
+    if (status == StatusOk)
+        status = NewManifestValues(*publication, time(nullptr), &serial, &records);
     if (status != StatusOk)
         return status;
 
@@ -270,9 +317,9 @@ Status Publish(Publication *publication)
     std::string line;
     if (status == StatusOk)
         status = PackageComponentLine("program", request.version, package_path.c_str(), &line);
-    std::string list;
+    records[0].tag = kComponentListTag;
     if (status == StatusOk)
-        status = JoinComponentList({line}, &list);
+        status = JoinComponentList({line}, &records[0].value);
     // The package's name reaches the disk before a manifest that names it can.
     if (status == StatusOk && fsync(publication->folder_lock) != 0) {
         PrintError("%s diske yazılamıyor: %s", request.release_folder, strerror(errno));
@@ -280,7 +327,8 @@ Status Publish(Publication *publication)
     }
     if (status == StatusOk) {
         Notify(request, "paket");
-        status = WriteManifestFile(InFolder(*publication, kManifestFileName).c_str(), publication->key, 0, 0, list);
+        status = WriteManifestFile(InFolder(*publication, kManifestFileName).c_str(), publication->key, 0, serial,
+                                   records);
     }
     if (status != StatusOk) {
         unlink(package_path.c_str());
@@ -294,17 +342,60 @@ Status Publish(Publication *publication)
     return StatusOk;
 }
 
-} // namespace
-
-Status PublishRelease(const PublishRequest &request)
+// Signs the live manifest again with a new serial and expiry. Its header value A and its other
+// records stay byte for byte, so it names the same package, which stays where it is.
+Status Renew(Publication *publication)
 {
-    Publication publication = {&request, nullptr, {}, -1, false, "", "", ""};
-    publication.package_name = std::string("paket-") + request.version + ".tpk";
-    Status status = Publish(&publication);
+    Status status = OpenRelease(publication);
+    if (status != StatusOk)
+        return status;
+    const std::vector<uint8_t> &live = publication->current_manifest;
+    if (live.empty()) {
+        PrintError("%s klasöründe yayımlanmış bir bildirim yok; önce yayinla ile yayımlayın",
+                   publication->request->release_folder);
+        return StatusInvalid;
+    }
+    std::vector<ManifestRecord> records = ManifestRecords(live);
+    records.erase(std::remove_if(records.begin(), records.end(),
+                                 [](const ManifestRecord &record) { return record.tag == kExpiryTag; }),
+                  records.end());
+    uint64_t serial = 0;
+    status = NewManifestValues(*publication, time(nullptr), &serial, &records);
+    if (status == StatusOk)
+        status = WriteManifestFile(InFolder(*publication, kManifestFileName).c_str(), publication->key,
+                                   ReadU32(&live[8]), serial, records);
+    if (status != StatusOk)
+        return status;
+    printf("yenilendi=%s\nseri=%llu\n", publication->current_version.empty() ? "-" : publication->current_version.c_str(),
+           (unsigned long long)serial);
+    if (publication->request->valid_days != 0)
+        printf("gecerlilik=%s\n", records.back().value.c_str());
+    return StatusOk;
+}
+
+// Runs a publish or a renewal with the folder unlocked, the key freed and a folder that the run
+// made removed again when it fails.
+Status RunOnReleaseFolder(const PublishRequest &request, const std::string &package_name,
+                          Status (*run)(Publication *publication))
+{
+    Publication publication = {&request, nullptr, {}, -1, false, {}, 0, "", "", package_name};
+    Status status = run(&publication);
     if (status != StatusOk && publication.folder_made)
         rmdir(request.release_folder);
     if (publication.folder_lock >= 0)
         close(publication.folder_lock);
     EVP_PKEY_free(publication.key);
     return status;
+}
+
+} // namespace
+
+Status PublishRelease(const PublishRequest &request)
+{
+    return RunOnReleaseFolder(request, std::string("paket-") + request.version + ".tpk", Publish);
+}
+
+Status RenewRelease(const PublishRequest &request)
+{
+    return RunOnReleaseFolder(request, "", Renew);
 }

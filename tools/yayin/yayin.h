@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/types.h>
+#include <time.h>
 
 #include <string>
 #include <vector>
@@ -154,9 +155,25 @@ std::vector<uint8_t> EncodeManifestBody(uint32_t a, uint64_t b, const std::vecto
 // Appends the signature over all of `file` to it.
 Status SignManifest(EVP_PKEY *key, std::vector<uint8_t> *file);
 
-// Writes the signed manifest whose only record is the component list `list` to `path`,
-// replacing it only once the new file, read back from disk, passes the setup's own check.
-Status WriteManifestFile(const char *path, EVP_PKEY *key, uint32_t a, uint64_t b, const std::string &list);
+// Writes the signed manifest with these header values and records to `path`, replacing it only
+// once the new file, read back from disk, passes the setup's own check.
+Status WriteManifestFile(const char *path, EVP_PKEY *key, uint32_t a, uint64_t b,
+                         const std::vector<ManifestRecord> &records);
+
+// The records of a manifest file that the setup's reader has accepted, in their order, those
+// with tags it does not keep included.
+std::vector<ManifestRecord> ManifestRecords(const std::vector<uint8_t> &file);
+
+// Header value B of the manifest at `path` when it verifies with `public_key`, otherwise 0.
+uint64_t LiveManifestSerial(const char *path, const uint8_t public_key[64]);
+
+// The serial of a manifest that replaces one with the serial `live`: the time `now` in seconds
+// since 1970 (UTC), or one more than `live` when the clock has not passed it, so that serials
+// only rise. Refused (reported) when `live` is the largest.
+Status NextSerial(time_t now, uint64_t live, uint64_t *serial);
+
+// The expiry record of a manifest signed at `now` that is to be trusted for `days` days.
+Status ExpiryRecord(time_t now, uint64_t days, ManifestRecord *record);
 
 // Verifies the manifest file at `path` with `public_key` and prints its lines to stdout, or
 // "bildirim=<status>" when the setup would refuse it.
@@ -249,6 +266,9 @@ struct PublishRequest {
     // manifest is live. Lets a test stop a publish at either point.
     void (*observer)(const char *step);
     ProgressMode progress_mode; // of building the package and of checking it
+    bool serial_given;          // header value B is `serial`, not chosen by NextSerial
+    uint64_t serial;
+    uint64_t valid_days; // or 0: the manifest has no expiry
 };
 
 // Publishes `version` from the product folder into the release folder as "paket-VERSION.tpk"
@@ -256,10 +276,20 @@ struct PublishRequest {
 // public key or setup, a folder whose manifest does not verify with the key or that another
 // publish holds, a version not newer than the published one (unless replacing_version names
 // that one), a package that the live manifest names, and a package or manifest that does not
-// pass the setup's checks. A refused or failed run leaves the folder as it was; an interrupted
-// one leaves it serving the previous release. On success prints yayinlandi=, bilesen= and
+// pass the setup's checks. The manifest's header value B is its serial, from NextSerial unless
+// given, and with valid_days it carries an expiry record. A refused or failed run leaves the
+// folder as it was; an interrupted one leaves it serving the previous release. On success prints yayinlandi=, bilesen= and
 // onceki= lines and removes packages older than the previous one.
 Status PublishRelease(const PublishRequest &request);
+
+// Signs the manifest live in the release folder again, with a serial from NextSerial and an
+// expiry of `valid_days` days or none; header value A and the other records are kept as they
+// are. Takes only release_folder, private_key_path, public_key_path, setup_path and valid_days
+// from the request. It is published as PublishRelease publishes its manifest, under
+// the same lock, and the package stays. Refuses (reported) a folder without a manifest or with
+// one that does not verify with the key. Prints yenilendi=VERSION (- without an installable
+// program), seri= and, with an expiry, gecerlilik= lines.
+Status RenewRelease(const PublishRequest &request);
 
 // --- package_manager.cpp --------------------------------------------------------------------
 
