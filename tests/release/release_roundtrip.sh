@@ -42,6 +42,7 @@ other_digest=$(printf 'arac' | sha256sum | cut -d' ' -f1)
 make_release "$work/ok" "$src/keys/dev-release.pem" --a=7 --b=9 \
   --paket="program:2.1.0:$work/paket-2.1.0.tpk" --bilesen="arac|1.0.0|$other_digest|4|arac.tpk"
 expect "a release signed with the built-in key, without its package" 1 "bildirim=0
+seri=9
 program=0
 surum=2.1.0
 boyut=1000
@@ -66,8 +67,9 @@ bilesen=arac|1.0.0|$other_digest|4|arac.tpk" -- "$yayin" bildirim-goster --acik=
 make_release "$work/other-key" "$work/baska.pem" --paket="program:2.1.0:$work/paket-2.1.0.tpk"
 expect "a release signed with another key" 1 "bildirim=1" -- run_checker --yerel="Z:$work/other-key"
 
-make_release "$work/no-program" "$src/keys/dev-release.pem" --bilesen="arac|1.0.0|$other_digest|4|arac.tpk"
+make_release "$work/no-program" "$src/keys/dev-release.pem" --b=3 --bilesen="arac|1.0.0|$other_digest|4|arac.tpk"
 expect "a release without a program" 1 "bildirim=0
+seri=3
 program=3" -- run_checker --yerel="Z:$work/no-program"
 
 cp "$work/ok/bildirim.tdb" "$work/cut.tdb"
@@ -88,9 +90,10 @@ head -c 300000 /dev/urandom >"$work/agac/alt/rastgele.bin"
 seq 1 200000 >"$work/agac/alt/derin/sayilar.txt"
 : >"$work/agac/alt/bos.dat"
 "$yayin" paket-yap --surum=3.0.0 "$work/agac" "$work/urun/paket-3.0.0.tpk" >"$work/line"
-make_release "$work/urun" "$src/keys/dev-release.pem" "$(cat "$work/line")"
+make_release "$work/urun" "$src/keys/dev-release.pem" --b=4 "$(cat "$work/line")"
 size=$(stat -c %s "$work/urun/paket-3.0.0.tpk")
 expect "a release of the product's files is installable" 0 "bildirim=0
+seri=4
 program=0
 surum=3.0.0
 boyut=$size
@@ -130,8 +133,8 @@ hata=Program paketi imzalı sürüm bilgisiyle eşleşmedi; kullanılmadı." -- 
 folder=$work/yayinla
 setup=$build/bin/Talvor-Kurulum.exe
 
-checked() { # the checker's lines about the release it finds, without the package's size
-  run_checker --yerel="Z:$folder" | tr -d '\r' | grep -v '^boyut='
+checked() { # [FOLDER]: the checker's lines about the release it finds, without the serial and the package's size
+  run_checker --yerel="Z:${1:-$folder}" | tr -d '\r' | grep -v '^boyut=\|^seri='
 }
 
 publish() { # VERSION PRODUCT [FLAGS...]
@@ -162,5 +165,29 @@ expect "a key the built setup does not carry is refused" 1 "" -- \
 expect "a version that is not newer is refused" 1 "" -- publish 1.0.1 "$product"
 expect "refused runs leave the folder as it was" 0 "$before" -- bash -c "sha256sum '$folder'/* | sha256sum"
 expect "the checker still takes the published release" 0 "$(installable 1.1.0 $((count + 1)))" -- checked
+
+# A release the maker signed for one day: the checker shows its expiry, and refuses it once past.
+shown() { "$yayin" bildirim-goster --acik="$src/keys/dev-release.pub" "$1" | sed -n "s/^$2=//p"; }
+expect "a release valid for a day is published" 0 "" -- publish 1.2.0 "$product" --gecerlilik=1
+expiry=$(shown "$folder/bildirim.tdb" gecerlilik)
+expect "the checker shows the expiry and takes the release" 0 "gecerlilik=$expiry
+gecerlilik_utc=$(date -u -d "@$expiry" +%Y-%m-%dT%H:%M:%SZ)
+tam=1" -- bash -o pipefail -c "'$src/scripts/wine.sh' '$denetle' --yerel='Z:$folder' | tr -d '\r' | grep '^gecerlilik\|^tam='"
+
+# The same manifest with its expiry in 2001, signed again with the release key.
+mkdir -p "$work/dolmus"
+cp "$folder"/* "$work/dolmus/"
+head -c -64 "$folder/bildirim.tdb" | perl -0777 -pe "s/$expiry/1000000000/" >"$work/govde"
+signature=$(openssl dgst -sha256 -sign "$src/keys/dev-release.pem" "$work/govde" | openssl asn1parse -inform DER |
+  sed -n 's/.*INTEGER *://p' | while read -r half; do half=$(printf '%064d' 0)$half; echo -n "${half: -64}"; done)
+{ cat "$work/govde"; perl -e 'print pack("H*", $ARGV[0])' "$signature"; } >"$work/dolmus/bildirim.tdb"
+expect "an expired manifest is refused" 1 "bildirim=0
+seri=$(shown "$folder/bildirim.tdb" b)
+gecerlilik=1000000000
+gecerlilik_utc=2001-09-09T01:46:40Z
+hata=Sürüm bilgisinin geçerlilik süresi dolmuş. Yayımcının bildirimi talvor-yayin yenile ile yenilemesi gerekiyor." -- \
+  bash -o pipefail -c "'$src/scripts/wine.sh' '$denetle' --yerel='Z:$work/dolmus' | tr -d '\r'"
+expect "yenile signs it again without an expiry" 0 "" -- bash -c "'$yayin' yenile --anahtar='$src/keys/dev-release.pem' '$work/dolmus' >/dev/null"
+expect "the checker takes the renewed release" 0 "$(installable 1.2.0 "$count")" -- checked "$work/dolmus"
 
 checks_summary

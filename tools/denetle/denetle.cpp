@@ -4,6 +4,7 @@
 //   talvor-denetle --yerel=<folder> [--ac=<folder>]
 //   talvor-denetle --adres=<base URL> [--ac=<folder>]
 //
+// It shows the manifest's serial and expiry and refuses an expired manifest, as the setup does.
 // After the manifest it takes the package as the setup does, into a temporary folder, and unpacks
 // it there, or with --ac into the given folder (which must not exist), where it is left.
 //
@@ -23,6 +24,7 @@
 #include "install/install_sequence.h"
 #include "install/version_store.h"
 #include "release/component_list.h"
+#include "release/manifest_freshness.h"
 #include "release/package_extract.h"
 #include "release/signature.h"
 #include "release/signed_manifest.h"
@@ -64,6 +66,37 @@ bool FetchManifest(HANDLE out, uint8_t **data, uint32_t *size)
         return true;
     Print(out, "hata=%ls", kManifestNotFetchedMessage);
     return false;
+}
+
+const wchar_t kManifestExpiredMessage[] =
+    L"Sürüm bilgisinin geçerlilik süresi dolmuş. Yayımcının bildirimi talvor-yayin yenile ile yenilemesi gerekiyor.";
+
+// A FILETIME counts 100-nanosecond ticks since 1601; the manifest counts seconds since 1970.
+const uint64_t kTicksPerSecond = 10000000;
+const uint64_t kSecondsFrom1601To1970 = 11644473600ull;
+
+uint64_t UnixTimeNow()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    uint64_t seconds = ((uint64_t)now.dwHighDateTime << 32 | now.dwLowDateTime) / kTicksPerSecond;
+    return seconds > kSecondsFrom1601To1970 ? seconds - kSecondsFrom1601To1970 : 0;
+}
+
+// Prints the manifest's expiry as seconds since 1970 and as UTC date and time, the latter "-"
+// past the year 9999.
+void PrintExpiry(HANDLE out, uint64_t expires_at)
+{
+    Print(out, "gecerlilik=%llu", (unsigned long long)expires_at);
+    ULARGE_INTEGER ticks;
+    ticks.QuadPart = (expires_at + kSecondsFrom1601To1970) * kTicksPerSecond;
+    FILETIME time = {ticks.LowPart, ticks.HighPart};
+    SYSTEMTIME fields;
+    if (expires_at <= 253402300799ull && FileTimeToSystemTime(&time, &fields))
+        Print(out, "gecerlilik_utc=%04u-%02u-%02uT%02u:%02u:%02uZ", fields.wYear, fields.wMonth, fields.wDay,
+              fields.wHour, fields.wMinute, fields.wSecond);
+    else
+        Print(out, "gecerlilik_utc=-");
 }
 
 // Fetches, saves and proves the package in a temporary folder of its own, then unpacks it into
@@ -118,9 +151,25 @@ bool CheckRelease(HANDLE out, const wchar_t *open_into)
     SignedManifest *manifest = nullptr;
     Status status = ParseSignedManifest(data, size, GetReleasePublicKey(), &manifest);
     free(data);
+    // An expiry that is no time makes the manifest unusable, as a damaged one is.
+    bool has_expiry = false;
+    uint64_t expires_at = 0;
+    if (status == StatusOk && !ReadManifestExpiry(manifest, &has_expiry, &expires_at))
+        status = StatusInvalid;
     Print(out, "bildirim=%u", status);
-    if (status != StatusOk)
+    if (status != StatusOk) {
+        FreeManifest(manifest);
         return false;
+    }
+    Print(out, "seri=%llu", (unsigned long long)manifest->header_u64);
+    if (has_expiry) {
+        PrintExpiry(out, expires_at);
+        if (UnixTimeNow() > expires_at) {
+            FreeManifest(manifest);
+            Print(out, "hata=%ls", kManifestExpiredMessage);
+            return false;
+        }
+    }
 
     ProgramEntry entry;
     status = LookupManifestEntry(manifest, "program", &entry);
