@@ -91,6 +91,23 @@ protected:
         return entry.version;
     }
 
+    // Header value B and the expiry record ("" when there is none) of a manifest file that
+    // verifies with the development key; B is 0 when it does not.
+    static std::pair<uint64_t, std::string> SerialAndExpiry(const std::string &path)
+    {
+        std::string data = ReadFileBytes(path);
+        std::string key = ReadFileBytes(RepositoryPath("keys/dev-release.pub"));
+        SignedManifest *manifest = nullptr;
+        std::pair<uint64_t, std::string> found(0, "");
+        if (key.size() == 64 && ParseSignedManifest((const uint8_t *)data.data(), (uint32_t)data.size(),
+                                                    (const uint8_t *)key.data(), &manifest) == StatusOk) {
+            const char *expiry = GetManifestRecord(manifest, 10);
+            found = {manifest->header_u64, expiry != nullptr ? expiry : ""};
+        }
+        FreeManifest(manifest);
+        return found;
+    }
+
     std::vector<std::string> ReleaseEntries() const
     {
         std::vector<std::string> names;
@@ -350,4 +367,126 @@ TEST_F(PublishTest, KilledAtAnyMomentServesOneWholeReleaseAndTheNextRunCompletes
     std::vector<std::string> entries = ReleaseEntries();
     EXPECT_EQ(3u, entries.size()) << testing::PrintToString(entries);
     EXPECT_EQ("bildirim.tdb", entries[0]);
+}
+
+TEST_F(PublishTest, SerialsOnlyRiseAndAnExpiryIsSignedWhenAsked)
+{
+    const std::string manifest = Release() + "/bildirim.tdb";
+    std::string product = MakeProduct("urun", "1");
+    const uint64_t before = (uint64_t)time(nullptr);
+    ASSERT_EQ(0, Publish(product, "1.0.0").exit_code);
+    const auto first = SerialAndExpiry(manifest);
+    ToolRun run = Publish(product, "1.1.0", {"--gecerlilik=30"});
+    ASSERT_EQ(0, run.exit_code) << run.err;
+    const uint64_t after = (uint64_t)time(nullptr);
+    const auto second = SerialAndExpiry(manifest);
+    EXPECT_TRUE(first.first >= before && first.second.empty()) << first.first;
+    // Published within the same second or not, the second serial is above the first.
+    EXPECT_TRUE(second.first > first.first && second.first <= after + 1) << second.first;
+    const uint64_t expiry = std::stoull(second.second);
+    EXPECT_TRUE(expiry >= before + 30 * 86400 && expiry <= after + 30 * 86400) << expiry;
+    EXPECT_EQ(std::to_string(expiry), second.second); // digits only, as the setup reads them
+    run = RunTool({"bildirim-goster", "--acik=" + RepositoryPath("keys/dev-release.pub"), manifest});
+    EXPECT_NE(std::string::npos, run.out.find("\ngecerlilik=" + second.second + "\ngecerlilik_utc=20")) << run.out;
+
+    // A serial ahead of the clock is followed by the next number; one given by hand that does not
+    // rise is published with a warning; past the largest, nothing is published.
+    ASSERT_EQ(0, Publish(product, "1.2.0", {"--seri=4000000000"}).exit_code);
+    ASSERT_EQ(0, Publish(product, "1.3.0").exit_code);
+    EXPECT_EQ(std::make_pair(uint64_t(4000000001), std::string()), SerialAndExpiry(manifest));
+    run = Publish(product, "1.4.0", {"--seri=5"});
+    EXPECT_EQ(0, run.exit_code);
+    EXPECT_NE(std::string::npos, run.err.find("uyarı: --seri=5 yayımlanan bildirimin serisinden (4000000001)"))
+        << run.err;
+    EXPECT_EQ(5u, SerialAndExpiry(manifest).first);
+    ASSERT_EQ(0, Publish(product, "1.5.0", {"--seri=18446744073709551615"}).exit_code);
+    const std::map<std::string, std::string> published = Snapshot();
+    EXPECT_EQ(1, Publish(product, "1.6.0").exit_code);
+    EXPECT_TRUE(published == Snapshot());
+
+    // bildirim-yaz without --b follows the manifest it replaces the same way.
+    const std::vector<std::string> write = {"bildirim-yaz", "--anahtar=" + RepositoryPath("keys/dev-release.pem"),
+                                            "--cikti=" + Path("b.tdb"),
+                                            "--bilesen=program|1.0.0|" + std::string(64, 'a') + "|1|p.tpk"};
+    ASSERT_EQ(0, RunTool(write).exit_code);
+    EXPECT_GE(SerialAndExpiry(Path("b.tdb")).first, before);
+    std::vector<std::string> by_hand = write;
+    by_hand.push_back("--b=4000000000");
+    ASSERT_EQ(0, RunTool(by_hand).exit_code);
+    ASSERT_EQ(0, RunTool(write).exit_code);
+    EXPECT_EQ(4000000001u, SerialAndExpiry(Path("b.tdb")).first);
+
+    for (const char *days : {"--gecerlilik=0", "--gecerlilik=3651", "--gecerlilik=1g"}) {
+        ExpectUsageError({"yayinla", "--anahtar=" + RepositoryPath("keys/dev-release.pem"), "--surum=2.0.0", days,
+                          product, Release()});
+        ExpectUsageError({"yenile", "--anahtar=" + RepositoryPath("keys/dev-release.pem"), days, Release()});
+    }
+    EXPECT_TRUE(published == Snapshot());
+}
+
+TEST_F(PublishTest, RenewalChangesOnlyTheSerialAndTheExpiryAndLeavesThePackage)
+{
+    ASSERT_EQ(0, Publish(MakeProduct("urun", "1"), "1.0.0").exit_code);
+    const std::string manifest = Release() + "/bildirim.tdb";
+    const std::string package = ReadFileBytes(Release() + "/paket-1.0.0.tpk");
+    // A live manifest with header value A, an old expiry and records the setup keeps or skips.
+    SignedManifest *parsed = nullptr;
+    std::string live = ReadFileBytes(manifest);
+    std::string dev_pub = ReadFileBytes(RepositoryPath("keys/dev-release.pub"));
+    ASSERT_EQ(StatusOk, ParseSignedManifest((const uint8_t *)live.data(), (uint32_t)live.size(),
+                                            (const uint8_t *)dev_pub.data(), &parsed));
+    const std::string list = GetManifestRecord(parsed, kComponentListTag);
+    FreeManifest(parsed);
+    EVP_PKEY *key = nullptr;
+    ASSERT_EQ(StatusOk, LoadPrivateKey(RepositoryPath("keys/dev-release.pem").c_str(), &key));
+    std::vector<uint8_t> file = EncodeManifestBody(3, 100, {{1, "bir"}, {10, "1000"}, {9, list}, {12, "atlanan"}});
+    ASSERT_EQ(StatusOk, SignManifest(key, &file));
+    EVP_PKEY_free(key);
+    ASSERT_TRUE(WriteFileBytes(manifest, std::string(file.begin(), file.end())));
+
+    const std::string renew[] = {"--gecerlilik=2", ""};
+    uint64_t previous = 100;
+    for (const std::string &days : renew) {
+        SCOPED_TRACE(days);
+        std::vector<std::string> args = {"yenile", "--anahtar=" + RepositoryPath("keys/dev-release.pem"), Release()};
+        if (!days.empty())
+            args.insert(args.begin() + 1, days);
+        const uint64_t before = (uint64_t)time(nullptr);
+        ToolRun run = RunTool(args);
+        ASSERT_EQ(0, run.exit_code) << run.err;
+        const uint64_t after = (uint64_t)time(nullptr);
+        const auto renewed = SerialAndExpiry(manifest);
+        EXPECT_TRUE(renewed.first > previous && renewed.first >= before && renewed.first <= after + 1);
+        previous = renewed.first;
+        std::vector<ManifestRecord> records = {{1, "bir"}, {9, list}, {12, "atlanan"}};
+        std::string expected_out = "yenilendi=1.0.0\nseri=" + std::to_string(renewed.first) + "\n";
+        if (!days.empty()) {
+            const uint64_t expiry = std::stoull(renewed.second);
+            EXPECT_TRUE(expiry >= before + 2 * 86400 && expiry <= after + 2 * 86400) << expiry;
+            records.push_back({10, renewed.second});
+            expected_out += "gecerlilik=" + renewed.second + "\n";
+        } else {
+            EXPECT_EQ("", renewed.second);
+        }
+        EXPECT_EQ(expected_out, run.out);
+        // Byte for byte the live manifest but for the serial and the expiry; the package as it was.
+        std::vector<uint8_t> body = EncodeManifestBody(3, renewed.first, records);
+        std::string now = ReadFileBytes(manifest);
+        EXPECT_EQ(std::string(body.begin(), body.end()), now.substr(0, now.size() - 64));
+        EXPECT_EQ("1.0.0", ServedVersion());
+        EXPECT_EQ(package, ReadFileBytes(Release() + "/paket-1.0.0.tpk"));
+        EXPECT_EQ((std::vector<std::string>{"bildirim.tdb", "paket-1.0.0.tpk"}), ReleaseEntries());
+    }
+
+    // Another key's folder and a folder without a release are refused and left as they were.
+    const std::map<std::string, std::string> renewed = Snapshot();
+    ASSERT_EQ(0, RunTool({"anahtar-uret", "--ozel=" + Path("baska.pem"), "--acik=" + Path("baska.pub")}).exit_code);
+    ToolRun run = RunTool({"yenile", "--anahtar=" + Path("baska.pem"), Release()});
+    EXPECT_EQ(1, run.exit_code);
+    EXPECT_NE(std::string::npos, run.err.find("bu anahtarla doğrulanmıyor")) << run.err;
+    EXPECT_TRUE(renewed == Snapshot());
+    run = RunTool({"yenile", "--anahtar=" + RepositoryPath("keys/dev-release.pem"), Path("bos")});
+    EXPECT_EQ(1, run.exit_code);
+    EXPECT_NE(std::string::npos, run.err.find("yayımlanmış bir bildirim yok")) << run.err;
+    EXPECT_FALSE(FileExists(Path("bos")));
 }
