@@ -201,12 +201,15 @@ TEST_F(ManifestShow, ReportsTheStatusOfARefusedManifest)
     std::vector<uint8_t> current = EncodeManifestBody(0, 0, {{kComponentListTag, Line("talvor")}});
     std::vector<uint8_t> later = current;
     later[4] = 2; // a format version this setup does not know
+    std::vector<uint8_t> padded = EncodeManifestBody(0, 0, {{kComponentListTag, Line("talvor")}, {10, "01"}});
     ASSERT_EQ(StatusOk, SignManifest(key, &current));
     ASSERT_EQ(StatusOk, SignManifest(key, &later));
+    ASSERT_EQ(StatusOk, SignManifest(key, &padded));
     EVP_PKEY_free(key);
     ASSERT_TRUE(WriteFileBytes(Path("b.tdb"), std::string(current.begin(), current.end())));
     ASSERT_TRUE(WriteFileBytes(Path("sonraki.tdb"), std::string(later.begin(), later.end())));
     ASSERT_TRUE(WriteFileBytes(Path("kisa.tdb"), std::string(83, 'T')));
+    ASSERT_TRUE(WriteFileBytes(Path("sifirli.tdb"), std::string(padded.begin(), padded.end())));
 
     const struct {
         const char *file;
@@ -216,6 +219,7 @@ TEST_F(ManifestShow, ReportsTheStatusOfARefusedManifest)
         {"b.tdb", Path("k.pub"), "bildirim=1\n"},
         {"kisa.tdb", kDevPub, "bildirim=1\n"},
         {"sonraki.tdb", kDevPub, "bildirim=7\n"},
+        {"sifirli.tdb", kDevPub, "bildirim=1\n"}, // an expiry with a leading zero is no time
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.file);

@@ -172,7 +172,8 @@ expect "a release valid for a day is published" 0 "" -- publish 1.2.0 "$product"
 expiry=$(shown "$folder/bildirim.tdb" gecerlilik)
 expect "the checker shows the expiry and takes the release" 0 "gecerlilik=$expiry
 gecerlilik_utc=$(date -u -d "@$expiry" +%Y-%m-%dT%H:%M:%SZ)
-tam=1" -- bash -o pipefail -c "'$src/scripts/wine.sh' '$denetle' --yerel='Z:$folder' | tr -d '\r' | grep '^gecerlilik\|^tam='"
+tam=1" -- \
+  bash -o pipefail -c "'$src/scripts/wine.sh' '$denetle' --yerel='Z:$folder' | tr -d '\r' | grep '^gecerlilik\|^tam='"
 
 # The same manifest with its expiry in 2001, signed again with the release key.
 mkdir -p "$work/dolmus"
@@ -187,7 +188,8 @@ gecerlilik=1000000000
 gecerlilik_utc=2001-09-09T01:46:40Z
 hata=Sürüm bilgisinin geçerlilik süresi dolmuş. Yayımcının bildirimi talvor-yayin yenile ile yenilemesi gerekiyor." -- \
   bash -o pipefail -c "'$src/scripts/wine.sh' '$denetle' --yerel='Z:$work/dolmus' | tr -d '\r'"
-expect "yenile signs it again without an expiry" 0 "" -- bash -c "'$yayin' yenile --anahtar='$src/keys/dev-release.pem' '$work/dolmus' >/dev/null"
+expect "yenile signs it again without an expiry" 0 "" -- \
+  bash -c "'$yayin' yenile --anahtar='$src/keys/dev-release.pem' '$work/dolmus' >/dev/null"
 expect "the checker takes the renewed release" 0 "$(installable 1.2.0 "$count")" -- checked "$work/dolmus"
 
 checks_summary

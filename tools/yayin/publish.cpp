@@ -366,8 +366,8 @@ Status Renew(Publication *publication)
                                    ReadU32(&live[8]), serial, records);
     if (status != StatusOk)
         return status;
-    printf("yenilendi=%s\nseri=%llu\n", publication->current_version.empty() ? "-" : publication->current_version.c_str(),
-           (unsigned long long)serial);
+    const std::string &version = publication->current_version;
+    printf("yenilendi=%s\nseri=%llu\n", version.empty() ? "-" : version.c_str(), (unsigned long long)serial);
     if (publication->request->valid_days != 0)
         printf("gecerlilik=%s\n", records.back().value.c_str());
     return StatusOk;

@@ -278,8 +278,9 @@ struct PublishRequest {
 // that one), a package that the live manifest names, and a package or manifest that does not
 // pass the setup's checks. The manifest's header value B is its serial, from NextSerial unless
 // given, and with valid_days it carries an expiry record. A refused or failed run leaves the
-// folder as it was; an interrupted one leaves it serving the previous release. On success prints yayinlandi=, bilesen= and
-// onceki= lines and removes packages older than the previous one.
+// folder as it was; an interrupted one leaves it serving the previous release. On success
+// prints yayinlandi=, bilesen= and onceki= lines and removes packages older than the previous
+// one.
 Status PublishRelease(const PublishRequest &request);
 
 // Signs the manifest live in the release folder again, with a serial from NextSerial and an
