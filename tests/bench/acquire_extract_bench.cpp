@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <psapi.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include "core/format.h"
 #include "app/options.h"
@@ -24,10 +25,13 @@ int wmain(int count, wchar_t **arguments)
     FormatWide(package, 260, L"%s\\paket.tpk", arguments[2]);
     FormatWide(unpacked, 260, L"%s\\acilan", arguments[2]);
     ProgramEntry entry;
-    if (!AcquireManifest(&entry)) {
+    uint8_t *manifest = nullptr;
+    uint32_t manifest_size = 0;
+    if (!AcquireManifest(&entry, &manifest, &manifest_size)) {
         fprintf(stderr, "%ls\n", Progress.result_text);
         return 1;
     }
+    free(manifest);
     ULONGLONG start = GetTickCount64();
     if (!AcquirePackage(&entry, package)) {
         fprintf(stderr, "%ls\n", Progress.result_text);

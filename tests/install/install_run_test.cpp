@@ -7,6 +7,7 @@
 #include "support/test_support.h"
 
 #include <shlobj.h>
+#include <time.h>
 
 #include <algorithm>
 #include <memory>
@@ -570,6 +571,91 @@ TEST_F(InstallRunTest, InstallAfterARemovalWaitingForTheRestartKeepsItsFiles)
     EXPECT_TRUE(Logged("yeniden baslatmada silinecek 2 kayit geri alindi")) << Lines();
     EXPECT_EQ(0u, under_install_folder());
     ExpectServiceRuns("1.0.0");
+}
+
+// A release the maker has since replaced, served again as an attacker would (the same folder,
+// or a manifest of the same serial for another version), and an expired or unusable manifest
+// are refused before anything is fetched: the newer version runs on, its manifest kept. The
+// same release repairs, and the maker's deliberate return to 1.0.0, published anew, installs.
+TEST_F(InstallRunTest, OlderOrExpiredManifestIsRefusedAndARepublishedOneInstalls)
+{
+    const std::wstring kept = std::wstring(kProductFolder) + L"\\bildirim.tdb";
+    std::wstring first = Release("1.0.0");
+    ASSERT_EQ(0, Install(first));
+    std::string first_manifest = ReadFileBytes(first + L"\\bildirim.tdb");
+    EXPECT_EQ(first_manifest, ReadFileBytes(kept));
+    std::wstring second = Release("2.0.0");
+    ASSERT_EQ(0, Install(second)) << Lines();
+    std::string second_manifest = ReadFileBytes(kept);
+    EXPECT_EQ(ReadFileBytes(second + L"\\bildirim.tdb"), second_manifest);
+    std::string older = std::to_string(ManifestSerial(first_manifest));
+    uint64_t serial = ManifestSerial(second_manifest);
+    DWORD pid = QueryProductService().pid;
+
+    std::string expired = std::to_string(time(nullptr) - 1);
+    struct Case {
+        std::wstring release;
+        std::string message;
+        std::string logged;
+    } cases[] = {
+        {first,
+         "Sunulan sürüm bilgisi kurulu olandan eski (yayın " + older + " < " + std::to_string(serial) +
+             "), eski bir yayın yeniden sunulmuş olabilir; kurulu Talvor olduğu gibi bırakıldı.",
+         "yayin sirasi: sunulan " + older + " (1.0.0), kurulu " + std::to_string(serial) + " (2.0.0)"},
+        {Release("2.0.1", "", {}, {serial, ""}),
+         "Sunulan sürüm bilgisi 2.0.1 sürümünü kurulu 2.0.0 sürümünün yayın numarasıyla (" + std::to_string(serial) +
+             ") getiriyor, yayın değiştirilmiş olabilir; kurulu Talvor olduğu gibi bırakıldı.",
+         ""},
+        {Release("3.0.0", "", {}, {0, expired}),
+         "Sunulan sürüm bilgisinin geçerlilik süresi dolmuş, güncel olmayan bir yayın sunuluyor olabilir; "
+         "bilgisayarında hiçbir şey değiştirilmedi, bir süre sonra yeniden dene.",
+         "surum bilgisinin suresi dolmus: gecerlilik " + expired + ", simdi "},
+        {Release("3.0.0", "", {}, {0, "0" + expired}),
+         "İmzalı sürüm bilgisinin geçerlilik kaydı bozuk olduğundan sürüm bilgisi kullanılamadı; bilgisayarında "
+         "hiçbir şey değiştirilmedi.",
+         "surum bilgisinin gecerlilik kaydi sayi degil: 0" + expired},
+    };
+    for (const Case &refused : cases) {
+        EXPECT_EQ(1, Install(refused.release));
+        EXPECT_EQ("HATA: " + refused.message, LastLine()) << Lines();
+        bool logged = refused.logged.empty();
+        for (const std::string &line : last_lines_)
+            logged = logged || line.compare(0, refused.logged.size(), refused.logged) == 0;
+        EXPECT_TRUE(logged) << refused.logged << "\n" << Lines();
+        EXPECT_EQ(std::string::npos, Lines().find(".tpk")) << "no package is fetched";
+    }
+    EXPECT_EQ(pid, QueryProductService().pid);
+    ExpectServiceRuns("2.0.0");
+    EXPECT_EQ((std::vector<std::string>{"1.0.0", "2.0.0"}), StoreEntries()) << kNoStoreLeftovers;
+    EXPECT_EQ(second_manifest, ReadFileBytes(kept));
+
+    EXPECT_EQ(0, Install(second)) << Lines();
+    std::wstring back = Release("1.0.0", "", {}, {0, std::to_string(time(nullptr) + 86400)});
+    ASSERT_EQ(0, Install(back)) << Lines();
+    ExpectServiceRuns("1.0.0");
+    EXPECT_EQ(ReadFileBytes(back + L"\\bildirim.tdb"), ReadFileBytes(kept));
+}
+
+// A product installed before manifests were kept, or whose kept manifest is damaged, updates as
+// if none were kept, and keeps the new one.
+TEST_F(InstallRunTest, MissingOrDamagedKeptManifestCountsAsNone)
+{
+    const std::wstring kept = std::wstring(kProductFolder) + L"\\bildirim.tdb";
+    ASSERT_EQ(0, Install(Release("1.0.0")));
+    std::string damaged = ReadFileBytes(kept);
+    damaged[damaged.size() - 70] ^= 1;
+    ASSERT_TRUE(WriteFileBytes(kept, damaged));
+    std::wstring update = Release("2.0.0");
+    ASSERT_EQ(0, Install(update)) << Lines();
+    EXPECT_TRUE(Logged("kurulu surumun surum bilgisi okunamadi ya da imzasi tutmadi; yok sayiliyor")) << Lines();
+    EXPECT_EQ(ReadFileBytes(update + L"\\bildirim.tdb"), ReadFileBytes(kept));
+
+    ASSERT_TRUE(DeleteFileW(kept.c_str()));
+    update = Release("3.0.0");
+    ASSERT_EQ(0, Install(update)) << Lines();
+    EXPECT_TRUE(Logged("kurulu surumun surum bilgisi yok; yayin sirasi denetlenmiyor")) << Lines();
+    ExpectServiceRuns("3.0.0");
+    EXPECT_EQ(ReadFileBytes(update + L"\\bildirim.tdb"), ReadFileBytes(kept));
 }
 
 // The install folder on a small file system of its own (tmpfs), mounted by the test and taken

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdint.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +19,14 @@ extern const wchar_t kInstallLogPath[]; // C:\Program Files\Talvor\kurulum.log
 // The removal log in the temporary folder.
 std::wstring RemovalLogPath();
 
+// The serial (header value B) and the expiry record of a release's manifest. By default each
+// release gets a serial above the one before, the time of publishing as the release tool gives
+// it, so that a release published later always installs over an earlier one; and no expiry.
+struct ReleaseStamp {
+    uint64_t serial = 0; // 0: the next rising one
+    std::string expiry;  // the expiry record's text; empty: no record
+};
+
 // Writes into `folder` (which must exist) a release the setup takes with --yerel=: a package of
 // the stand-in product programs named "paket-<version>.tpk" and its manifest, signed with the
 // development key. `service_behaviour`, when not empty, goes into the package as
@@ -25,7 +35,9 @@ std::wstring RemovalLogPath();
 bool PublishProductRelease(const std::wstring &folder, const std::string &version,
                            const std::string &service_behaviour = "",
                            const std::vector<std::pair<std::string, std::string>> &extra = {},
-                           const std::vector<std::string> &omit = {});
+                           const std::vector<std::string> &omit = {}, const ReleaseStamp &stamp = {});
+// The serial of a manifest file's bytes, 0 when they are too short to hold one.
+uint64_t ManifestSerial(const std::string &manifest);
 // The development key is the one the setup under test trusts; a build with another key cannot
 // take the releases above, and its tests skip.
 bool SetupTrustsDevelopmentKey();
@@ -43,7 +55,8 @@ protected:
     void TearDown() override;
     // A release folder of its own for each version and variant (PublishProductRelease).
     std::wstring Release(const std::string &version, const std::string &behaviour = "",
-                         const std::vector<std::pair<std::string, std::string>> &extra = {});
+                         const std::vector<std::pair<std::string, std::string>> &extra = {},
+                         const ReleaseStamp &stamp = {});
 
     std::wstring releases_;
     int published_ = 0;
