@@ -19,6 +19,9 @@
 
 namespace {
 
+// What the user can do about a manifest that is refused though signed.
+const wchar_t kGetLatestRelease[] = L"en son yayını Tekvar Yazılım'dan edinip yeniden dene";
+
 // Seconds since 1970, UTC.
 uint64_t SecondsNow()
 {
@@ -62,9 +65,10 @@ bool CheckFreshness(const SignedManifest *manifest, const ProgramEntry *entry)
     bool has_expiry = false;
     uint64_t expires_at = 0;
     if (!ReadManifestExpiry(manifest, &has_expiry, &expires_at)) {
-        LogLine("surum bilgisinin gecerlilik kaydi sayi degil: %s", GetManifestRecord(manifest, kExpiryTag));
+        LogLine("surum bilgisinin gecerlilik kaydi sayi degil: %.24s", GetManifestRecord(manifest, kExpiryTag));
         return ReportError(L"İmzalı sürüm bilgisinin geçerlilik kaydı bozuk olduğundan sürüm bilgisi kullanılamadı; "
-                           L"bilgisayarında hiçbir şey değiştirilmedi.");
+                           L"bilgisayarında hiçbir şey değiştirilmedi, %s.",
+                           kGetLatestRelease);
     }
     uint64_t now = SecondsNow();
     if (has_expiry && expires_at <= now) {
@@ -84,12 +88,12 @@ bool CheckFreshness(const SignedManifest *manifest, const ProgramEntry *entry)
             kept_entry.version);
     if (offered < installed)
         return ReportError(L"Sunulan sürüm bilgisi kurulu olandan eski (yayın %llu < %llu), eski bir yayın yeniden "
-                           L"sunulmuş olabilir; kurulu Talvor olduğu gibi bırakıldı.",
-                           offered, installed);
+                           L"sunulmuş olabilir; kurulu Talvor olduğu gibi bırakıldı, %s.",
+                           offered, installed, kGetLatestRelease);
     if (offered == installed && strcmp(entry->version, kept_entry.version) != 0)
         return ReportError(L"Sunulan sürüm bilgisi %hs sürümünü kurulu %hs sürümünün yayın numarasıyla (%llu) "
-                           L"getiriyor, yayın değiştirilmiş olabilir; kurulu Talvor olduğu gibi bırakıldı.",
-                           entry->version, kept_entry.version, offered);
+                           L"getiriyor, yayın değiştirilmiş olabilir; kurulu Talvor olduğu gibi bırakıldı, %s.",
+                           entry->version, kept_entry.version, offered, kGetLatestRelease);
     return true;
 }
 
@@ -102,8 +106,6 @@ bool KeptManifestPath(wchar_t *out)
 
 bool AcquireManifest(ProgramEntry *entry, uint8_t **manifest_bytes, uint32_t *manifest_size)
 {
-    *manifest_bytes = nullptr;
-    *manifest_size = 0;
     SetStatus(L"Sürüm bilgisi alınıyor…", 2, 1);
     uint8_t *data = nullptr;
     uint32_t size = 0;
@@ -120,16 +122,19 @@ bool AcquireManifest(ProgramEntry *entry, uint8_t **manifest_bytes, uint32_t *ma
     }
     status = LookupManifestEntry(manifest, "program", entry);
     bool usable = status == StatusOk && IsInstallableEntry(entry);
-    bool fresh = usable && CheckFreshness(manifest, entry);
+    bool taken = usable ? CheckFreshness(manifest, entry)
+                        : ReportError(L"İmzalı sürüm bilgisinde kurulabilir bir program bulunamadı.");
     FreeManifest(manifest);
-    if (!fresh) {
+    if (taken && manifest_bytes != nullptr) {
+        *manifest_bytes = data;
+        *manifest_size = size;
+    } else {
         free(data);
-        return usable ? false : ReportError(L"İmzalı sürüm bilgisinde kurulabilir bir program bulunamadı.");
     }
+    if (!taken)
+        return false;
     LogLine("kurulacak surum: %s (%s, %llu bayt)", entry->version, entry->package_file,
             (unsigned long long)entry->size);
-    *manifest_bytes = data;
-    *manifest_size = size;
     return true;
 }
 

@@ -14,9 +14,10 @@ const wchar_t kManifestNotFetchedMessage[] =
     L"Sürüm bilgisi alınamadı. İnternet bağlantını denetleyip kurulumu yeniden çalıştır.";
 
 // Fetches and authenticates bildirim.tdb, takes its installable "program" entry and refuses it
-// when it is expired or older than the manifest the installed product came from. On true the
-// file's bytes are in a malloc'd buffer the caller frees, to be kept once the install succeeded.
-bool AcquireManifest(ProgramEntry *entry, uint8_t **manifest, uint32_t *manifest_size);
+// when it is expired or older than the manifest the installed product came from. On true, and
+// when `manifest` is not null, the file's bytes are in a malloc'd buffer the caller frees: an
+// install keeps them once it succeeded.
+bool AcquireManifest(ProgramEntry *entry, uint8_t **manifest = nullptr, uint32_t *manifest_size = nullptr);
 
 // Where an install keeps the manifest it came from: "<install folder>\bildirim.tdb". False when
 // the path does not fit 260 characters.

@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <psapi.h>
 #include <stdio.h>
-#include <stdlib.h>
 
 #include "core/format.h"
 #include "app/options.h"
@@ -25,13 +24,10 @@ int wmain(int count, wchar_t **arguments)
     FormatWide(package, 260, L"%s\\paket.tpk", arguments[2]);
     FormatWide(unpacked, 260, L"%s\\acilan", arguments[2]);
     ProgramEntry entry;
-    uint8_t *manifest = nullptr;
-    uint32_t manifest_size = 0;
-    if (!AcquireManifest(&entry, &manifest, &manifest_size)) {
+    if (!AcquireManifest(&entry)) {
         fprintf(stderr, "%ls\n", Progress.result_text);
         return 1;
     }
-    free(manifest);
     ULONGLONG start = GetTickCount64();
     if (!AcquirePackage(&entry, package)) {
         fprintf(stderr, "%ls\n", Progress.result_text);

@@ -14,7 +14,6 @@
 #include "support/test_signing.h"
 #include "support/test_support.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -69,11 +68,7 @@ TEST_F(ServerAcquisitionTest, SignedReleaseFromTheServer)
     wcscpy(InstallFolder, folder_.c_str());
 
     ProgramEntry entry;
-    uint8_t *manifest = nullptr;
-    uint32_t manifest_size = 0;
-    ASSERT_TRUE(AcquireManifest(&entry, &manifest, &manifest_size));
-    EXPECT_EQ(ReadFileBytes(ServedFile("bildirim.tdb")), std::string((const char *)manifest, manifest_size));
-    free(manifest);
+    ASSERT_TRUE(AcquireManifest(&entry));
     ASSERT_TRUE(AcquirePackage(&entry, target_.c_str()));
     EXPECT_EQ(package, ReadFileBytes(target_));
     std::string log = Log();
@@ -85,24 +80,19 @@ TEST_F(ServerAcquisitionTest, SignedReleaseFromTheServer)
     EXPECT_NE(std::string::npos, log.find("sunucu-4.0.0.tpk", chosen + 40));
     EXPECT_LT(log.find("sunucu-4.0.0.tpk", chosen + 40), verified);
 
-    // Once that manifest is kept, the server's older one for the same version is refused.
+    // Once that manifest is kept, the server's older one is refused.
     ASSERT_TRUE(WriteFileBytes(folder_ + L"\\bildirim.tdb", ReadFileBytes(ServedFile("bildirim.tdb"))));
     layout.b--;
     ASSERT_TRUE(WriteFileBytes(ServedFile("bildirim.tdb"), SignedManifestFile(key, ManifestBody(layout))));
-    EXPECT_FALSE(AcquireManifest(&entry, &manifest, &manifest_size));
-    EXPECT_EQ(Utf8(L"Sunulan sürüm bilgisi kurulu olandan eski (yayın 1765000499 < 1765000500), eski bir yayın "
-                   L"yeniden sunulmuş olabilir; kurulu Talvor olduğu gibi bırakıldı."),
-              Result());
+    EXPECT_FALSE(AcquireManifest(&entry));
+    EXPECT_EQ(0u, Result().find(Utf8(L"Sunulan sürüm bilgisi kurulu olandan eski (yayın 1765000499 < 1765000500)")));
 }
 
 TEST_F(ServerAcquisitionTest, FailuresFromTheServerHaveTheirMessages)
 {
     ASSERT_TRUE(SetBaseUrl(&Options, ServerUrl("TALVOR_TEST_HTTP", "yok/").c_str()));
     ProgramEntry entry;
-    uint8_t *manifest = nullptr;
-    uint32_t manifest_size = 0;
-    EXPECT_FALSE(AcquireManifest(&entry, &manifest, &manifest_size));
-    EXPECT_EQ(nullptr, manifest);
+    EXPECT_FALSE(AcquireManifest(&entry));
     EXPECT_EQ(Utf8(L"Sürüm bilgisi alınamadı. İnternet bağlantını denetleyip kurulumu yeniden çalıştır."), Result());
 
     entry = Entry("sunucuda-yok.tpk", "x");

@@ -9,7 +9,6 @@
 #include "support/test_signing.h"
 #include "support/test_support.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -46,31 +45,19 @@ protected:
         ASSERT_TRUE(WriteFileBytes(release_ + L"\\paket-2.1.0.tpk", bytes));
     }
     std::string Result() const { return Utf8(Progress.result_text); }
-    bool Acquire()
-    {
-        free(manifest_);
-        return AcquireManifest(&entry_, &manifest_, &manifest_size_);
-    }
-    void TearDown() override
-    {
-        free(manifest_);
-        LoggedFolderTest::TearDown();
-    }
 
     TestKey key_{DevelopmentKeyFile()};
     std::wstring release_;
     std::wstring target_;
     std::string package_;
     ProgramEntry entry_;
-    uint8_t *manifest_ = nullptr;
-    uint32_t manifest_size_ = 0;
 };
 
 TEST_F(AcquisitionTest, TakesTheSignedReleaseAndLogsInOrder)
 {
     Publish(ProgramLine());
     PublishPackage(package_);
-    ASSERT_TRUE(Acquire());
+    ASSERT_TRUE(AcquireManifest(&entry_));
     EXPECT_STREQ("2.1.0", entry_.version);
     EXPECT_STREQ("paket-2.1.0.tpk", entry_.package_file);
     ASSERT_TRUE(AcquirePackage(&entry_, target_.c_str()));
@@ -92,21 +79,21 @@ TEST_F(AcquisitionTest, TakesTheSignedReleaseAndLogsInOrder)
 
 TEST_F(AcquisitionTest, ManifestFailuresHaveTheirMessages)
 {
-    EXPECT_FALSE(Acquire());
+    EXPECT_FALSE(AcquireManifest(&entry_));
     EXPECT_EQ(Utf8(L"Kurulum klasöründe bildirim.tdb bulunamadı."), Result());
 
     TestKey other;
     ManifestLayout layout;
     layout.records = {{9, ProgramLine()}};
     ASSERT_TRUE(WriteFileBytes(release_ + L"\\bildirim.tdb", SignedManifestFile(other, ManifestBody(layout))));
-    EXPECT_FALSE(Acquire());
+    EXPECT_FALSE(AcquireManifest(&entry_));
     EXPECT_EQ(Utf8(L"Sürüm bilgisinin Tekvar Yazılım imzası doğrulanamadı. Kurulum güvenlik için durduruldu."), Result());
 
     for (const std::string &line : {ProgramLine("2.1.0", 536870913), ProgramLine("2.1.0.4"), ProgramLine("2.12345.0"),
                                     std::string("arac|1.0.0|") + HexOf(Sha256Of("x")) + "|1|arac.tpk",
                                     "program|2.1.0|" + HexOf(Sha256Of(package_)) + "|0|paket-2.1.0.tpk"}) {
         Publish(line);
-        EXPECT_FALSE(Acquire()) << line;
+        EXPECT_FALSE(AcquireManifest(&entry_)) << line;
         EXPECT_EQ(Utf8(L"İmzalı sürüm bilgisinde kurulabilir bir program bulunamadı."), Result()) << line;
     }
 }
@@ -114,7 +101,7 @@ TEST_F(AcquisitionTest, ManifestFailuresHaveTheirMessages)
 TEST_F(AcquisitionTest, PackageFailuresHaveTheirMessagesAndLeaveNoFile)
 {
     Publish(ProgramLine());
-    ASSERT_TRUE(Acquire());
+    ASSERT_TRUE(AcquireManifest(&entry_));
     struct Case {
         std::string package; // empty: none published
         const wchar_t *message;

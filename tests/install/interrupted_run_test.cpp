@@ -339,7 +339,7 @@ protected:
     {
         for (std::wstring *folder : {&base_, &update_, &bulky_, &newer_})
             *folder = MakeTempFolder(L"yayin");
-        // Published in the order of their versions, which the tests install them in.
+        // Published in the order the tests install them in.
         published_ = PublishProductRelease(base_, "1.0.0") &&
                      PublishProductRelease(bulky_, "1.0.0", "", BulkFiles(400)) &&
                      PublishProductRelease(update_, "1.1.0", "", BulkFiles(150)) && PublishProductRelease(newer_, "1.2.0");

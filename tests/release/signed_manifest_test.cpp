@@ -4,7 +4,6 @@
 #include <string>
 
 #include "release/component_list.h"
-#include "release/manifest_freshness.h"
 #include "release/signed_manifest.h"
 #include "support/test_signing.h"
 
@@ -58,41 +57,6 @@ TEST_F(SignedManifestTest, RecordsAndHeaderValuesAreKept)
     EXPECT_EQ(nullptr, GetManifestRecord(manifest_, 0));
     EXPECT_EQ(nullptr, GetManifestRecord(manifest_, 12));
     EXPECT_EQ(nullptr, GetManifestRecord(nullptr, 9));
-}
-
-// The expiry record holds plain decimal seconds that fit 64 bits; anything else is unusable.
-TEST_F(SignedManifestTest, ExpiryRecordIsAPlainNumber)
-{
-    struct Case {
-        const char *text; // null: no record
-        bool usable;
-        bool has_expiry;
-        uint64_t expires_at;
-    } cases[] = {
-        {nullptr, true, false, 0},
-        {"1798761600", true, true, 1798761600},
-        {"0", true, true, 0},
-        {"18446744073709551615", true, true, UINT64_MAX},
-        {"18446744073709551616", false},
-        {"000000000000000000001", false},
-        {"01798761600", false},
-        {"", false},
-        {"+1798761600", false},
-        {"-1", false},
-        {"1798761600 ", false},
-        {"17987x1600", false},
-    };
-    for (const Case &c : cases) {
-        ManifestLayout layout;
-        if (c.text != nullptr)
-            layout.records = {{kExpiryTag, c.text}};
-        ASSERT_EQ(StatusOk, Parse(File(layout)));
-        bool has_expiry = true;
-        uint64_t expires_at = 1;
-        EXPECT_EQ(c.usable, ReadManifestExpiry(manifest_, &has_expiry, &expires_at)) << (c.text ? c.text : "none");
-        EXPECT_EQ(c.has_expiry, has_expiry) << (c.text ? c.text : "none");
-        EXPECT_EQ(c.expires_at, expires_at) << (c.text ? c.text : "none");
-    }
 }
 
 TEST_F(SignedManifestTest, StructuralRules)

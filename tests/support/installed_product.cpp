@@ -81,14 +81,6 @@ bool PublishProductRelease(const std::wstring &folder, const std::string &versio
            WriteFileBytes(folder + L"\\bildirim.tdb", SignedManifestFile(DevelopmentKey(), ManifestBody(layout)));
 }
 
-uint64_t ManifestSerial(const std::string &manifest)
-{
-    uint64_t serial = 0;
-    if (manifest.size() >= 20)
-        memcpy(&serial, manifest.data() + 12, 8);
-    return serial;
-}
-
 void ProductReleaseTest::SetUp()
 {
     REQUIRE_DEVELOPMENT_KEY();

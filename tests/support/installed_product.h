@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdint.h>
-
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,9 +17,8 @@ extern const wchar_t kInstallLogPath[]; // C:\Program Files\Talvor\kurulum.log
 // The removal log in the temporary folder.
 std::wstring RemovalLogPath();
 
-// The serial (header value B) and the expiry record of a release's manifest. By default each
-// release gets a serial above the one before, the time of publishing as the release tool gives
-// it, so that a release published later always installs over an earlier one; and no expiry.
+// The serial (header value B) and expiry record of a release's manifest. By default a release
+// gets the time of publishing, above the serial before, as the release tool gives it; no expiry.
 struct ReleaseStamp {
     uint64_t serial = 0; // 0: the next rising one
     std::string expiry;  // the expiry record's text; empty: no record
@@ -36,8 +33,6 @@ bool PublishProductRelease(const std::wstring &folder, const std::string &versio
                            const std::string &service_behaviour = "",
                            const std::vector<std::pair<std::string, std::string>> &extra = {},
                            const std::vector<std::string> &omit = {}, const ReleaseStamp &stamp = {});
-// The serial of a manifest file's bytes, 0 when they are too short to hold one.
-uint64_t ManifestSerial(const std::string &manifest);
 // The development key is the one the setup under test trusts; a build with another key cannot
 // take the releases above, and its tests skip.
 bool SetupTrustsDevelopmentKey();
