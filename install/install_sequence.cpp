@@ -39,6 +39,8 @@ const uint32_t kLauncherMaxSize = 64u << 20;
 
 struct RunState {
     ProgramEntry entry;
+    uint8_t *manifest; // the manifest file's bytes, kept in the install folder once the run succeeded
+    uint32_t manifest_size;
     bool had_service;
     bool first_install; // no service and no current version when the run stopped the product
     bool writes_uninstaller; // the uninstaller copy is written by this run (it is not the running program)
@@ -56,6 +58,7 @@ struct RunState {
     wchar_t launcher_source[260];
     wchar_t launcher_target[260];
     wchar_t uninstaller_path[260];
+    wchar_t kept_manifest[260];
 };
 
 // Every path of the run is formed before anything changes, so that no move, copy or removal is
@@ -71,7 +74,8 @@ bool FormRunPaths(RunState *run)
                 FormatWide(run->new_service_path, 260, L"%s\\talvor_svc.exe", run->version_dir) >= 0 &&
                 FormatWide(run->launcher_source, 260, L"%s\\Talvor.exe", run->version_dir) >= 0 &&
                 FormatWide(run->launcher_target, 260, L"%s\\Talvor.exe", InstallFolder) >= 0 &&
-                FormatWide(run->uninstaller_path, 260, L"%s\\Talvor-Kaldir.exe", InstallFolder) >= 0;
+                FormatWide(run->uninstaller_path, 260, L"%s\\Talvor-Kaldir.exe", InstallFolder) >= 0 &&
+                KeptManifestPath(run->kept_manifest);
     run->backup_dir[0] = 0;
     if (!fits)
         return ReportError(L"Kurulum klasörünün yolu çok uzun. Bilgisayarında hiçbir şey değiştirilmedi.");
@@ -85,7 +89,7 @@ bool AcquireRelease(RunState *run)
     run->previous_before[0] = 0;
     run->installer_exit_code = 1;
     run->unpacked_count = 0;
-    if (!AcquireManifest(&run->entry) || !FormRunPaths(run))
+    if (!AcquireManifest(&run->entry, &run->manifest, &run->manifest_size) || !FormRunPaths(run))
         return false;
     // The package and, beside it, its files: these take at least the package's size less an
     // eighth (stored entries are their files; compressed ones are smaller than them; an eighth
@@ -330,10 +334,14 @@ bool StartNewService(RunState *run)
     return SvcStartAndCheck();
 }
 
-// Registration, shortcuts and pruning; none of them can fail the install any more.
+// The kept manifest, registration, shortcuts and pruning; none of them can fail the install any
+// more. The manifest is kept as the pointers are written, so that after a power cut the next run
+// compares with a whole one.
 void FinishInstall(const RunState *run)
 {
     LogLine("hizmet calisiyor: %ls", run->new_service_path);
+    if (ReplaceFileDurably(run->kept_manifest, run->manifest, run->manifest_size) != ERROR_SUCCESS)
+        LogLine("surum bilgisi kurulum klasorunde saklanamadi");
     SetStatus(L"Kısayollar ve kayıtlar oluşturuluyor…", 95, 0);
     if (!WriteUninstallEntry(run->version_dir, run->entry.version))
         LogLine("kaldirma kaydi yazilamadi");
@@ -397,22 +405,30 @@ bool RollBack(const RunState *run)
     return ReportError(L"Talvor hizmeti başlatılamadı. Ayrıntı: %s\\kurulum.log", InstallFolder);
 }
 
+// The whole run; the caller frees the manifest's bytes whatever step it ended in.
+bool InstallRelease(RunState *run)
+{
+    if (!AcquireRelease(run) || !UnpackRelease(run)) {
+        // A first install leaves only its log, no empty store.
+        if (run->store_root[0] != 0)
+            RemoveDirectoryW(run->store_root);
+        return false;
+    }
+    if (!StopRunningProduct(run) || !SwapVersionIn(run))
+        return false;
+    if (!StartNewService(run))
+        return RollBack(run);
+    FinishInstall(run);
+    return true;
+}
+
 } // namespace
 
 bool RunInstall()
 {
     RunState run;
     memset(&run, 0, sizeof run);
-    if (!AcquireRelease(&run) || !UnpackRelease(&run)) {
-        // A first install leaves only its log, no empty store.
-        if (run.store_root[0] != 0)
-            RemoveDirectoryW(run.store_root);
-        return false;
-    }
-    if (!StopRunningProduct(&run) || !SwapVersionIn(&run))
-        return false;
-    if (!StartNewService(&run))
-        return RollBack(&run);
-    FinishInstall(&run);
-    return true;
+    bool installed = InstallRelease(&run);
+    free(run.manifest);
+    return installed;
 }

@@ -63,7 +63,9 @@ TEST_F(ServerAcquisitionTest, SignedReleaseFromTheServer)
     ASSERT_TRUE(WriteFileBytes(ServedFile("sunucu-4.0.0.tpk"), package));
     ManifestLayout layout;
     layout.records = {{9, "program|4.0.0|" + HexOf(Sha256Of(package)) + "|300000|sunucu-4.0.0.tpk"}};
+    layout.b = 1765000500;
     ASSERT_TRUE(WriteFileBytes(ServedFile("bildirim.tdb"), SignedManifestFile(key, ManifestBody(layout))));
+    wcscpy(InstallFolder, folder_.c_str());
 
     ProgramEntry entry;
     ASSERT_TRUE(AcquireManifest(&entry));
@@ -77,6 +79,13 @@ TEST_F(ServerAcquisitionTest, SignedReleaseFromTheServer)
     EXPECT_LT(log.find("bildirim.tdb"), chosen);
     EXPECT_NE(std::string::npos, log.find("sunucu-4.0.0.tpk", chosen + 40));
     EXPECT_LT(log.find("sunucu-4.0.0.tpk", chosen + 40), verified);
+
+    // Once that manifest is kept, the server's older one is refused.
+    ASSERT_TRUE(WriteFileBytes(folder_ + L"\\bildirim.tdb", ReadFileBytes(ServedFile("bildirim.tdb"))));
+    layout.b--;
+    ASSERT_TRUE(WriteFileBytes(ServedFile("bildirim.tdb"), SignedManifestFile(key, ManifestBody(layout))));
+    EXPECT_FALSE(AcquireManifest(&entry));
+    EXPECT_EQ(0u, Result().find(Utf8(L"Sunulan sürüm bilgisi kurulu olandan eski (yayın 1765000499 < 1765000500)")));
 }
 
 TEST_F(ServerAcquisitionTest, FailuresFromTheServerHaveTheirMessages)

@@ -7,6 +7,7 @@
 #include "support/test_support.h"
 
 #include <shlobj.h>
+#include <time.h>
 
 #include <algorithm>
 #include <memory>
@@ -76,7 +77,8 @@ protected:
         EXPECT_FALSE(QueryProductService().exists);
         EXPECT_FALSE(ProgramRunning(broken_program));
         ASSERT_EQ(0, Install(Release("1.0.0")));
-        EXPECT_EQ(1, Install(broken));
+        // Published anew: the same release served again would be refused as older than 1.0.0's.
+        EXPECT_EQ(1, Install(Release("2.0.0", behaviour)));
         EXPECT_EQ("HATA: Yeni sürüm 2.0.0 bu bilgisayarda açılamadı; önceki Talvor'ya geri dönüldü ve çalışıyor.",
                   LastLine())
             << Lines();
@@ -572,6 +574,60 @@ TEST_F(InstallRunTest, InstallAfterARemovalWaitingForTheRestartKeepsItsFiles)
     ExpectServiceRuns("1.0.0");
 }
 
+// A release the maker has since replaced, served again (its folder, or a manifest of the same
+// serial for another version), and an expired or unusable manifest are refused before anything is
+// fetched: the newer version runs on. The same release repairs; the maker's return to 1.0.0,
+// published anew, installs; a damaged kept manifest counts as none, as a missing one does.
+TEST_F(InstallRunTest, OnlyTheSameOrALaterReleaseInstalls)
+{
+    const std::wstring kept = std::wstring(kProductFolder) + L"\\bildirim.tdb";
+    std::wstring first = Release("1.0.0", "", {}, {1000, ""});
+    ASSERT_EQ(0, Install(first));
+    EXPECT_TRUE(Logged("kurulu surumun surum bilgisi yok; yayin sirasi denetlenmiyor")) << Lines();
+    std::wstring second = Release("2.0.0", "", {}, {2000, ""});
+    ASSERT_EQ(0, Install(second)) << Lines();
+    std::string manifest = ReadFileBytes(kept);
+    DWORD pid = QueryProductService().pid;
+    std::string expired = std::to_string(time(nullptr) - 1);
+    struct Refusal {
+        std::wstring release;
+        std::string message, logged;
+    } refusals[] = {
+        {first, "Sunulan sürüm bilgisi kurulu olandan eski (yayın 1000 < 2000), eski bir yayın yeniden sunulmuş olabilir",
+         "yayin sirasi: sunulan 1000 (1.0.0), kurulu 2000 (2.0.0)"},
+        {Release("2.0.1", "", {}, {2000, ""}),
+         "Sunulan sürüm bilgisi 2.0.1 sürümünü kurulu 2.0.0 sürümünün yayın numarasıyla (2000) getiriyor",
+         "yayin sirasi: sunulan 2000 (2.0.1), kurulu 2000 (2.0.0)"},
+        {Release("3.0.0", "", {}, {0, expired}), "Sunulan sürüm bilgisinin geçerlilik süresi dolmuş",
+         "surum bilgisinin suresi dolmus: gecerlilik " + expired + ", simdi "},
+        {Release("3.0.0", "", {}, {0, "0" + expired}), "İmzalı sürüm bilgisinin geçerlilik kaydı bozuk",
+         "surum bilgisinin gecerlilik kaydi sayi degil: 0" + expired},
+    };
+    for (const Refusal &refusal : refusals) {
+        EXPECT_EQ(1, Install(refusal.release));
+        EXPECT_EQ(0u, LastLine().find("HATA: " + refusal.message)) << Lines();
+        EXPECT_NE(std::string::npos, Lines().find(refusal.logged)) << Lines();
+        EXPECT_EQ(std::string::npos, Lines().find(".tpk")) << "no package is fetched";
+    }
+    EXPECT_EQ(pid, QueryProductService().pid);
+    ExpectServiceRuns("2.0.0");
+    EXPECT_EQ(manifest, ReadFileBytes(kept));
+
+    EXPECT_EQ(0, Install(second)) << Lines();
+    std::wstring back = Release("1.0.0", "", {}, {0, std::to_string(time(nullptr) + 86400)});
+    ASSERT_EQ(0, Install(back)) << Lines();
+    ExpectServiceRuns("1.0.0");
+    EXPECT_EQ(ReadFileBytes(back + L"\\bildirim.tdb"), ReadFileBytes(kept));
+
+    std::string damaged = ReadFileBytes(kept);
+    damaged[damaged.size() - 70] ^= 1;
+    ASSERT_TRUE(WriteFileBytes(kept, damaged));
+    std::wstring update = Release("3.0.0");
+    ASSERT_EQ(0, Install(update)) << Lines();
+    EXPECT_TRUE(Logged("kurulu surumun surum bilgisi okunamadi ya da imzasi tutmadi; yok sayiliyor")) << Lines();
+    EXPECT_EQ(ReadFileBytes(update + L"\\bildirim.tdb"), ReadFileBytes(kept));
+}
+
 // The install folder on a small file system of its own (tmpfs), mounted by the test and taken
 // away after it.
 class SmallDiskTest : public InstallRunTest {
@@ -650,13 +706,16 @@ TEST_F(SmallDiskTest, FullDiskIsNamedAsSuchAndTheSameCommandSucceedsOnceThereIsR
     EXPECT_EQ(std::vector<std::string>{"kurulum.log"}, FolderEntries(kProductFolder));
 
     ASSERT_TRUE(Mount("-o remount,size=200m"));
-    ASSERT_EQ(0, Install(Release("1.0.0")));
+    // Published as if before the large release, which installs over it.
+    ASSERT_EQ(0, Install(Release("1.0.0", "", {}, {1, ""})));
     // Another program takes all but 1 MB once the unpack has begun.
     std::string folder = QuotedUnixPath(kProductFolder);
+    // Only while the small file system is there: a run that never unpacks must not fill the real disk.
     ASSERT_EQ(0, RunLinuxCommands("end=$(( $(date +%s) + 120 )); while [ ! -d " +
                                       QuotedUnixPath(VersionFolder("2.0.0") + L".kur") +
-                                      " ] && [ $(date +%s) -lt $end ]; do :; done; fallocate -l $(( $(df "
-                                      "--output=avail -B1 " + folder + " | tail -1) - 1048576 )) " + folder + "/dolgu",
+                                      " ] && [ $(date +%s) -lt $end ]; do :; done; mountpoint -q " + folder +
+                                      " && fallocate -l $(( $(df --output=avail -B1 " + folder +
+                                      " | tail -1) - 1048576 )) " + folder + "/dolgu",
                                   0, true));
     EXPECT_EQ(1, Install(large));
     ExpectNoRoom(47, 50, 2); // 30 MB, the product's files and the margin

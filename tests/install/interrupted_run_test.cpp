@@ -339,9 +339,10 @@ protected:
     {
         for (std::wstring *folder : {&base_, &update_, &bulky_, &newer_})
             *folder = MakeTempFolder(L"yayin");
-        published_ = PublishProductRelease(base_, "1.0.0") && PublishProductRelease(newer_, "1.2.0") &&
-                     PublishProductRelease(update_, "1.1.0", "", BulkFiles(150)) &&
-                     PublishProductRelease(bulky_, "1.0.0", "", BulkFiles(400));
+        // Published in the order the tests install them in.
+        published_ = PublishProductRelease(base_, "1.0.0") &&
+                     PublishProductRelease(bulky_, "1.0.0", "", BulkFiles(400)) &&
+                     PublishProductRelease(update_, "1.1.0", "", BulkFiles(150)) && PublishProductRelease(newer_, "1.2.0");
     }
 
     static void TearDownTestSuite()

@@ -14,6 +14,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include <algorithm>
 
@@ -45,7 +46,7 @@ bool SetupTrustsDevelopmentKey()
 
 bool PublishProductRelease(const std::wstring &folder, const std::string &version, const std::string &service_behaviour,
                            const std::vector<std::pair<std::string, std::string>> &extra,
-                           const std::vector<std::string> &omit)
+                           const std::vector<std::string> &omit, const ReleaseStamp &stamp)
 {
     std::vector<TestEntry> entries;
     for (const char *name : {"Talvor.exe", "WinDivert.dll", "WinDivert64.sys", "talvor_gui.exe", "talvor_guncelle.exe",
@@ -70,6 +71,12 @@ bool PublishProductRelease(const std::wstring &folder, const std::string &versio
     ManifestLayout layout;
     layout.records = {{9, "program|" + version + "|" + HexOf(Sha256Of(package)) + "|" + std::to_string(package.size()) +
                               "|" + package_name}};
+    if (!stamp.expiry.empty())
+        layout.records.push_back({10, stamp.expiry});
+    static uint64_t last_serial = 0;
+    layout.b = stamp.serial;
+    if (layout.b == 0)
+        layout.b = last_serial = std::max<uint64_t>((uint64_t)time(nullptr), last_serial + 1);
     return WriteFileBytes(folder + L"\\" + Utf8ToWide(package_name), package) &&
            WriteFileBytes(folder + L"\\bildirim.tdb", SignedManifestFile(DevelopmentKey(), ManifestBody(layout)));
 }
@@ -89,11 +96,12 @@ void ProductReleaseTest::TearDown()
 }
 
 std::wstring ProductReleaseTest::Release(const std::string &version, const std::string &behaviour,
-                                         const std::vector<std::pair<std::string, std::string>> &extra)
+                                         const std::vector<std::pair<std::string, std::string>> &extra,
+                                         const ReleaseStamp &stamp)
 {
     std::wstring folder = releases_ + L"\\" + std::to_wstring(++published_);
     EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    EXPECT_TRUE(PublishProductRelease(folder, version, behaviour, extra));
+    EXPECT_TRUE(PublishProductRelease(folder, version, behaviour, extra, {}, stamp));
     return folder;
 }
 

@@ -17,6 +17,13 @@ extern const wchar_t kInstallLogPath[]; // C:\Program Files\Talvor\kurulum.log
 // The removal log in the temporary folder.
 std::wstring RemovalLogPath();
 
+// The serial (header value B) and expiry record of a release's manifest. By default a release
+// gets the time of publishing, above the serial before, as the release tool gives it; no expiry.
+struct ReleaseStamp {
+    uint64_t serial = 0; // 0: the next rising one
+    std::string expiry;  // the expiry record's text; empty: no record
+};
+
 // Writes into `folder` (which must exist) a release the setup takes with --yerel=: a package of
 // the stand-in product programs named "paket-<version>.tpk" and its manifest, signed with the
 // development key. `service_behaviour`, when not empty, goes into the package as
@@ -25,7 +32,7 @@ std::wstring RemovalLogPath();
 bool PublishProductRelease(const std::wstring &folder, const std::string &version,
                            const std::string &service_behaviour = "",
                            const std::vector<std::pair<std::string, std::string>> &extra = {},
-                           const std::vector<std::string> &omit = {});
+                           const std::vector<std::string> &omit = {}, const ReleaseStamp &stamp = {});
 // The development key is the one the setup under test trusts; a build with another key cannot
 // take the releases above, and its tests skip.
 bool SetupTrustsDevelopmentKey();
@@ -43,7 +50,8 @@ protected:
     void TearDown() override;
     // A release folder of its own for each version and variant (PublishProductRelease).
     std::wstring Release(const std::string &version, const std::string &behaviour = "",
-                         const std::vector<std::pair<std::string, std::string>> &extra = {});
+                         const std::vector<std::pair<std::string, std::string>> &extra = {},
+                         const ReleaseStamp &stamp = {});
 
     std::wstring releases_;
     int published_ = 0;
