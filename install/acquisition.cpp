@@ -71,7 +71,7 @@ bool CheckFreshness(const SignedManifest *manifest, const ProgramEntry *entry)
                            kGetLatestRelease);
     }
     uint64_t now = SecondsNow();
-    if (has_expiry && expires_at <= now) {
+    if (has_expiry && expires_at < now) {
         LogLine("surum bilgisinin suresi dolmus: gecerlilik %llu, simdi %llu", (unsigned long long)expires_at,
                 (unsigned long long)now);
         return ReportError(L"Sunulan sürüm bilgisinin geçerlilik süresi dolmuş, güncel olmayan bir yayın sunuluyor "

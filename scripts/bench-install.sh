@@ -12,15 +12,15 @@ work=$(mktemp -d -t talvor-bench-install.XXXXXX)
 trap '"$root/scripts/wine.sh" --stop; rm -rf "$work"' EXIT
 export LC_ALL=C.UTF-8
 
-publish() {
+publish() { # VERSION SERIAL: the serials rise as a maker's do, since the setup refuses to go back
   local version=$1 line
   mkdir -p "$work/$version"
   line=$("$root/build/bin/talvor-yayin" paket-yap --surum="$version" "$root/build/product" "$work/$version/paket-$version.tpk")
   "$root/build/bin/talvor-yayin" bildirim-yaz --anahtar="$root/keys/dev-release.pem" \
-    --cikti="$work/$version/bildirim.tdb" "$line" >/dev/null
+    --cikti="$work/$version/bildirim.tdb" --b="$2" "$line" >/dev/null
 }
-publish 1.0.0
-publish 1.1.0
+publish 1.0.0 1
+publish 1.1.0 2
 
 setup=$root/build/bin/Talvor-Kurulum.exe
 # Milliseconds of one setup run; a run that does not end as expected stops the benchmark.

@@ -295,11 +295,15 @@ publish_releases() {
   heading "Publish 1.0.0 and 1.1.0 with the development key"
   local version line
   { rm -rf "$release" && mkdir -p "$release"; } || die "could not make ${release#"$root/"} anew"
+  local serial=0
   for version in 1.0.0 1.1.0; do
+    # Published within a second of each other into two folders: the serials are given, rising as
+    # the setup demands.
+    serial=$((serial + 1))
     # Its progress (stderr) indented like the rest, its lines (stdout) to sed: the substitution
     # ends after the indenting does, so the progress comes before the line echoed below.
-    line=$({ "$yayin" yayinla --anahtar="$root/keys/dev-release.pem" --surum=$version --kurulum="$setup" \
-      "$root/build/product" "$release/$version" 2>&1 >&3 | indented >&2; } 3>&1 | sed -n 's/^bilesen=//p') ||
+    line=$({ "$yayin" yayinla --anahtar="$root/keys/dev-release.pem" --surum=$version --seri=$serial \
+      --kurulum="$setup" "$root/build/product" "$release/$version" 2>&1 >&3 | indented >&2; } 3>&1 | sed -n 's/^bilesen=//p') ||
       die "could not publish $version"
     echo "  ${release#"$root/"}/$version: $line"
   done

@@ -80,9 +80,12 @@ publish() {
     printf '%s' "$behaviour" >"$programs/talvor_svc.davranis"
   fi
   line=$("$build/bin/talvor-yayin" paket-yap --surum="$version" "$programs" "$work/$name/paket-$version.tpk")
+  # Serials in the order of publishing, as a maker's would rise: the setup refuses to go back.
+  serial=$((serial + 1))
   "$build/bin/talvor-yayin" bildirim-yaz --anahtar="$root/keys/dev-release.pem" --cikti="$work/$name/bildirim.tdb" \
-    "$line" >/dev/null
+    --b=$serial "$line" >/dev/null
 }
+serial=0
 
 start_setup() {
   "$wine_sh" "$setup" "$@" </dev/null >/dev/null 2>&1 &

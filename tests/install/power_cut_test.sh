@@ -21,8 +21,11 @@ wineserver=$(command -v wineserver64 || command -v wineserver || echo /usr/lib/w
 name_calls=openat,rename,renameat,renameat2,unlink,unlinkat,mkdir,mkdirat,rmdir,ftruncate,fsync,fdatasync
 mkdir "$work/trace"
 
+# Published within a second of each other: the serials are given, rising, as the setup demands.
+serial=0
 for version in 1.0.0 2.0.0; do
-  "$build/bin/talvor-yayin" yayinla --anahtar="$src/keys/dev-release.pem" --surum=$version \
+  serial=$((serial + 1))
+  "$build/bin/talvor-yayin" yayinla --anahtar="$src/keys/dev-release.pem" --surum=$version --seri=$serial \
     --kurulum="$build/bin/Talvor-Kurulum.exe" "$build/product" "$work/yayin-$version" >/dev/null 2>&1
 done
 
