@@ -312,7 +312,7 @@ TEST_F(PublishTest, EndedBeforeTheManifestServesThePreviousReleaseWhole)
     std::string key = RepositoryPath("keys/dev-release.pem");
     std::string folder = Release();
     PublishRequest request = {second.c_str(), folder.c_str(), "1.1.0", key.c_str(), nullptr, nullptr, nullptr,
-                              EndAtPackage, ProgressQuiet, false, 0, 0};
+                              EndAtPackage, ProgressQuiet, 2, false, 0, 0};
     EXPECT_EXIT(PublishRelease(request), testing::ExitedWithCode(9), "");
     EXPECT_EQ("1.0.0", ServedVersion());
     std::map<std::string, std::string> after = Snapshot();

@@ -43,7 +43,7 @@ const char kHelp[] =
     "      tutmuyor ya da geçerlilik kaydı bir zaman değil, 6 bellek yetmedi, 7 desteklenmeyen\n"
     "      biçim sürümü.\n"
     "\n"
-    "  paket-yap --surum=SÜRÜM [--ad=AD] [--sessiz] KLASÖR PAKET.tpk\n"
+    "  paket-yap --surum=SÜRÜM [--ad=AD] [--is=N] [--sessiz] KLASÖR PAKET.tpk\n"
     "      Klasördeki her normal dosyayı '/' ile ayrılmış göreli yoluyla bir girdi yapar; girdiler\n"
     "      adların bayt sırasındadır, aynı klasör hep aynı baytları verir. Her dosya LZMS ile\n"
     "      sıkıştırılır (yöntem 1), küçülmüyorsa ya da boşsa olduğu gibi saklanır (yöntem 0).\n"
@@ -59,6 +59,9 @@ const char kHelp[] =
     "      ve suruyor satırında yuzde=Y hiz=BAYT/SN kalan=SN (bilinmiyorsa kalan=?), bitti\n"
     "      satırında sure=SN.\n"
     "        --sessiz                ilerlemeyi yazmaz\n"
+    "        --is=N                  dosyaları ve 64 MiB'lık parçalarını N iş parçacığıyla\n"
+    "                                (1-1024; varsayılan işlemci sayısı) sıkıştırır; paket N ne\n"
+    "                                olursa olsun aynı baytlardır\n"
     "\n"
     "  paket-goster PAKET.tpk\n"
     "      Paketin yapısını denetler ve her girdi için bir satır yazar:\n"
@@ -70,7 +73,8 @@ const char kHelp[] =
     "      dosya=SAYI yazar; başarısızlıkta oluşturduğu klasörü siler.\n"
     "\n"
     "  yayinla --anahtar=OZEL.pem --surum=SÜRÜM [--acik=ACIK.pub] [--kurulum=KURULUM.exe]\n"
-    "          [--yayindaki=SÜRÜM] [--seri=N] [--gecerlilik=GÜN] [--sessiz] KLASÖR YAYIN_KLASÖRÜ\n"
+    "          [--yayindaki=SÜRÜM] [--seri=N] [--gecerlilik=GÜN] [--is=N] [--sessiz]\n"
+    "          KLASÖR YAYIN_KLASÖRÜ\n"
     "      KLASÖR'deki ürün dosyalarını YAYIN_KLASÖRÜ'ne (sunucunun sunduğu klasör ya da --yerel=\n"
     "      için bir klasör; yoksa oluşturulur) SÜRÜM olarak yayımlar: önce paket-SÜRÜM.tpk geçici\n"
     "      bir ad üzerinden, sonra onu adlandıran imzalı bildirim.tdb tek bir ad değişikliğiyle.\n"
@@ -90,7 +94,8 @@ const char kHelp[] =
     "                                (kayıt 10); kurulum süresi dolmuş bildirimi reddeder\n"
     "        --sessiz                paketin yapılışının (adim=paket) ve doğrulanışının\n"
     "                                (adim=dogrulama) ilerlemesini yazmaz; ilerleme paket-yap'taki\n"
-    "                                gibi yazılır\n"
+    "                                gibi yazılır\n"    "        --is=N                  paketi paket-yap'taki gibi N iş parçacığıyla yapar ve\n"
+    "                                doğrular\n"
     "      Klasördeki bildirim bu anahtarla doğrulanmıyorsa, başka bir yayın klasörü tutuyorsa\n"
     "      ya da paket-SÜRÜM.tpk yayımlanan bildirimin paketiyse reddeder. Reddedilen ya da\n"
     "      başarısız bir çalışma klasörü olduğu gibi bırakır; yarıda kesilen bir çalışmadan\n"
@@ -228,6 +233,20 @@ bool ValidDaysFlag(const std::vector<Argument> &arguments, int flag, uint64_t *d
     return false;
 }
 
+// Sets `*workers` from an optional --is, one per processor when it is not given; false
+// (reported) outside 1 to 1024.
+bool WorkersFlag(const std::vector<Argument> &arguments, int flag, unsigned *workers)
+{
+    const char *text = ArgumentValue(arguments, flag);
+    uint64_t count = DefaultWorkerCount();
+    if (text != nullptr && (!ParseDecimal(text, 1024, &count) || count == 0)) {
+        PrintError("--is 1 ile 1024 arasında bir iş parçacığı sayısı olmalı: %s", text);
+        return false;
+    }
+    *workers = (unsigned)count;
+    return true;
+}
+
 struct PackageArgument {
     std::string name;
     std::string version;
@@ -328,10 +347,13 @@ int ShowManifestCommand(int argc, char **argv)
 
 int BuildPackageCommand(int argc, char **argv)
 {
-    enum { Surum, Ad, Sessiz };
-    static const FlagRule rules[] = {{"surum", true, false}, {"ad", false, false}, {"sessiz", false, false, true}};
+    enum { Surum, Ad, Sessiz, Is };
+    static const FlagRule rules[] = {
+        {"surum", true, false}, {"ad", false, false}, {"sessiz", false, false, true}, {"is", false, false}};
     std::vector<Argument> arguments;
-    if (!ParseArguments(argc, argv, rules, 3, {"klasör", "paket dosyası"}, &arguments))
+    unsigned workers = 0;
+    if (!ParseArguments(argc, argv, rules, 4, {"klasör", "paket dosyası"}, &arguments) ||
+        !WorkersFlag(arguments, Is, &workers))
         return kExitUsage;
     const char *folder = ArgumentValue(arguments, -1);
     const char *package = ArgumentValue(arguments, -2);
@@ -345,7 +367,8 @@ int BuildPackageCommand(int argc, char **argv)
         return kExitUsage;
     }
     std::string line;
-    Status status = BuildPackageFile(folder, package, ChooseProgressMode(ArgumentValue(arguments, Sessiz) != nullptr));
+    Status status =
+        BuildPackageFile(folder, package, ChooseProgressMode(ArgumentValue(arguments, Sessiz) != nullptr), workers);
     if (status == StatusOk)
         status = PackageComponentLine(component, version, package, &line);
     if (status != StatusOk)
@@ -373,16 +396,19 @@ int ExtractPackageCommand(int argc, char **argv)
 
 int PublishCommand(int argc, char **argv)
 {
-    enum { Anahtar, Surum, Acik, Kurulum, Yayindaki, Sessiz, Seri, Gecerlilik };
+    enum { Anahtar, Surum, Acik, Kurulum, Yayindaki, Sessiz, Seri, Gecerlilik, Is };
     static const FlagRule rules[] = {{"anahtar", true, false},    {"surum", true, false},
                                      {"acik", false, false},      {"kurulum", false, false},
                                      {"yayindaki", false, false}, {"sessiz", false, false, true},
-                                     {"seri", false, false},      {"gecerlilik", false, false}};
+                                     {"seri", false, false},      {"gecerlilik", false, false},
+                                     {"is", false, false}};
     std::vector<Argument> arguments;
     uint64_t serial = 0;
     uint64_t days = 0;
-    if (!ParseArguments(argc, argv, rules, 8, {"ürün klasörü", "yayın klasörü"}, &arguments) ||
-        !NumberFlag(arguments, Seri, "seri", UINT64_MAX, &serial) || !ValidDaysFlag(arguments, Gecerlilik, &days))
+    unsigned workers = 0;
+    if (!ParseArguments(argc, argv, rules, 9, {"ürün klasörü", "yayın klasörü"}, &arguments) ||
+        !NumberFlag(arguments, Seri, "seri", UINT64_MAX, &serial) || !ValidDaysFlag(arguments, Gecerlilik, &days) ||
+        !WorkersFlag(arguments, Is, &workers))
         return kExitUsage;
     PublishRequest request = {ArgumentValue(arguments, -1),
                               ArgumentValue(arguments, -2),
@@ -393,6 +419,7 @@ int PublishCommand(int argc, char **argv)
                               ArgumentValue(arguments, Yayindaki),
                               nullptr,
                               ChooseProgressMode(ArgumentValue(arguments, Sessiz) != nullptr),
+                              workers,
                               ArgumentValue(arguments, Seri) != nullptr,
                               serial,
                               days};

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "release/digest.h"
 #include "release/package_format.h"
@@ -83,19 +84,46 @@ Status CollectFolder(int parent, const char *name, int open_flags, const std::st
 
 const ProgressStep kPackingStep = {"paket", "Paketleniyor", "Paketlendi"};
 
-} // namespace
-
-Status AppendPackageEntry(const char *root, const std::string &name, const std::vector<uint8_t> &data,
-                          std::vector<uint8_t> *package)
-{
+// One entry's file and what the workers make of it: its digest, and each chunk's part of the
+// LZMS frame. The jobs are independent of each other and may run on any thread.
+struct EntryWork {
+    std::vector<uint8_t> data;
+    Status digest_status;
     uint8_t digest[32];
-    if (Sha256Buffer(data.data(), (uint32_t)data.size(), digest) != StatusOk) {
+    std::vector<std::vector<uint8_t>> parts;
+};
+
+// The digest, then one job per chunk.
+size_t EntryJobCount(const EntryWork &work)
+{
+    return 1 + LzmsChunkCount(work.data.size());
+}
+
+void RunEntryJob(EntryWork *work, size_t job)
+{
+    if (job == 0)
+        work->digest_status = Sha256Buffer(work->data.data(), (uint32_t)work->data.size(), work->digest);
+    else
+        CompressLzmsChunk(work->data.data(), work->data.size(), job - 1, &work->parts[job - 1]);
+}
+
+void PrepareEntryWork(EntryWork *work)
+{
+    work->digest_status = StatusIoError;
+    work->parts.assign(LzmsChunkCount(work->data.size()), {});
+}
+
+Status AppendEntryWork(const char *root, const std::string &name, const EntryWork &work,
+                       std::vector<uint8_t> *package)
+{
+    if (work.digest_status != StatusOk) {
         PrintError("SHA-256 hesaplanamıyor");
         return StatusIoError;
     }
+    const std::vector<uint8_t> &data = work.data;
     std::vector<uint8_t> framed;
     if (!data.empty()) {
-        Status status = CompressLzmsBuffer(data.data(), data.size(), &framed);
+        Status status = JoinLzmsChunks(data.size(), work.parts, &framed);
         if (status != StatusOk)
             return status;
     }
@@ -112,12 +140,25 @@ Status AppendPackageEntry(const char *root, const std::string &name, const std::
     AppendLittleEndian(package, (uint32_t)data.size(), 4);
     AppendLittleEndian(package, (uint32_t)stored.size(), 4);
     package->push_back(compressed ? kPackageMethodLzms : kPackageMethodStored);
-    package->insert(package->end(), digest, digest + sizeof digest);
+    package->insert(package->end(), work.digest, work.digest + sizeof work.digest);
     package->insert(package->end(), stored.begin(), stored.end());
     return StatusOk;
 }
 
-Status BuildPackageFile(const char *folder, const char *package_path, ProgressMode progress_mode)
+} // namespace
+
+Status AppendPackageEntry(const char *root, const std::string &name, const std::vector<uint8_t> &data,
+                          std::vector<uint8_t> *package)
+{
+    EntryWork work;
+    work.data = data;
+    PrepareEntryWork(&work);
+    for (size_t job = 0; job < EntryJobCount(work); job++)
+        RunEntryJob(&work, job);
+    return AppendEntryWork(root, name, work, package);
+}
+
+Status BuildPackageFile(const char *folder, const char *package_path, ProgressMode progress_mode, unsigned workers)
 {
     Collection collection = {folder, {}, 0};
     Status status = CollectFolder(AT_FDCWD, folder, 0, "", &collection);
@@ -136,14 +177,28 @@ Status BuildPackageFile(const char *folder, const char *package_path, ProgressMo
     std::vector<uint8_t> package(kPackageMagic, kPackageMagic + sizeof kPackageMagic);
     AppendLittleEndian(&package, (uint32_t)names.size(), 4);
     Progress progress = StartProgress(progress_mode, kPackingStep, names.size(), collection.bytes);
-    std::vector<uint8_t> data;
-    for (size_t i = 0; i < names.size() && status == StatusOk; i++) {
-        status = LoadFile((std::string(folder) + "/" + names[i]).c_str(), kPackageMaxUnpackedSize, &data);
-        if (status == StatusOk)
-            status = AppendPackageEntry(folder, names[i], data, &package);
-        if (status == StatusOk)
-            AdvanceProgress(&progress, 1, data.size());
-    }
+    // The files are read here, in order; their digests and chunks are made by the workers; and
+    // the entries are added here in order again, so that the bytes do not depend on `workers`.
+    std::vector<std::unique_ptr<EntryWork>> works(names.size());
+    auto start = [&](size_t i, const SubmitTask &submit) -> Status {
+        works[i].reset(new EntryWork);
+        EntryWork *work = works[i].get();
+        Status loaded = LoadFile((std::string(folder) + "/" + names[i]).c_str(), kPackageMaxUnpackedSize, &work->data);
+        if (loaded != StatusOk)
+            return loaded;
+        PrepareEntryWork(work);
+        for (size_t job = 0; job < EntryJobCount(*work); job++)
+            submit([work, job] { RunEntryJob(work, job); });
+        return StatusOk;
+    };
+    auto finish = [&](size_t i) -> Status {
+        Status appended = AppendEntryWork(folder, names[i], *works[i], &package);
+        if (appended == StatusOk)
+            AdvanceProgress(&progress, 1, works[i]->data.size());
+        works[i].reset();
+        return appended;
+    };
+    status = RunInOrder(workers, names.size(), start, finish);
     // The step ends once the package is on disk: writing it can take a while too.
     if (status == StatusOk)
         status = WriteFileAtomically(package_path, package.data(), package.size(), 0644, true);

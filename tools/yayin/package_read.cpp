@@ -114,7 +114,7 @@ Status ReadPackageFile(const char *path, std::vector<uint8_t> *file, std::vector
     return status == StatusOk ? ParsePackage(path, *file, entries) : status;
 }
 
-Status UnpackEntry(const char *package, const PackageEntry &entry, std::vector<uint8_t> *bytes)
+PackageFault DecodeEntry(const PackageEntry &entry, std::vector<uint8_t> *bytes)
 {
     // Room for one byte more, so that the buffer exists for an empty file too.
     bytes->assign((size_t)entry.size + 1, 0);
@@ -122,6 +122,11 @@ Status UnpackEntry(const char *package, const PackageEntry &entry, std::vector<u
                              entry.method,       entry.sha256,                entry.stored};
     PackageFault fault = UnpackPackageEntry(&view, DecodeStored, nullptr, bytes->data());
     bytes->resize(entry.size);
+    return fault;
+}
+
+Status ReportEntryFault(const char *package, const PackageEntry &entry, PackageFault fault)
+{
     std::string shown = EscapeText(entry.name.data(), entry.name.size());
     switch (fault) {
     case PackageFaultNone:
@@ -137,4 +142,9 @@ Status UnpackEntry(const char *package, const PackageEntry &entry, std::vector<u
         PrintError("%s geçersiz paket: \"%s\" SHA-256 özeti tutmuyor", package, shown.c_str());
         return StatusInvalid;
     }
+}
+
+Status UnpackEntry(const char *package, const PackageEntry &entry, std::vector<uint8_t> *bytes)
+{
+    return ReportEntryFault(package, entry, DecodeEntry(entry, bytes));
 }

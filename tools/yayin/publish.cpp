@@ -185,7 +185,7 @@ bool IsRequiredFile(const std::string &name, const wchar_t *required)
 // Re-reads the package as written and decodes every entry against its digest with our own
 // decoder, and requires the files without which the setup refuses the unpacked version. Names
 // are compared without regard to letter case, as Windows finds them.
-Status CheckWrittenPackage(const char *path, ProgressMode progress_mode)
+Status CheckWrittenPackage(const char *path, ProgressMode progress_mode, unsigned workers)
 {
     std::vector<uint8_t> file;
     std::vector<PackageEntry> entries;
@@ -196,12 +196,23 @@ Status CheckWrittenPackage(const char *path, ProgressMode progress_mode)
     for (const PackageEntry &entry : entries)
         total += entry.size;
     Progress progress = StartProgress(progress_mode, kCheckingStep, entries.size(), total);
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i < entries.size() && status == StatusOk; i++) {
-        status = UnpackEntry(path, entries[i], &bytes);
-        if (status == StatusOk)
+    // Each worker decodes one entry at a time into a buffer of its own; the faults are reported
+    // in the order of the entries, the first one ending the check.
+    std::vector<PackageFault> faults(entries.size(), PackageFaultNone);
+    auto start = [&](size_t i, const SubmitTask &submit) -> Status {
+        submit([&entries, &faults, i] {
+            std::vector<uint8_t> bytes;
+            faults[i] = DecodeEntry(entries[i], &bytes);
+        });
+        return StatusOk;
+    };
+    auto finish = [&](size_t i) -> Status {
+        Status checked = ReportEntryFault(path, entries[i], faults[i]);
+        if (checked == StatusOk)
             AdvanceProgress(&progress, 1, entries[i].size);
-    }
+        return checked;
+    };
+    status = RunInOrder(workers, entries.size(), start, finish);
     if (status == StatusOk)
         FinishProgress(progress);
     for (int r = 0; r < kRequiredFileCount && status == StatusOk; r++) {
@@ -310,10 +321,10 @@ Status Publish(Publication *publication)
         return status;
 
     std::string package_path = InFolder(*publication, publication->package_name);
-    status = BuildPackageFile(request.product_folder, package_path.c_str(), request.progress_mode);
+    status = BuildPackageFile(request.product_folder, package_path.c_str(), request.progress_mode, request.workers);
     if (status != StatusOk)
         return status;
-    status = CheckWrittenPackage(package_path.c_str(), request.progress_mode);
+    status = CheckWrittenPackage(package_path.c_str(), request.progress_mode, request.workers);
     std::string line;
     if (status == StatusOk)
         status = PackageComponentLine("program", request.version, package_path.c_str(), &line);

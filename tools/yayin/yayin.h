@@ -9,12 +9,14 @@
 #include <sys/types.h>
 #include <time.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <openssl/evp.h>
 
 #include "core/status.h"
+#include "release/package_reader.h"
 
 const int kExitOk = 0;
 const int kExitFailure = 1; // I/O, cryptography, verification or refused content
@@ -187,6 +189,31 @@ Status ShowManifestFile(const char *path, const uint8_t public_key[64]);
 // its size. An empty input gives the header alone.
 Status CompressLzmsBuffer(const uint8_t *data, size_t size, std::vector<uint8_t> *framed);
 
+// CompressLzmsBuffer in pieces that threads can share: the number of chunks of a file of `size`
+// bytes; chunk number `chunk` of it as it goes into the frame (its u32 length and its bytes),
+// or empty when the compressor cannot be made; and the frame from every chunk's part, refused
+// (reported) when a part is empty.
+size_t LzmsChunkCount(size_t size);
+void CompressLzmsChunk(const uint8_t *data, size_t size, size_t chunk, std::vector<uint8_t> *part);
+Status JoinLzmsChunks(size_t size, const std::vector<std::vector<uint8_t>> &parts, std::vector<uint8_t> *framed);
+
+// --- workers.cpp ----------------------------------------------------------------------------
+
+// The workers `--is` asks for when it is not given: one per processor.
+unsigned DefaultWorkerCount();
+
+// Hands a task of the item being started to the workers.
+using SubmitTask = std::function<void(std::function<void()> task)>;
+
+// Runs `count` items on `workers` threads and finishes them in their order: `start(i)` is called
+// on this thread in order, submits the item's tasks (none or several) and returns; once all of
+// them have run, `finish(i)` is called on this thread, again in order. At most twice as many
+// items as workers are started and not finished, and no item is started while as many tasks
+// are waiting or running, which bounds the memory. Stops at the first status other than
+// StatusOk from either, after the running tasks; tasks not yet begun are dropped.
+Status RunInOrder(unsigned workers, size_t count, const std::function<Status(size_t item, const SubmitTask &submit)> &start,
+                  const std::function<Status(size_t item)> &finish);
+
 // --- package_names.cpp ----------------------------------------------------------------------
 
 // Why an entry name cannot go into a package, as a sentence for the user, or null: it fails
@@ -221,6 +248,11 @@ Status ReadPackageFile(const char *path, std::vector<uint8_t> *file, std::vector
 // when they do not decode to exactly its size or do not match its digest.
 Status UnpackEntry(const char *package, const PackageEntry &entry, std::vector<uint8_t> *bytes);
 
+// UnpackEntry in two halves: the decoding and the digest check, which any thread may run, and
+// the report of their fault.
+PackageFault DecodeEntry(const PackageEntry &entry, std::vector<uint8_t> *bytes);
+Status ReportEntryFault(const char *package, const PackageEntry &entry, PackageFault fault);
+
 // --- package_build.cpp ----------------------------------------------------------------------
 
 // Appends the entry `name` for the file bytes `data` (found below the folder `root`, named in
@@ -235,8 +267,9 @@ Status AppendPackageEntry(const char *root, const std::string &name, const std::
 // neither a regular file nor a folder, names EntryNameFault or CheckNameCollisions refuses,
 // files over 512 MiB, more than 4096 files, a tree without files and a package over 512 MiB.
 // The package is written through a temporary file and replaces an existing one only whole.
-// Shows the progress of reading and compressing the files in `progress_mode`.
-Status BuildPackageFile(const char *folder, const char *package_path, ProgressMode progress_mode);
+// Shows the progress of reading and compressing the files in `progress_mode`. The digests and
+// the chunks are made by `workers` threads; the bytes are the same whatever their number.
+Status BuildPackageFile(const char *folder, const char *package_path, ProgressMode progress_mode, unsigned workers);
 
 // --- package_show.cpp -----------------------------------------------------------------------
 
@@ -266,6 +299,7 @@ struct PublishRequest {
     // manifest is live. Lets a test stop a publish at either point.
     void (*observer)(const char *step);
     ProgressMode progress_mode; // of building the package and of checking it
+    unsigned workers;           // threads that compress and check the package
     bool serial_given;          // header value B is `serial`, not chosen by NextSerial
     uint64_t serial;
     uint64_t valid_days; // or 0: the manifest has no expiry
