@@ -241,6 +241,37 @@ TEST_F(PackageBuild, UnpacksToTheSameTreeAndBuildsTheSameBytesTwice)
     EXPECT_EQ(0, run.exit_code) << run.err;
 }
 
+TEST_F(PackageBuild, BuildsTheSameBytesOnOneThreadAsOnFour)
+{
+    // Entries of every kind, one of three chunks whose last is short, so that the workers
+    // finish out of order.
+    std::string chunks(2 * (size_t)kLzmsBufferChunkSize, '\0');
+    chunks += TextBytes(5000);
+    const std::map<std::string, std::string> files = {
+        {"buyuk.dat", chunks},         {"program.exe", TextBytes(3 << 20)}, {"bos.txt", ""},
+        {"rastgele.bin", RandomBytes(70000, 5)}, {"lib/a.dll", TextBytes(3000)}, {"z", "z"},
+    };
+    for (const auto &file : files) {
+        std::filesystem::create_directories(std::filesystem::path(Path("k/" + file.first)).parent_path());
+        ASSERT_TRUE(WriteFileBytes(Path("k/" + file.first), file.second));
+    }
+    for (const char *workers : {"--is=1", "--is=4"}) {
+        ToolRun run = RunTool({"paket-yap", "--surum=1.0.0", workers, Path("k"), Path(workers + 5) + ".tpk"});
+        ASSERT_EQ(0, run.exit_code) << run.err;
+    }
+    const std::string package = ReadFileBytes(Path("1.tpk"));
+    EXPECT_TRUE(package == ReadFileBytes(Path("4.tpk")));
+    ToolRun run = RunTool({"paket-goster", Path("4.tpk")});
+    ASSERT_EQ(0, run.exit_code) << run.err;
+    for (const ShownEntry &entry : ShownEntries(run.out)) {
+        if (entry.name == "buyuk.dat") {
+            EXPECT_EQ(1, entry.method);
+        }
+    }
+    ASSERT_EQ(0, RunTool({"paket-ac", Path("4.tpk"), Path("acilan")}).exit_code);
+    EXPECT_TRUE(Tree(Path("k")) == Tree(Path("acilan")));
+}
+
 TEST_F(PackageBuild, RefusesWhatNoSetupCouldUnpackWithTheReasonAndLeavesNoPackage)
 {
     const struct {
@@ -461,6 +492,8 @@ TEST_F(PackageBuild, CommandLineMistakesExitWithTwoAndWriteNothing)
         {"paket-yap", "--surum=1.0.0", folder, Path("a..b.tpk")},
         {"paket-yap", "--surum=1.0.0", "--fazla=1", folder, package},
         {"paket-yap", "--surum=1.0.0", "--sessiz=evet", folder, package},
+        {"paket-yap", "--surum=1.0.0", "--is=0", folder, package},
+        {"paket-yap", "--surum=1.0.0", "--is=iki", folder, package},
         {"paket-goster"},
         {"paket-goster", package, package},
         {"paket-ac", package},

@@ -416,6 +416,10 @@ TEST_F(PublishTest, SerialsOnlyRiseAndAnExpiryIsSignedWhenAsked)
     ASSERT_EQ(0, RunTool(write).exit_code);
     EXPECT_EQ(4000000001u, SerialAndExpiry(Path("b.tdb")).first);
 
+    for (const char *workers : {"--is=0", "--is=1025"}) {
+        ExpectUsageError({"yayinla", "--anahtar=" + RepositoryPath("keys/dev-release.pem"), "--surum=2.0.0", workers,
+                          product, Release()});
+    }
     for (const char *days : {"--gecerlilik=0", "--gecerlilik=3651", "--gecerlilik=1g"}) {
         ExpectUsageError({"yayinla", "--anahtar=" + RepositoryPath("keys/dev-release.pem"), "--surum=2.0.0", days,
                           product, Release()});
