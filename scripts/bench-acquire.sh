@@ -12,22 +12,10 @@ yayin=$root/build/bin/talvor-yayin
 work=$(mktemp -d -t talvor-bench.XXXXXX)
 trap '"$root/scripts/wine.sh" --stop; rm -rf "$work"' EXIT
 
-# The corpus: the machine's executables and shared libraries, text from its documentation, and
-# data that does not compress: about 150, 26 and 130 MiB, which packs to about 200 MiB.
-mkdir -p "$work/agac/bin" "$work/agac/doc" "$work/agac/veri" "$work/yayin" "$work/ours" "$work/plain"
-fill() { # FOLDER BUDGET_BYTES: copies the files named on standard input until the budget is spent
-  local folder=$1 budget=$2 n=0 f
-  while read -r f && [ "$budget" -gt 0 ]; do
-    n=$((n + 1))
-    cp "$f" "$folder/$n-$(basename "$f" | tr -c 'A-Za-z0-9._\n-' '_')" 2>/dev/null || continue
-    budget=$((budget - $(stat -c %s "$f")))
-  done
-}
-find /usr/bin /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -size +64k -size -40M | sort |
-  fill "$work/agac/bin" $((150 * 1048576))
-find /usr/share -type f \( -name '*.txt' -o -name '*.html' -o -name '*.py' -o -name '*.h' \) -size +4k | sort |
-  fill "$work/agac/doc" $((26 * 1048576))
-for i in 1 2 3 4 5; do head -c $((26 * 1048576)) /dev/urandom >"$work/agac/veri/rastgele-$i.bin"; done
+# The corpus: the machine's executables, libraries and documentation, and random data.
+. "$root/scripts/bench-corpus.sh"
+mkdir -p "$work/yayin" "$work/ours" "$work/plain"
+make_bench_corpus "$work/agac"
 corpus=$(du -sb "$work/agac" | cut -f1)
 largest=$(find "$work/agac" -type f -printf '%s\n' | sort -n | tail -1)
 
