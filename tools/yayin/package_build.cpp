@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "release/digest.h"
 #include "release/package_format.h"
@@ -21,7 +22,7 @@ namespace {
 
 struct Collection {
     const char *root; // the folder as given, for messages
-    std::vector<std::string> names;
+    std::vector<std::pair<std::string, uint64_t>> files; // relative paths and sizes as listed
     uint64_t bytes; // their sizes as listed, the measure of the progress
 };
 
@@ -69,10 +70,10 @@ Status CollectFolder(int parent, const char *name, int open_flags, const std::st
             status = RefuseFile(*collection, relative, fault);
         } else if ((uint64_t)info.st_size > kPackageMaxUnpackedSize) {
             status = RefuseFile(*collection, relative, "536870912 bayttan büyük");
-        } else if (collection->names.size() == kPackageMaxEntries) {
+        } else if (collection->files.size() == kPackageMaxEntries) {
             status = RefuseFile(*collection, relative, "4096'dan fazla dosya; bir paket en çok 4096 dosya taşır");
         } else {
-            collection->names.push_back(relative);
+            collection->files.emplace_back(relative, (uint64_t)info.st_size);
             collection->bytes += (uint64_t)info.st_size;
         }
         if (status != StatusOk)
@@ -164,12 +165,17 @@ Status BuildPackageFile(const char *folder, const char *package_path, ProgressMo
     Status status = CollectFolder(AT_FDCWD, folder, 0, "", &collection);
     if (status != StatusOk)
         return status;
-    if (collection.names.empty()) {
+    if (collection.files.empty()) {
         PrintError("%s içinde hiç dosya yok; boş paket yapılmaz", folder);
         return StatusInvalid;
     }
-    std::vector<std::string> &names = collection.names;
-    std::sort(names.begin(), names.end());
+    std::sort(collection.files.begin(), collection.files.end());
+    std::vector<std::string> names;
+    std::vector<uint64_t> sizes;
+    for (const auto &file : collection.files) {
+        names.push_back(file.first);
+        sizes.push_back(file.second);
+    }
     status = CheckNameCollisions(names);
     if (status != StatusOk)
         return status;
@@ -198,7 +204,7 @@ Status BuildPackageFile(const char *folder, const char *package_path, ProgressMo
         works[i].reset();
         return appended;
     };
-    status = RunInOrder(workers, names.size(), start, finish);
+    status = RunInOrder(workers, sizes, start, finish);
     // The step ends once the package is on disk: writing it can take a while too.
     if (status == StatusOk)
         status = WriteFileAtomically(package_path, package.data(), package.size(), 0644, true);

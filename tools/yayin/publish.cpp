@@ -212,7 +212,8 @@ Status CheckWrittenPackage(const char *path, ProgressMode progress_mode, unsigne
             AdvanceProgress(&progress, 1, entries[i].size);
         return checked;
     };
-    status = RunInOrder(workers, entries.size(), start, finish);
+    // A decoded entry lives only as long as its task: the items hold nothing until then.
+    status = RunInOrder(workers, std::vector<uint64_t>(entries.size(), 0), start, finish);
     if (status == StatusOk)
         FinishProgress(progress);
     for (int r = 0; r < kRequiredFileCount && status == StatusOk; r++) {

@@ -3,6 +3,8 @@
 
 #include "tools/yayin/yayin.h"
 
+#include "lzms/lzms.h"
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -47,12 +49,16 @@ unsigned DefaultWorkerCount()
     return count > 0 ? count : 1;
 }
 
-Status RunInOrder(unsigned workers, size_t count, const std::function<Status(size_t item, const SubmitTask &submit)> &start,
+Status RunInOrder(unsigned workers, const std::vector<uint64_t> &weights,
+                  const std::function<Status(size_t item, const SubmitTask &submit)> &start,
                   const std::function<Status(size_t item)> &finish)
 {
     Pool pool;
+    const size_t count = weights.size();
     std::vector<size_t> remaining(count, 0); // guarded by the pool's mutex
     const size_t window = 2 * (size_t)workers;
+    const uint64_t budget = (uint64_t)workers * kLzmsBufferChunkSize;
+    uint64_t held = 0; // the weights of the items started and not finished
     size_t started = 0;
     size_t finished = 0;
     SubmitTask submit = [&](std::function<void()> task) {
@@ -72,14 +78,17 @@ Status RunInOrder(unsigned workers, size_t count, const std::function<Status(siz
             std::unique_lock<std::mutex> lock(pool.mutex);
             auto ready = [&] {
                 return (finished < started && remaining[finished] == 0) ||
-                       (started < count && started - finished < window && pool.unfinished_tasks < window);
+                       (started < count && pool.unfinished_tasks < window &&
+                        (started == finished || held + weights[started] <= budget));
             };
             pool.task_done.wait(lock, ready);
             next_done = finished < started && remaining[finished] == 0;
         }
         if (next_done) {
+            held -= weights[finished];
             status = finish(finished++);
         } else {
+            held += weights[started];
             status = start(started, submit);
             started++;
         }

@@ -205,13 +205,16 @@ unsigned DefaultWorkerCount();
 // Hands a task of the item being started to the workers.
 using SubmitTask = std::function<void(std::function<void()> task)>;
 
-// Runs `count` items on `workers` threads and finishes them in their order: `start(i)` is called
-// on this thread in order, submits the item's tasks (none or several) and returns; once all of
-// them have run, `finish(i)` is called on this thread, again in order. At most twice as many
-// items as workers are started and not finished, and no item is started while as many tasks
-// are waiting or running, which bounds the memory. Stops at the first status other than
+// Runs one item per weight on `workers` threads and finishes them in their order: `start(i)` is
+// called on this thread in order, submits the item's tasks (none or several) and returns; once
+// all of them have run, `finish(i)` is called on this thread, again in order. The weight is what
+// an item holds from its start to its finish (the bytes of a file read for it): items are
+// started while their weights stay within 64 MiB per worker, or when none is held, and while
+// fewer than twice as many tasks as workers wait or run. A slow item at the front thus does not
+// stop the workers while the memory stays bounded. Stops at the first status other than
 // StatusOk from either, after the running tasks; tasks not yet begun are dropped.
-Status RunInOrder(unsigned workers, size_t count, const std::function<Status(size_t item, const SubmitTask &submit)> &start,
+Status RunInOrder(unsigned workers, const std::vector<uint64_t> &weights,
+                  const std::function<Status(size_t item, const SubmitTask &submit)> &start,
                   const std::function<Status(size_t item)> &finish);
 
 // --- package_names.cpp ----------------------------------------------------------------------
