@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the benchmarks: make_bench_corpus FOLDER fills FOLDER with the machine's executables
 # and shared libraries, text from its documentation, and data that does not compress: about 150,
 # 26 and 130 MiB, which packs to about 200 MiB.
