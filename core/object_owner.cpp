@@ -2,19 +2,28 @@
 
 #include <stdlib.h>
 
-// Whether `sid` is the user of this process's token.
-static bool IsOwnUser(PSID sid)
+TOKEN_USER *ProcessUser()
 {
     HANDLE token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
+        return nullptr;
     DWORD size = 0;
     GetTokenInformation(token, TokenUser, nullptr, 0, &size);
     TOKEN_USER *user = size != 0 ? (TOKEN_USER *)malloc(size) : nullptr;
-    bool same = user != nullptr && GetTokenInformation(token, TokenUser, user, size, &size) &&
-                EqualSid(user->User.Sid, sid);
-    free(user);
+    if (user != nullptr && !GetTokenInformation(token, TokenUser, user, size, &size)) {
+        free(user);
+        user = nullptr;
+    }
     CloseHandle(token);
+    return user;
+}
+
+// Whether `sid` is the user of this process's token.
+static bool IsOwnUser(PSID sid)
+{
+    TOKEN_USER *user = ProcessUser();
+    bool same = user != nullptr && EqualSid(user->User.Sid, sid);
+    free(user);
     return same;
 }
 

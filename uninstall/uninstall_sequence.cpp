@@ -2,6 +2,7 @@
 
 #include "core/folder_walk.h"
 #include "core/format.h"
+#include "core/object_owner.h"
 #include "core/process_values.h"
 #include "core/progress_state.h"
 #include "core/setup_log.h"

@@ -92,16 +92,6 @@ HANDLE OpenUnelevatedUserToken()
     return token;
 }
 
-TOKEN_USER *ProcessUser()
-{
-    HANDLE own;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own))
-        return nullptr;
-    TOKEN_USER *user = UserOf(own);
-    CloseHandle(own);
-    return user;
-}
-
 bool ProfileFolderOf(PSID user, wchar_t *folder, DWORD capacity)
 {
     wchar_t *sid = nullptr;

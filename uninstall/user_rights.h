@@ -10,10 +10,7 @@
 // closes it.
 HANDLE OpenUnelevatedUserToken();
 
-// The user this process runs as (its token's TokenUser), in a heap block the caller frees with
-// free, or null.
-TOKEN_USER *ProcessUser();
-
 // The profile folder of `user` as the machine's profile list names it, with the system's
-// environment variables expanded, into `folder` of `capacity` characters. False, logged, when the list has none for the user or it does not fit.
+// environment variables expanded, into `folder` of `capacity` characters. False, logged, when the
+// list has none for the user or it does not fit.
 bool ProfileFolderOf(PSID user, wchar_t *folder, DWORD capacity);

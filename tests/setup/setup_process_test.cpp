@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "core/object_owner.h"
 #include "support/dialog_driver.h"
 #include "support/installed_product.h"
 #include "support/test_support.h"
-#include "uninstall/user_rights.h"
 
 namespace {
 

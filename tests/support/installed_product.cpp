@@ -8,7 +8,7 @@
 #include "support/test_package.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
-#include "uninstall/user_rights.h"
+#include "core/object_owner.h"
 
 #include <shlobj.h>
 
