@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages and only where missing, what the build and the tests need.
+# Installs, from Debian's packages and only where missing, what the build and the tests need;
+# with --bench also the peers the benchmarks compare against.
 set -euo pipefail
 
 packages=(
@@ -20,6 +21,9 @@ packages=(
   shellcheck                    # the scripts kept clean by a test
   strace                        # the file operations of setup runs, for the power-cut test
 )
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(nsis xz-utils)     # the packers paket-yap is measured against (scripts/bench-pack.sh)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
