@@ -9,7 +9,8 @@
 # place: bin/ (the setup and the checker), tests/ (the test programs and their stand-ins), product/
 # (the stand-in product programs), resources/, kaynak/ (the source files the tests read: the
 # development key, the Compression API samples, the configured public key), denetim/ (releases for
-# the checker to take with the machine's own Compression API), and the runner calistir.cmd with
+# the checker to take with the machine's own Compression API), sunucu/ (the download tests' server
+# and certificates), and the runner calistir.cmd with
 # programlar.txt, the programs it runs when none is named. The Compression API stand-in is not in
 # the kit: on Windows the machine's own cabinet.dll is the one to test.
 set -euo pipefail
@@ -43,6 +44,15 @@ cp "$root/keys/dev-release.pem" "$kit/kaynak/keys/"
 cp "$key" "$kit/kaynak/release.pub"
 cp -r "$root/tests/data/compress-api-lzms" "$kit/kaynak/tests/data/"
 cp "$build/kit/calistir.exe" "$kit/"
+
+# The loopback test server for the download tests, run by the runner with the machine's Python,
+# and certificates made for this kit, valid long enough to reach the machine that runs it. The
+# authority's private key stays behind: the runner trusts the authority machine-wide for the
+# run, and nobody holding the kit can issue a certificate under it.
+mkdir -p "$kit/sunucu"
+cp "$root/tests/servers/test_http_server.py" "$kit/sunucu/"
+bash "$root/tests/servers/make_test_certs.sh" "$kit/sunucu/sertifika" 90
+rm "$kit/sunucu/sertifika/ca.key" "$kit/sunucu/sertifika/ca.pem"
 printf '@echo off\r\nrem Runs the Windows test programs; see OKU.txt.\r\n"%%~dp0calistir.exe" %%*\r\nexit /b %%errorlevel%%\r\n' \
   >"$kit/calistir.cmd"
 # The test programs in the order they run; the checker's releases last.

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Makes fresh certificates for the loopback test servers in OUTDIR:
+# Makes fresh certificates for the loopback test servers in OUTDIR, valid for DAYS days (3 unless
+# given: the Windows test kit's must last until someone runs the kit):
 #   ca.pem ca.key ca.der        a test authority, trusted in the Wine prefix for the run
 #   server.pem server.key       127.0.0.1, issued by that authority
 #   wrongname.pem wrongname.key issued by the same authority, for baska.test only
@@ -10,7 +11,8 @@
 # run's certificates.
 set -euo pipefail
 
-[ $# -eq 1 ] || { echo "usage: make_test_certs.sh OUTDIR" >&2; exit 64; }
+[ $# -eq 1 ] || [ $# -eq 2 ] || { echo "usage: make_test_certs.sh OUTDIR [DAYS]" >&2; exit 64; }
+days=${2:-3}
 mkdir -p "$1"
 cd "$1"
 umask 077
@@ -21,7 +23,7 @@ keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
 subjectKeyIdentifier = hash'
 
-# cert NAME COMMON_NAME EXTENSIONS [ISSUER]: a new RSA key NAME.key and NAME.pem, valid for three
+# cert NAME COMMON_NAME EXTENSIONS [ISSUER]: a new RSA key NAME.key and NAME.pem, valid for $days
 # days, signed by ISSUER.pem/ISSUER.key or by its own key.
 cert() {
   local name=$1 cn=$2 extensions=$3 issuer=${4:-}
@@ -34,7 +36,7 @@ cert() {
     echo "authorityKeyIdentifier = keyid" >>"$name.ext"
   fi
   # Quiet unless it fails: openssl reports every signature it checks.
-  openssl x509 -req -sha256 -days 3 -in "$name.csr" "${signer[@]}" -set_serial "0x$(openssl rand -hex 8)" \
+  openssl x509 -req -sha256 -days "$days" -in "$name.csr" "${signer[@]}" -set_serial "0x$(openssl rand -hex 8)" \
     -extfile "$name.ext" -out "$name.pem" 2>"$name.log" || { cat "$name.log" >&2; exit 1; }
   rm -f "$name.csr" "$name.ext" "$name.log"
 }

@@ -17,11 +17,11 @@ can be checked:
   /yonlendir/<code>?hedef=<p>   a redirect to p
 
 Every response closes its connection. The chosen port is written to --port-file once the
-server listens. The server ends on SIGTERM or SIGINT.
+server listens. The server ends on SIGTERM or SIGINT; on Windows, where SIGTERM is never sent,
+the Windows test kit's runner ends it with the job object it starts it in.
 """
 
 import argparse
-import fcntl
 import http.server
 import os
 import signal
@@ -29,17 +29,21 @@ import socket
 import ssl
 import struct
 import sys
-import termios
 import threading
 import time
 import urllib.parse
+
+if os.name != "nt":
+    import fcntl
+    import termios
 
 # Upper bounds for waits a request asks for: a forgotten client never holds a thread for long.
 MAX_WAIT_S = 120.0
 # How long a reset waits for the bytes before it to leave the send queue, and then for the
 # client to take them: Wine drops what it has not read yet when the reset comes, answer
-# headers included.
+# headers included. Windows shows no send queue: there the reset waits a fixed time instead.
 DRAIN_S = 5.0
+WINDOWS_DRAIN_S = 0.5
 READ_GRACE_S = 0.1
 # Unread or unwritten sockets give up after this.
 SOCKET_TIMEOUT_S = 60.0
@@ -87,6 +91,10 @@ def number(text, low=0, high=None):
 
 def wait_sent(connection):
     """Waits, briefly, until the peer has acknowledged everything written so far."""
+    if os.name == "nt":
+        # Windows has no TIOCOUTQ; on the loopback the bytes reach the peer at once.
+        time.sleep(WINDOWS_DRAIN_S)
+        return
     deadline = time.monotonic() + DRAIN_S
     queued = bytearray(4)
     while time.monotonic() < deadline:
@@ -170,7 +178,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             path = os.path.realpath(os.path.join(root, name))
         except ValueError:
             return self.reply(400, b"bad name")
-        if os.path.commonpath([root, path]) != root:
+        try:
+            inside = os.path.commonpath([root, path]) == root
+        except ValueError:
+            # On Windows: another drive ("C:/..."), or a device name that realpath turns into \\.\NUL.
+            inside = False
+        if not inside:
             return self.reply(403, b"outside the served folder")
         try:
             handle = open(path, "rb")
@@ -228,7 +241,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             wait_sent(self.connection)
             self.server.stopping.wait(READ_GRACE_S)
             # A zero linger turns the close into a reset, as when a server or a middlebox dies.
-            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            # Windows' struct linger is two u_shorts, Linux's two ints.
+            linger = struct.pack("HH" if os.name == "nt" else "ii", 1, 0)
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, linger)
             self.connection.close()
         else:
             self.server.stopping.wait(MAX_WAIT_S)
