@@ -247,25 +247,20 @@ private:
 // whatever a page part is not.
 bool UiaPartKind(CONTROLTYPEID type, PartKind &kind)
 {
-    switch (type) {
-    case kUiaButton:
-        kind = PartKind::kButton;
-        return true;
-    case kUiaCheckBox:
-        kind = PartKind::kCheckBox;
-        return true;
-    case kUiaProgressBar:
-        kind = PartKind::kProgressBar;
-        return true;
-    case kUiaText:
-        kind = PartKind::kText;
-        return true;
-    case kUiaImage:
-        kind = PartKind::kIcon;
-        return true;
-    default:
-        return false;
-    }
+    static const struct {
+        CONTROLTYPEID type;
+        PartKind kind;
+    } kinds[] = {{kUiaButton, PartKind::kButton},
+                 {kUiaCheckBox, PartKind::kCheckBox},
+                 {kUiaProgressBar, PartKind::kProgressBar},
+                 {kUiaText, PartKind::kText},
+                 {kUiaImage, PartKind::kIcon}};
+    for (const auto &entry : kinds)
+        if (entry.type == type) {
+            kind = entry.kind;
+            return true;
+        }
+    return false;
 }
 
 // Reads a part of the page from its element; false for a text or icon that is not shown.
