@@ -47,6 +47,7 @@ BoxRun RunWithErrorBox(const std::wstring &arguments)
     }
     if (box != nullptr) {
         DialogPage page = ReadPage(box);
+        ::testing::Test::RecordProperty("reader", page.reader);
         run.shown = page.dialog != nullptr;
         run.texts = page.title + L"\n" + page.main_instruction + L"\n" + page.content + L"\n";
         SendMessageW(box, TDM_CLICK_BUTTON, IDCLOSE, 0);

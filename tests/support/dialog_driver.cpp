@@ -2,7 +2,14 @@
 
 #include <commctrl.h>
 
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "support/uia_client.h"
 
 namespace {
 
@@ -30,6 +37,85 @@ std::wstring ClassOf(HWND window)
     return std::wstring(name, length > 0 ? (size_t)length : 0);
 }
 
+enum class PartKind { kIcon, kText, kProgressBar, kCheckBox, kButton };
+
+// One part of the page as a reader found it, in the reader's order.
+struct FoundPart {
+    PartKind kind = PartKind::kText;
+    DialogPart where;
+    std::wstring text;
+    bool enabled = false;                // button, check box
+    bool checked = false;                // check box
+    int position = 0, low = 0, high = 0; // progress bar
+    bool marquee = false;                // progress bar
+};
+
+DialogPart PartOf(HWND window)
+{
+    DialogPart part;
+    part.shown = true;
+    part.window = window;
+    GetWindowRect(window, &part.place);
+    return part;
+}
+
+// The push buttons' id, from their window when they have one.
+int ButtonId(const FoundPart &part)
+{
+    return part.where.window != nullptr ? GetDlgCtrlID(part.where.window) : 0;
+}
+
+// Fills the page from the parts of one read: see the header for how they are told apart.
+DialogPage PageFromParts(HWND dialog, const char *reader, const std::vector<FoundPart> &parts)
+{
+    DialogPage page;
+    page.dialog = dialog;
+    page.reader = reader;
+    page.title = WindowText(dialog);
+    LONG buttons_bottom = LONG_MAX;
+    for (const FoundPart &part : parts)
+        if (part.kind == PartKind::kButton)
+            buttons_bottom = buttons_bottom == LONG_MAX ? part.where.place.bottom
+                                                        : std::max(buttons_bottom, part.where.place.bottom);
+    std::vector<const FoundPart *> texts;
+    for (const FoundPart &part : parts) {
+        bool in_footer = part.where.place.top >= buttons_bottom;
+        switch (part.kind) {
+        case PartKind::kIcon:
+            (in_footer ? page.footer_icon : page.main_icon) = part.where;
+            break;
+        case PartKind::kText:
+            if (in_footer)
+                page.footer += part.text;
+            else
+                texts.push_back(&part);
+            break;
+        case PartKind::kProgressBar:
+            page.progress_bar = part.where;
+            page.progress_position = part.position;
+            page.progress_low = part.low;
+            page.progress_high = part.high;
+            page.marquee = part.marquee;
+            break;
+        case PartKind::kCheckBox:
+            page.check_box = part.where;
+            page.check_box_text = part.text;
+            page.checked = part.checked;
+            break;
+        case PartKind::kButton:
+            page.buttons.push_back({part.where.window, ButtonId(part), part.text, part.enabled});
+            break;
+        }
+    }
+    std::stable_sort(texts.begin(), texts.end(),
+                     [](const FoundPart *a, const FoundPart *b) { return a->where.place.top < b->where.place.top; });
+    if (!texts.empty())
+        page.main_instruction = texts[0]->text;
+    if (texts.size() > 1)
+        page.content = texts[1]->text;
+    return page;
+}
+
 struct ChildSearch {
     HWND parent;
     std::vector<HWND> children;
@@ -43,62 +129,278 @@ BOOL CALLBACK CollectChild(HWND window, LPARAM param)
     return TRUE;
 }
 
-DialogPage ReadPageOnce(HWND dialog)
+// The parts of the page as Wine builds it: child windows of the dialog, in the order created.
+std::vector<FoundPart> ChildWindowParts(HWND dialog)
+{
+    ChildSearch search = {dialog, {}};
+    EnumChildWindows(dialog, CollectChild, (LPARAM)&search);
+    std::vector<FoundPart> parts;
+    for (HWND child : search.children) {
+        std::wstring kind = ClassOf(child);
+        LONG style = GetWindowLongW(child, GWL_STYLE);
+        FoundPart part;
+        part.where = PartOf(child);
+        if (_wcsicmp(kind.c_str(), L"Static") == 0) {
+            part.kind = (style & SS_TYPEMASK) == SS_ICON ? PartKind::kIcon : PartKind::kText;
+            part.text = WindowText(child);
+        } else if (_wcsicmp(kind.c_str(), PROGRESS_CLASSW) == 0) {
+            part.kind = PartKind::kProgressBar;
+            part.position = (int)Ask(child, PBM_GETPOS);
+            part.low = (int)Ask(child, PBM_GETRANGE, TRUE, 0);
+            part.high = (int)Ask(child, PBM_GETRANGE, FALSE, 0);
+            part.marquee = (style & PBS_MARQUEE) != 0;
+        } else if (_wcsicmp(kind.c_str(), L"Button") == 0) {
+            LONG type = style & BS_TYPEMASK;
+            bool check_box = type == BS_AUTOCHECKBOX || type == BS_CHECKBOX;
+            part.kind = check_box ? PartKind::kCheckBox : PartKind::kButton;
+            part.text = WindowText(child);
+            part.enabled = IsWindowEnabled(child) && IsWindowVisible(child);
+            part.checked = check_box && Ask(child, BM_GETCHECK) == BST_CHECKED;
+        } else {
+            continue;
+        }
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+void LogFailure(const char *call, HRESULT result)
+{
+    fprintf(stderr, "dialog_driver: %s failed: 0x%08lx\n", call, (unsigned long)result);
+}
+
+// A UI Automation client on this thread for as long as the object lives.
+class UiaSession {
+public:
+    UiaSession()
+    {
+        // A thread that already has a single-threaded apartment (RPC_E_CHANGED_MODE) serves as well.
+        HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        initialized_ = SUCCEEDED(result);
+        result = CoCreateInstance(kClsidCuiAutomation, nullptr, CLSCTX_INPROC_SERVER, kIidUiAutomation,
+                                  (void **)&automation_);
+        if (FAILED(result)) {
+            char text[96];
+            snprintf(text, sizeof text, "CoCreateInstance(CLSID_CUIAutomation) failed: 0x%08lx", (unsigned long)result);
+            missing_ = text;
+            automation_ = nullptr;
+        }
+    }
+    ~UiaSession()
+    {
+        if (automation_ != nullptr)
+            automation_->Release();
+        if (initialized_)
+            CoUninitialize();
+    }
+    UiaSession(const UiaSession &) = delete;
+    UiaSession &operator=(const UiaSession &) = delete;
+    IUIAutomation *automation() const { return automation_; }
+    const std::string &missing() const { return missing_; }
+
+private:
+    bool initialized_ = false;
+    IUIAutomation *automation_ = nullptr;
+    std::string missing_;
+};
+
+// A property of an element; VT_EMPTY when it could not be read.
+class UiaProperty {
+public:
+    UiaProperty(IUIAutomationElement *element, PROPERTYID id)
+    {
+        VariantInit(&value_);
+        HRESULT result = element->GetCurrentPropertyValue(id, &value_);
+        if (FAILED(result)) {
+            LogFailure("IUIAutomationElement::GetCurrentPropertyValue", result);
+            VariantInit(&value_);
+        }
+    }
+    ~UiaProperty() { VariantClear(&value_); }
+    UiaProperty(const UiaProperty &) = delete;
+    UiaProperty &operator=(const UiaProperty &) = delete;
+    int Int() const { return value_.vt == VT_I4 ? (int)value_.lVal : 0; }
+    bool Bool() const { return value_.vt == VT_BOOL && value_.boolVal != VARIANT_FALSE; }
+    double Double() const { return value_.vt == VT_R8 ? value_.dblVal : 0; }
+    std::wstring String() const
+    {
+        return value_.vt == VT_BSTR && value_.bstrVal != nullptr ? std::wstring(value_.bstrVal) : std::wstring();
+    }
+    // A bounding rectangle: left, top, width and height in screen pixels.
+    RECT Rect() const
+    {
+        RECT place = {};
+        double *numbers = nullptr;
+        if (value_.vt != (VT_R8 | VT_ARRAY) || value_.parray->rgsabound[0].cElements < 4 ||
+            FAILED(SafeArrayAccessData(value_.parray, (void **)&numbers)))
+            return place;
+        place = {(LONG)numbers[0], (LONG)numbers[1], (LONG)(numbers[0] + numbers[2]), (LONG)(numbers[1] + numbers[3])};
+        SafeArrayUnaccessData(value_.parray);
+        return place;
+    }
+
+private:
+    VARIANT value_;
+};
+
+// The kind of page part an element of this control type is; false for containers and for
+// whatever a page part is not.
+bool UiaPartKind(CONTROLTYPEID type, PartKind &kind)
+{
+    static const struct {
+        CONTROLTYPEID type;
+        PartKind kind;
+    } kinds[] = {{kUiaButton, PartKind::kButton},
+                 {kUiaCheckBox, PartKind::kCheckBox},
+                 {kUiaProgressBar, PartKind::kProgressBar},
+                 {kUiaText, PartKind::kText},
+                 {kUiaImage, PartKind::kIcon}};
+    for (const auto &entry : kinds)
+        if (entry.type == type) {
+            kind = entry.kind;
+            return true;
+        }
+    return false;
+}
+
+// Reads a part of the page from its element; false for a text or icon that is not shown.
+bool ReadUiaPart(IUIAutomationElement *element, PartKind kind, FoundPart &part)
+{
+    bool offscreen = UiaProperty(element, UIA_IsOffscreenPropertyId).Bool();
+    part.kind = kind;
+    part.where.shown = true;
+    part.where.place = UiaProperty(element, UIA_BoundingRectanglePropertyId).Rect();
+    part.where.window = (HWND)(LONG_PTR)UiaProperty(element, UIA_NativeWindowHandlePropertyId).Int();
+    part.text = UiaProperty(element, UIA_NamePropertyId).String();
+    part.enabled = UiaProperty(element, UIA_IsEnabledPropertyId).Bool() && !offscreen;
+    if (kind == PartKind::kCheckBox) {
+        part.checked = UiaProperty(element, UIA_ToggleToggleStatePropertyId).Int() == kUiaToggleOn;
+    } else if (kind == PartKind::kProgressBar) {
+        // A progress bar without a numeric range (no RangeValue pattern) only shows that something
+        // happens, as a marquee does; a hosted progress bar window tells it by its style.
+        bool ranged = UiaProperty(element, UIA_IsRangeValuePatternAvailablePropertyId).Bool();
+        part.marquee = !ranged || (part.where.window != nullptr &&
+                                   (GetWindowLongW(part.where.window, GWL_STYLE) & PBS_MARQUEE) != 0);
+        if (ranged) {
+            part.position = (int)UiaProperty(element, UIA_RangeValueValuePropertyId).Double();
+            part.low = (int)UiaProperty(element, UIA_RangeValueMinimumPropertyId).Double();
+            part.high = (int)UiaProperty(element, UIA_RangeValueMaximumPropertyId).Double();
+        }
+    }
+    return !(offscreen && (kind == PartKind::kText || kind == PartKind::kIcon)) &&
+           !(kind == PartKind::kText && part.text.empty());
+}
+
+// Visits the parts of the element tree below `element` in tree order until `visit` returns
+// false; the title bar and the system menu are not the page's. Returns false when stopped.
+bool VisitUiaParts(IUIAutomationElement *element, IUIAutomationCondition *all, int depth,
+                   const std::function<bool(IUIAutomationElement *, const FoundPart &)> &visit)
+{
+    IUIAutomationElementArray *children = nullptr;
+    HRESULT result = element->FindAll(kUiaTreeScopeChildren, all, &children);
+    if (FAILED(result) || children == nullptr) {
+        LogFailure("IUIAutomationElement::FindAll", result);
+        return true;
+    }
+    int count = 0;
+    children->get_Length(&count);
+    bool going = true;
+    for (int i = 0; i < count && going; i++) {
+        IUIAutomationElement *child = nullptr;
+        if (FAILED(result = children->GetElement(i, &child)) || child == nullptr) {
+            LogFailure("IUIAutomationElementArray::GetElement", result);
+            continue;
+        }
+        CONTROLTYPEID type = UiaProperty(child, UIA_ControlTypePropertyId).Int();
+        PartKind kind;
+        FoundPart part;
+        if (UiaPartKind(type, kind)) {
+            if (ReadUiaPart(child, kind, part))
+                going = visit(child, part);
+        } else if (type != kUiaTitleBar && type != kUiaMenuBar && type != kUiaScrollBar && depth < 8) {
+            going = VisitUiaParts(child, all, depth + 1, visit);
+        }
+        child->Release();
+    }
+    children->Release();
+    return going;
+}
+
+// Visits the parts of the dialog through UI Automation; false when its tree could not be had.
+bool VisitDialogParts(const UiaSession &session, HWND dialog,
+                      const std::function<bool(IUIAutomationElement *, const FoundPart &)> &visit)
+{
+    IUIAutomationElement *root = nullptr;
+    IUIAutomationCondition *all = nullptr;
+    if (session.automation() == nullptr)
+        return false;
+    HRESULT result = session.automation()->ElementFromHandle(dialog, &root);
+    if (FAILED(result) || root == nullptr)
+        LogFailure("IUIAutomation::ElementFromHandle", result);
+    else if (FAILED(result = session.automation()->CreateTrueCondition(&all)))
+        LogFailure("IUIAutomation::CreateTrueCondition", result);
+    else
+        VisitUiaParts(root, all, 0, visit);
+    if (all != nullptr)
+        all->Release();
+    if (root != nullptr)
+        root->Release();
+    return all != nullptr;
+}
+
+// Whether this process has UI Automation, found out once.
+bool HaveUiAutomation()
+{
+    return UiAutomationMissing().empty();
+}
+
+DialogPage ReadPageOnce(const UiaSession *session, HWND dialog)
 {
     DialogPage page;
     if (!IsWindow(dialog))
         return page;
-    page.dialog = dialog;
-    page.title = WindowText(dialog);
-    ChildSearch search = {dialog, {}};
-    EnumChildWindows(dialog, CollectChild, (LPARAM)&search);
-
-    bool after_buttons = false;
-    int text_labels = 0;
-    for (HWND child : search.children) {
-        std::wstring kind = ClassOf(child);
-        LONG style = GetWindowLongW(child, GWL_STYLE);
-        if (_wcsicmp(kind.c_str(), L"Static") == 0) {
-            if ((style & SS_TYPEMASK) == SS_ICON) {
-                (after_buttons ? page.footer_icon : page.main_icon) = child;
-            } else if (after_buttons) {
-                page.footer += WindowText(child);
-            } else {
-                (text_labels++ == 0 ? page.main_instruction : page.content) = WindowText(child);
-            }
-        } else if (_wcsicmp(kind.c_str(), PROGRESS_CLASSW) == 0) {
-            page.progress_bar = child;
-            page.progress_position = (int)Ask(child, PBM_GETPOS);
-            page.progress_low = (int)Ask(child, PBM_GETRANGE, TRUE, 0);
-            page.progress_high = (int)Ask(child, PBM_GETRANGE, FALSE, 0);
-            page.marquee = (style & PBS_MARQUEE) != 0;
-        } else if (_wcsicmp(kind.c_str(), L"Button") == 0) {
-            LONG type = style & BS_TYPEMASK;
-            if (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX) {
-                page.check_box = child;
-                page.check_box_text = WindowText(child);
-                page.checked = Ask(child, BM_GETCHECK) == BST_CHECKED;
-            } else {
-                after_buttons = true;
-                DialogButton button;
-                button.window = child;
-                button.id = GetDlgCtrlID(child);
-                button.text = WindowText(child);
-                button.enabled = IsWindowEnabled(child) && IsWindowVisible(child);
-                page.buttons.push_back(button);
-            }
-        }
-    }
+    std::vector<FoundPart> parts;
+    bool through_uia =
+        session != nullptr && VisitDialogParts(*session, dialog, [&](IUIAutomationElement *, const FoundPart &part) {
+            parts.push_back(part);
+            return true;
+        });
+    through_uia = through_uia && std::any_of(parts.begin(), parts.end(),
+                                             [](const FoundPart &part) { return part.kind == PartKind::kButton; });
+    page = through_uia ? PageFromParts(dialog, kUiAutomationReader, parts)
+                       : PageFromParts(dialog, kChildWindowReader, ChildWindowParts(dialog));
     if (!IsWindow(dialog))
         page.dialog = nullptr;
     return page;
 }
 
-// Two reads describe the same page: the same child windows showing the same things.
+// Acts on the first part of this kind and text through UI Automation; `act` returns whether it
+// was done.
+bool ActOnUiaPart(HWND dialog, PartKind kind, const std::wstring &text,
+                  const std::function<bool(IUIAutomationElement *, const FoundPart &)> &act)
+{
+    UiaSession session;
+    bool done = false;
+    VisitDialogParts(session, dialog, [&](IUIAutomationElement *element, const FoundPart &part) {
+        if (part.kind != kind || part.text != text)
+            return true;
+        done = act(element, part);
+        return false;
+    });
+    return done;
+}
+
+bool SamePlace(const DialogPart &a, const DialogPart &b)
+{
+    return a.shown == b.shown && a.window == b.window && EqualRect(&a.place, &b.place);
+}
+
+// Two reads describe the same page: the same parts, in the same places, showing the same things.
 bool SamePage(const DialogPage &a, const DialogPage &b)
 {
-    if (a.dialog != b.dialog || a.main_icon != b.main_icon || a.progress_bar != b.progress_bar ||
-        a.check_box != b.check_box || a.footer_icon != b.footer_icon || a.buttons.size() != b.buttons.size())
+    if (a.dialog != b.dialog || !SamePlace(a.main_icon, b.main_icon) || !SamePlace(a.progress_bar, b.progress_bar) ||
+        !SamePlace(a.check_box, b.check_box) || !SamePlace(a.footer_icon, b.footer_icon) ||
+        a.buttons.size() != b.buttons.size())
         return false;
     for (size_t i = 0; i < a.buttons.size(); i++)
         if (a.buttons[i].window != b.buttons[i].window)
@@ -171,6 +473,9 @@ private:
 
 } // namespace
 
+const char kUiAutomationReader[] = "UI Automation";
+const char kChildWindowReader[] = "child windows";
+
 const DialogButton *DialogPage::Button(const wchar_t *text) const
 {
     for (const DialogButton &button : buttons)
@@ -195,17 +500,18 @@ std::wstring DialogPage::Describe() const
     if (dialog == nullptr)
         return L"(no dialog)\n";
     std::wstring text = L"title: " + title + L"\n";
-    text += std::wstring(L"main icon: ") + (main_icon != nullptr ? L"yes" : L"no") + L"\n";
+    text += L"reader: " + std::wstring(reader, reader + strlen(reader)) + L"\n";
+    text += std::wstring(L"main icon: ") + (main_icon.shown ? L"yes" : L"no") + L"\n";
     text += L"instruction: " + main_instruction + L"\n";
     text += L"content: " + content + L"\n";
-    if (progress_bar != nullptr)
+    if (progress_bar.shown)
         text += L"progress: " + std::to_wstring(progress_position) + L" of " + std::to_wstring(progress_low) + L".." +
                 std::to_wstring(progress_high) + (marquee ? L" marquee" : L"") + L"\n";
-    if (check_box != nullptr)
+    if (check_box.shown)
         text += std::wstring(L"check box: ") + (checked ? L"[x] " : L"[ ] ") + check_box_text + L"\n";
     text += L"buttons: " + ButtonList() + L"\n";
-    if (footer_icon != nullptr || !footer.empty())
-        text += std::wstring(L"footer: ") + (footer_icon != nullptr ? L"(icon) " : L"") + footer + L"\n";
+    if (footer_icon.shown || !footer.empty())
+        text += std::wstring(L"footer: ") + (footer_icon.shown ? L"(icon) " : L"") + footer + L"\n";
     return text;
 }
 
@@ -238,12 +544,19 @@ HWND FindDialog(DWORD process_id, const wchar_t *title)
     return search.found;
 }
 
+std::string UiAutomationMissing()
+{
+    static const std::string missing = UiaSession().missing();
+    return missing;
+}
+
 DialogPage ReadPage(HWND dialog)
 {
-    DialogPage last = ReadPageOnce(dialog);
+    std::unique_ptr<UiaSession> session(HaveUiAutomation() ? new UiaSession : nullptr);
+    DialogPage last = ReadPageOnce(session.get(), dialog);
     for (int i = 0; i < 40 && last.dialog != nullptr; i++) {
         Sleep(25);
-        DialogPage next = ReadPageOnce(dialog);
+        DialogPage next = ReadPageOnce(session.get(), dialog);
         if (SamePage(last, next))
             return next;
         last = next;
@@ -277,20 +590,68 @@ bool SendClick(HWND button)
 bool Click(const DialogPage &page, const wchar_t *text)
 {
     const DialogButton *button = page.Button(text);
-    if (button == nullptr || !IsWindowVisible(button->window) || !IsWindowEnabled(button->window))
+    if (button == nullptr)
         return false;
-    return SendClick(button->window);
+    if (strcmp(page.reader, kUiAutomationReader) != 0)
+        return IsWindowVisible(button->window) && IsWindowEnabled(button->window) && SendClick(button->window);
+    return ActOnUiaPart(page.dialog, PartKind::kButton, text, [](IUIAutomationElement *element, const FoundPart &part) {
+        IUIAutomationInvokePattern *invoke = nullptr;
+        HRESULT result = E_FAIL;
+        if (!part.enabled)
+            return false;
+        if (FAILED(result =
+                       element->GetCurrentPatternAs(UIA_InvokePatternId, kIidUiaInvokePattern, (void **)&invoke)) ||
+            invoke == nullptr)
+            LogFailure("IUIAutomationElement::GetCurrentPatternAs(Invoke)", result);
+        else if (FAILED(result = invoke->Invoke()))
+            LogFailure("IUIAutomationInvokePattern::Invoke", result);
+        if (invoke != nullptr)
+            invoke->Release();
+        return SUCCEEDED(result);
+    });
+}
+
+// The check box through its Toggle pattern: toggled when enabled and not in the wanted state,
+// then read until it shows that state (at most a second: a toggle may be carried out later).
+bool ToggleUiaCheckBox(const DialogPage &page, bool checked)
+{
+    auto toggle_to = [checked](IUIAutomationElement *element, const FoundPart &part) {
+        IUIAutomationTogglePattern *toggle = nullptr;
+        HRESULT result = element->GetCurrentPatternAs(UIA_TogglePatternId, kIidUiaTogglePattern, (void **)&toggle);
+        bool done = false;
+        if (FAILED(result) || toggle == nullptr) {
+            LogFailure("IUIAutomationElement::GetCurrentPatternAs(Toggle)", result);
+        } else if (part.checked == checked || (part.enabled && SUCCEEDED(result = toggle->Toggle()))) {
+            int state = 0;
+            for (ULONGLONG start = GetTickCount64(); !done && GetTickCount64() - start < 1000; Sleep(25)) {
+                if (FAILED(result = toggle->get_CurrentToggleState(&state))) {
+                    LogFailure("IUIAutomationTogglePattern::get_CurrentToggleState", result);
+                    break;
+                }
+                done = (state == kUiaToggleOn) == checked;
+            }
+        } else if (part.enabled) {
+            LogFailure("IUIAutomationTogglePattern::Toggle", result);
+        }
+        if (toggle != nullptr)
+            toggle->Release();
+        return done;
+    };
+    return ActOnUiaPart(page.dialog, PartKind::kCheckBox, page.check_box_text, toggle_to);
 }
 
 bool SetCheckBox(const DialogPage &page, bool checked)
 {
-    if (page.check_box == nullptr)
+    if (!page.check_box.shown)
         return false;
-    bool now = Ask(page.check_box, BM_GETCHECK) == BST_CHECKED;
+    if (strcmp(page.reader, kUiAutomationReader) == 0)
+        return ToggleUiaCheckBox(page, checked);
+    HWND box = page.check_box.window;
+    bool now = Ask(box, BM_GETCHECK) == BST_CHECKED;
     if (now != checked) {
-        if (!IsWindowVisible(page.check_box) || !IsWindowEnabled(page.check_box) || !SendClick(page.check_box))
+        if (!IsWindowVisible(box) || !IsWindowEnabled(box) || !SendClick(box))
             return false;
-        now = Ask(page.check_box, BM_GETCHECK) == BST_CHECKED;
+        now = Ask(box, BM_GETCHECK) == BST_CHECKED;
     }
     return now == checked;
 }
