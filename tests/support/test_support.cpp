@@ -14,11 +14,18 @@
 
 #include <string.h>
 
+std::wstring LongPath(const std::wstring &path)
+{
+    wchar_t long_path[MAX_PATH];
+    DWORD length = GetLongPathNameW(path.c_str(), long_path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(long_path, length) : path;
+}
+
 std::wstring BuildPath(const wchar_t *relative)
 {
     wchar_t self[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self, length);
+    std::wstring path = LongPath(std::wstring(self, length));
     path.erase(path.find_last_of(L'\\')); // the tests folder
     path.erase(path.find_last_of(L'\\')); // the build folder
     return path + L"\\" + relative;
@@ -26,8 +33,9 @@ std::wstring BuildPath(const wchar_t *relative)
 
 std::wstring SourceFile(const std::wstring &relative)
 {
+    // Drive Z: is Wine's view of the Linux side; on Windows it may be anything, a network drive too.
     std::wstring linux_side = std::wstring(L"Z:" TALVOR_SOURCE_DIR L"/") + relative;
-    if (GetFileAttributesW(linux_side.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (RunningUnderWine() && GetFileAttributesW(linux_side.c_str()) != INVALID_FILE_ATTRIBUTES)
         return linux_side;
     std::wstring kit = L"kaynak\\" + relative;
     for (wchar_t &c : kit)
@@ -46,13 +54,18 @@ std::wstring ProductPath(const wchar_t *file)
     return BuildPath((std::wstring(L"product\\") + file).c_str());
 }
 
-std::wstring MakeTempFolder(const wchar_t *tag)
+std::wstring TempFolder()
 {
     wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    return LongPath(std::wstring(temp, length < MAX_PATH ? length : 0));
+}
+
+std::wstring MakeTempFolder(const wchar_t *tag)
+{
     static unsigned counter;
     for (;;) {
-        std::wstring folder = std::wstring(temp) + L"talvor-test-" + tag + L"-" +
+        std::wstring folder = TempFolder() + L"talvor-test-" + tag + L"-" +
                               std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
         if (CreateDirectoryW(folder.c_str(), nullptr))
             return folder;
