@@ -4,6 +4,9 @@
 
 #include "core/setup_log.h"
 #include "core/object_owner.h"
+#include "core/process_values.h"
+#include "service/process_end.h"
+#include "service/service_control.h"
 #include "uninstall/remove_tree.h"
 
 #include <aclapi.h>
@@ -502,6 +505,28 @@ void ReleaseHeldService()
     CloseHandle(release);
 }
 
+// The service's process, opened to wait for it and end it as the setup opens one: a process of
+// LocalSystem only with the debug privilege, which the setup takes only for a program under its
+// install folder; here that is the folder of the service's registered program. Null when it
+// cannot be opened, or the id has passed to another program.
+static HANDLE OpenServiceProcess(DWORD pid)
+{
+    wchar_t program[MAX_PATH];
+    if (!SvcQueryImagePath(kProductServiceName, program, MAX_PATH) || wcsrchr(program, L'\\') == nullptr)
+        return nullptr;
+    wchar_t install_folder[260];
+    wcscpy(install_folder, InstallFolder);
+    wcscpy(InstallFolder, program);
+    *wcsrchr(InstallFolder, L'\\') = 0;
+    HANDLE process = OpenProcessToEnd(pid);
+    wcscpy(InstallFolder, install_folder);
+    if (process != nullptr && !ProcessRunsProgram(process, program)) {
+        CloseHandle(process);
+        process = nullptr;
+    }
+    return process;
+}
+
 void RemoveProductService()
 {
     ReleaseHeldService();
@@ -510,12 +535,12 @@ void RemoveProductService()
         return;
     ServiceState seen = {SERVICE_STOPPED, 0};
     QueryServiceState(service, seen);
-    HANDLE process = seen.pid != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, seen.pid) : nullptr;
+    HANDLE process = seen.pid != 0 ? OpenServiceProcess(seen.pid) : nullptr;
     if (seen.state != SERVICE_STOPPED) {
         SERVICE_STATUS ignored;
         bool asked = ControlService(service, SERVICE_CONTROL_STOP, &ignored);
         if ((!asked || WaitForServiceState(service, SERVICE_STOPPED, 5000).state != SERVICE_STOPPED) && process != nullptr)
-            TerminateProcess(process, 1);
+            EndProcessAndWait(process, 10000, L"talvor_svc.exe");
     }
     if (process != nullptr) {
         WaitForSingleObject(process, 10000);
