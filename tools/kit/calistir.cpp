@@ -1,33 +1,43 @@
 // The Windows test kit's runner, started by calistir.cmd from an elevated command prompt:
 //
-//   calistir.cmd [PROGRAM[:FILTER] | denetle]...
+//   calistir.cmd [--sinir=SECONDS] [PROGRAM[:FILTER] | denetle]...
 //
 // Runs each test program of the kit's tests folder (all those programlar.txt lists when none is
 // named) with GoogleTest's XML output, and for "denetle" takes each release of the kit's denetim
 // folder with the checker and the machine's own Compression API. Prints one line per program or
 // release and a last line "N passed, N failed, N skipped"; writes every program's output and XML
-// and ozet.txt (these lines) into the folder rapor; exits 0 only when nothing failed. The product
-// is taken off the machine with the kit's own setup before and after.
+// and ozet.txt (these lines, each as it is printed) into the folder rapor; exits 0 only when
+// nothing failed. The product is taken off the machine with the kit's own setup before and after.
+// Each program and release gets at most the time limit (--sinir, 20 minutes by default); one
+// that runs out of it is ended with every process it started and counted as failed. Without an
+// elevated token it refuses to start: every test would fail for that reason alone.
 #include <windows.h>
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <wchar.h>
 
 #include <string>
 #include <vector>
 
 namespace {
 
-const DWORD kProgramTimeoutMs = 90 * 60 * 1000;
+// The longest program takes about 7 minutes under Wine; the Windows job has 150 minutes for all
+// of them, so a few programs that hang still leave room for the rest and the report.
+const DWORD kDefaultLimitSeconds = 20 * 60;
 const DWORD kRemovalTimeoutMs = 10 * 60 * 1000;
 
 std::wstring Root;
 std::wstring Report;
-std::string Summary;
+HANDLE SummaryFile = INVALID_HANDLE_VALUE;
+DWORD LimitMs = kDefaultLimitSeconds * 1000;
 
 struct Counts {
     long passed = 0, failed = 0, skipped = 0;
 };
+
+// How a program run ended.
+enum RunEnd { RunExited, RunNotStarted, RunTimedOut };
 
 void Say(const char *format, ...)
 {
@@ -38,7 +48,15 @@ void Say(const char *format, ...)
     va_end(args);
     printf("%s\n", line);
     fflush(stdout);
-    Summary += std::string(line) + "\r\n";
+    if (SummaryFile == INVALID_HANDLE_VALUE)
+        return;
+    // Through to the disk at once: a run ended from outside keeps the lines of what finished.
+    std::string text = std::string(line) + "\r\n";
+    DWORD written;
+    if (!WriteFile(SummaryFile, text.data(), (DWORD)text.size(), &written, nullptr))
+        fprintf(stderr, "WriteFile ozet.txt failed, error %lu\n", GetLastError());
+    else if (!FlushFileBuffers(SummaryFile))
+        fprintf(stderr, "FlushFileBuffers ozet.txt failed, error %lu\n", GetLastError());
 }
 
 std::string Narrow(const std::wstring &text)
@@ -62,13 +80,35 @@ std::string ReadAll(const std::wstring &path)
     return bytes;
 }
 
-// Runs the command line with its output into `output`; its exit code, or -1 when it could not be
-// started, or ended after the time-out.
-long Run(const std::wstring &program, const std::wstring &arguments, const std::wstring &folder,
-         const std::wstring &output, DWORD timeout_ms)
+// Whether the runner's token is elevated, as the tests need: they register a service and write
+// under Program Files and HKEY_LOCAL_MACHINE.
+bool Elevated()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        fprintf(stderr, "OpenProcessToken failed, error %lu\n", GetLastError());
+        return false;
+    }
+    TOKEN_ELEVATION elevation = {};
+    DWORD size;
+    bool read = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) != 0;
+    if (!read)
+        fprintf(stderr, "GetTokenInformation TokenElevation failed, error %lu\n", GetLastError());
+    CloseHandle(token);
+    return read && elevation.TokenIsElevated != 0;
+}
+
+// Runs the command line with its output into `output`, in a job of its own, so that one that runs
+// out of time is ended with every process it started. *code receives the exit code, or the
+// error when it could not be started.
+RunEnd Run(const std::wstring &program, const std::wstring &arguments, const std::wstring &folder,
+           const std::wstring &output, DWORD timeout_ms, long *code)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE out = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr)
+        fprintf(stderr, "CreateJobObjectW failed, error %lu\n", GetLastError());
     std::wstring command = L"\"" + program + L"\" " + arguments;
     STARTUPINFOW startup = {sizeof startup};
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -78,19 +118,47 @@ long Run(const std::wstring &program, const std::wstring &arguments, const std::
     PROCESS_INFORMATION process;
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(0);
-    BOOL started = out != INVALID_HANDLE_VALUE && CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                                                0, nullptr, folder.c_str(), &startup, &process);
+    RunEnd end = RunNotStarted;
+    DWORD exit_code = 0;
+    if (out == INVALID_HANDLE_VALUE) {
+        exit_code = GetLastError();
+        fprintf(stderr, "CreateFileW %s failed, error %lu\n", Narrow(output).c_str(), exit_code);
+    } else if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                               folder.c_str(), &startup, &process)) {
+        exit_code = GetLastError();
+        fprintf(stderr, "CreateProcessW %s failed, error %lu\n", Narrow(program).c_str(), exit_code);
+    } else {
+        if (job != nullptr && !AssignProcessToJobObject(job, process.hProcess))
+            fprintf(stderr, "AssignProcessToJobObject failed, error %lu\n", GetLastError());
+        ResumeThread(process.hThread);
+        end = RunExited;
+        if (WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0) {
+            end = RunTimedOut;
+            if (!TerminateJobObject(job, ERROR_TIMEOUT) && !TerminateProcess(process.hProcess, ERROR_TIMEOUT))
+                fprintf(stderr, "TerminateProcess failed, error %lu\n", GetLastError());
+            WaitForSingleObject(process.hProcess, 30000);
+        }
+        if (!GetExitCodeProcess(process.hProcess, &exit_code))
+            exit_code = (DWORD)-1;
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    if (job != nullptr)
+        CloseHandle(job);
     if (out != INVALID_HANDLE_VALUE)
         CloseHandle(out);
-    if (!started)
-        return -1;
-    DWORD code = (DWORD)-1;
-    if (WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, (UINT)-1);
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return (long)code;
+    *code = (long)exit_code;
+    return end;
+}
+
+// Says the line of a run that did not end by itself, and whether there was one.
+bool SaidRunFailure(const std::string &name, RunEnd end, long code)
+{
+    if (end == RunNotStarted)
+        Say("%s: could not be started (error %ld)", name.c_str(), code);
+    else if (end == RunTimedOut)
+        Say("%s: ran out of its time limit of %lu s and was ended", name.c_str(), LimitMs / 1000);
+    return end != RunExited;
 }
 
 bool Exists(const std::wstring &path)
@@ -137,9 +205,14 @@ void RunTestProgram(const std::wstring &selection, Counts *total)
     if (colon != std::wstring::npos)
         arguments += L" \"--gtest_filter=" + selection.substr(colon + 1) + L"\"";
     ULONGLONG start = GetTickCount64();
-    long code = Run(program, arguments, Root + L"\\tests", Report + L"\\" + name + L".txt", kProgramTimeoutMs);
+    long code;
+    RunEnd end = Run(program, arguments, Root + L"\\tests", Report + L"\\" + name + L".txt", LimitMs, &code);
     unsigned seconds = (unsigned)((GetTickCount64() - start) / 1000);
     Counts counts;
+    if (SaidRunFailure(Narrow(name), end, code)) {
+        total->failed++;
+        return;
+    }
     if (!CountReport(ReadAll(xml), &counts)) {
         Say("%s: no report (exit %ld, %u s)", Narrow(name).c_str(), code, seconds);
         total->failed++;
@@ -165,10 +238,12 @@ void CheckReleases(Counts *total)
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == L"." || name == L"..")
             continue;
         std::wstring output = Report + L"\\denetle-" + name + L".txt";
-        long code = Run(Root + L"\\bin\\talvor-denetle.exe", L"\"--yerel=" + Root + L"\\denetim\\" + name + L"\"",
-                        Root, output, kProgramTimeoutMs);
-        bool decoded = code == 0 && ReadAll(output).find("tam=1") != std::string::npos;
-        Say("denetle %s: %s (exit %ld)", Narrow(name).c_str(), decoded ? "passed" : "failed", code);
+        long code;
+        RunEnd end = Run(Root + L"\\bin\\talvor-denetle.exe", L"\"--yerel=" + Root + L"\\denetim\\" + name + L"\"",
+                         Root, output, LimitMs, &code);
+        bool decoded = end == RunExited && code == 0 && ReadAll(output).find("tam=1") != std::string::npos;
+        if (!SaidRunFailure("denetle " + Narrow(name), end, code))
+            Say("denetle %s: %s (exit %ld)", Narrow(name).c_str(), decoded ? "passed" : "failed", code);
         (decoded ? total->passed : total->failed)++;
     }
     if (find != INVALID_HANDLE_VALUE)
@@ -177,9 +252,10 @@ void CheckReleases(Counts *total)
 
 void RemoveProduct(const wchar_t *when)
 {
-    long code = Run(Root + L"\\bin\\Talvor-Kurulum.exe", L"/kaldir /sessiz", Root,
-                    Report + L"\\kaldirma-" + when + L".txt", kRemovalTimeoutMs);
-    if (code != 0)
+    long code;
+    RunEnd end = Run(Root + L"\\bin\\Talvor-Kurulum.exe", L"/kaldir /sessiz", Root,
+                     Report + L"\\kaldirma-" + when + L".txt", kRemovalTimeoutMs, &code);
+    if (!SaidRunFailure("product removal " + Narrow(when), end, code) && code != 0)
         Say("product removal %s: exit %ld", Narrow(when).c_str(), code);
 }
 
@@ -200,18 +276,56 @@ std::vector<std::wstring> DefaultSelection()
     return names;
 }
 
+// "--sinir=SECONDS" sets the time limit of each program; false when it is not a number from 1 to
+// a day.
+bool ReadLimit(const std::wstring &option)
+{
+    const wchar_t *digits = option.c_str() + wcslen(L"--sinir=");
+    wchar_t *end;
+    unsigned long seconds = wcstoul(digits, &end, 10);
+    if (*digits < L'0' || *digits > L'9' || *end != 0 || seconds == 0 || seconds > 24 * 3600)
+        return false;
+    LimitMs = (DWORD)seconds * 1000;
+    return true;
+}
+
+// rapor\ozet.txt, new for this run, written line by line by Say.
+void OpenSummary()
+{
+    if (!CreateDirectoryW(Report.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        fprintf(stderr, "CreateDirectoryW rapor failed, error %lu\n", GetLastError());
+    SummaryFile = CreateFileW((Report + L"\\ozet.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              0, nullptr);
+    if (SummaryFile == INVALID_HANDLE_VALUE)
+        fprintf(stderr, "CreateFileW ozet.txt failed, error %lu\n", GetLastError());
+}
+
 } // namespace
 
 int wmain(int count, wchar_t **arguments)
 {
+    if (!Elevated()) {
+        printf("calistir: not elevated; run it from a command prompt opened with \"Run as administrator\". "
+               "Nothing was run.\n");
+        return 2;
+    }
+    std::vector<std::wstring> selection;
+    for (int i = 1; i < count; i++) {
+        std::wstring item = arguments[i];
+        if (item.compare(0, 8, L"--sinir=") != 0)
+            selection.push_back(item);
+        else if (!ReadLimit(item)) {
+            printf("calistir: --sinir takes the time limit of each program in seconds, 1 to 86400.\n");
+            return 2;
+        }
+    }
     wchar_t self[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
     Root.assign(self, length);
     Root.erase(Root.find_last_of(L'\\'));
     Report = Root + L"\\rapor";
-    CreateDirectoryW(Report.c_str(), nullptr);
+    OpenSummary();
 
-    std::vector<std::wstring> selection(arguments + 1, arguments + count);
     if (selection.empty())
         selection = DefaultSelection();
     Counts total;
@@ -224,12 +338,7 @@ int wmain(int count, wchar_t **arguments)
     }
     RemoveProduct(L"sonra");
     Say("%ld passed, %ld failed, %ld skipped", total.passed, total.failed, total.skipped);
-
-    HANDLE summary = CreateFileW((Report + L"\\ozet.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written;
-    if (summary != INVALID_HANDLE_VALUE) {
-        WriteFile(summary, Summary.data(), (DWORD)Summary.size(), &written, nullptr);
-        CloseHandle(summary);
-    }
+    if (SummaryFile != INVALID_HANDLE_VALUE)
+        CloseHandle(SummaryFile);
     return total.failed == 0 ? 0 : 1;
 }
