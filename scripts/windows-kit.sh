@@ -98,18 +98,48 @@ release kucuk-dosyalar
 cat >"$kit/OKU.txt" <<'EOF'
 Talvor Kurulum: the Windows test kit.
 
-Run calistir.cmd from an elevated command prompt on a Windows 10 or 11 machine that may be changed:
-the tests install and remove the product's stand-in service "Talvor", write under Program Files,
-ProgramData and the registry, and take the product off the machine before and after.
+The machine: Windows 10 or 11 that may be changed, best a virtual machine with a snapshot to go
+back to afterwards. The tests install and remove the product's stand-in service "Talvor", write
+under Program Files, ProgramData and the registry, and take the product off the machine before
+and after.
+
+Before the first run, in PowerShell:
+
+  Unblock-File .\windows-kit.zip        before unpacking: the unpacked files then carry no download
+                                        mark, and SmartScreen does not stop the unsigned programs
+  Get-ChildItem -Recurse C:\kit | Unblock-File
+                                        the same for a kit already unpacked (here into C:\kit)
+
+Smart App Control (Windows Security > App & browser control) stops unsigned programs whatever
+their mark and knows no exceptions: where it is On, the test programs cannot run. Use a machine
+where it is Off.
+
+Fewer disturbances (optional, in an elevated PowerShell): Microsoft Defender scanning every file
+the tests write slows them and may hold a file a test is about to delete. Exclude the kit's
+folder and the temporary folder for the run, and take the exclusions off afterwards:
+
+  Add-MpPreference -ExclusionPath C:\kit, $env:TEMP
+  Remove-MpPreference -ExclusionPath C:\kit, $env:TEMP
+
+The download tests (fetch_test, the wizard's server cases) need Python 3.7 or later as python.exe
+on PATH (a hosted runner has it): the runner starts the kit's test server with it, and trusts the
+kit's test authority in the machine's root store with certutil for as long as they run. Without
+Python those tests skip and say why.
+
+Run calistir.cmd from an elevated command prompt ("Run as administrator"); without one it says so
+and runs nothing.
 
   calistir.cmd                          every program in programlar.txt, then the releases in denetim
   calistir.cmd core_test                one program
   calistir.cmd install_run_test:InstallRunTest.Fresh*   one program with a GoogleTest filter
   calistir.cmd denetle                  only the releases, with this machine's Compression API
+  calistir.cmd --sinir=3600 core_test   a time limit of an hour for each program (20 minutes unless given)
 
 One line per program, and last "N passed, N failed, N skipped"; the exit code is 0 only when nothing
-failed. The folder rapor holds each program's output (.txt) and GoogleTest XML (.xml), each
-release's checker output, and ozet.txt with the lines printed.
+failed. A program that runs out of its time limit is ended with every process it started, counted
+as failed, and its line says so. The folder rapor holds each program's output (.txt) and
+GoogleTest XML (.xml), each release's checker output, and ozet.txt with the lines printed, each
+written as it is printed.
 EOF
 
 (cd "$build" && python3 -m zipfile -c windows-kit.zip windows-kit)

@@ -1,6 +1,9 @@
-// The Compression API stand-in as the setup meets it under Wine: cabinet.dll from the system
-// folder only, its functions through GetProcAddress, the Windows samples and the documented
-// failures.
+// The Compression API as the setup meets it: cabinet.dll from the system folder only, its
+// functions through GetProcAddress, the Windows samples and the documented failures. On Windows
+// it is the machine's own, under Wine our stand-in; what the stand-in chose where Windows'
+// documentation leaves it open is checked under Wine only. The kit's releases go through the
+// machine's own API with the checker, in the runner's "denetle" (tools/kit/calistir.cpp), the one
+// place that decodes them on Windows.
 #include <windows.h>
 
 #include <compressapi.h>
@@ -84,15 +87,18 @@ TEST_F(CompressApiTest, WindowsSamplesDecodeByteForByteAfterTheSizeQuery)
         EXPECT_EQ(raw.size(), size);
         EXPECT_TRUE(out == raw);
 
-        // A larger buffer is fine; the bytes after the data stay as they were.
+        // A larger buffer is fine; the stand-in leaves the bytes after the data as they were,
+        // which Windows does not promise.
         ASSERT_TRUE(Run(data, raw.size() + 100, &out, &size, &error)) << error;
         EXPECT_EQ(raw.size(), size);
         EXPECT_TRUE(out.compare(0, raw.size(), raw) == 0);
-        EXPECT_EQ(std::string(100, '\xcc'), out.substr(raw.size()));
+        if (RunningUnderWine()) {
+            EXPECT_EQ(std::string(100, '\xcc'), out.substr(raw.size()));
+        }
     }
 }
 
-TEST_F(CompressApiTest, ShortBuffersAndBadDataFailAsDocumented)
+TEST_F(CompressApiTest, AShortBufferFailsWithTheSizeNeeded)
 {
     std::string data = ReadSample(L"english", L"lzms"), raw = ReadSample(L"english", L"raw");
     std::string out;
@@ -101,7 +107,18 @@ TEST_F(CompressApiTest, ShortBuffersAndBadDataFailAsDocumented)
     EXPECT_FALSE(Run(data, raw.size() - 1, &out, &size, &error));
     EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, error);
     EXPECT_EQ(raw.size(), size);
+}
 
+// Windows documents that damaged data "can" fail with ERROR_BAD_COMPRESSION_BUFFER or decode to
+// other bytes, and nothing of bad handles or algorithm values: the codes are the stand-in's.
+TEST_F(CompressApiTest, TheStandInRefusesBadDataHandlesAndAlgorithmsWithItsCodes)
+{
+    if (!RunningUnderWine())
+        GTEST_SKIP() << "the stand-in's own error codes, where Windows' documentation leaves them open";
+    std::string data = ReadSample(L"english", L"lzms"), raw = ReadSample(L"english", L"raw");
+    std::string out;
+    SIZE_T size;
+    DWORD error;
     std::string damaged[] = {data.substr(0, data.size() - 1), data + '\0', data.substr(0, 23), std::string(),
                              data};
     damaged[4][6] ^= 1; // the check byte
@@ -115,32 +132,50 @@ TEST_F(CompressApiTest, ShortBuffersAndBadDataFailAsDocumented)
     EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
     EXPECT_FALSE(close_(nullptr));
     EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
-}
 
-TEST_F(CompressApiTest, OnlyLzmsInBufferModeIsImplemented)
-{
-    const struct {
-        DWORD algorithm;
-        DWORD error;
-    } cases[] = {{COMPRESS_ALGORITHM_MSZIP, ERROR_NOT_SUPPORTED},
-                 {COMPRESS_ALGORITHM_XPRESS, ERROR_NOT_SUPPORTED},
-                 {COMPRESS_ALGORITHM_XPRESS_HUFF, ERROR_NOT_SUPPORTED},
-                 {COMPRESS_ALGORITHM_LZMS | COMPRESS_RAW, ERROR_NOT_SUPPORTED},
-                 {COMPRESS_ALGORITHM_INVALID, ERROR_INVALID_PARAMETER},
-                 {COMPRESS_ALGORITHM_NULL, ERROR_INVALID_PARAMETER},
-                 {COMPRESS_ALGORITHM_MAX, ERROR_INVALID_PARAMETER}};
-    for (const auto &c : cases) {
+    for (DWORD algorithm : {COMPRESS_ALGORITHM_INVALID, COMPRESS_ALGORITHM_NULL, COMPRESS_ALGORITHM_MAX}) {
         DECOMPRESSOR_HANDLE handle = (DECOMPRESSOR_HANDLE)1;
-        EXPECT_FALSE(create_(c.algorithm, nullptr, &handle)) << c.algorithm;
-        EXPECT_EQ(c.error, GetLastError()) << c.algorithm;
+        EXPECT_FALSE(create_(algorithm, nullptr, &handle)) << algorithm;
+        EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError()) << algorithm;
         EXPECT_EQ(nullptr, handle);
     }
     EXPECT_FALSE(create_(COMPRESS_ALGORITHM_LZMS, nullptr, nullptr));
     EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
 }
 
-TEST_F(CompressApiTest, TheCallersAllocationRoutinesHoldTheHandle)
+// Windows has every documented algorithm in buffer mode and, with COMPRESS_RAW, in block mode;
+// the stand-in only what the setup uses, LZMS in buffer mode, and refuses the rest.
+TEST_F(CompressApiTest, TheDocumentedAlgorithmsAndModes)
 {
+    const struct {
+        DWORD algorithm;
+        DWORD standin_error;
+    } cases[] = {{COMPRESS_ALGORITHM_LZMS, ERROR_SUCCESS},
+                 {COMPRESS_ALGORITHM_MSZIP, ERROR_NOT_SUPPORTED},
+                 {COMPRESS_ALGORITHM_XPRESS, ERROR_NOT_SUPPORTED},
+                 {COMPRESS_ALGORITHM_XPRESS_HUFF, ERROR_NOT_SUPPORTED},
+                 {COMPRESS_ALGORITHM_LZMS | COMPRESS_RAW, ERROR_NOT_SUPPORTED},
+                 {COMPRESS_ALGORITHM_MSZIP | COMPRESS_RAW, ERROR_NOT_SUPPORTED},
+                 {COMPRESS_ALGORITHM_XPRESS | COMPRESS_RAW, ERROR_NOT_SUPPORTED},
+                 {COMPRESS_ALGORITHM_XPRESS_HUFF | COMPRESS_RAW, ERROR_NOT_SUPPORTED}};
+    for (const auto &c : cases) {
+        DECOMPRESSOR_HANDLE handle = (DECOMPRESSOR_HANDLE)1;
+        BOOL created = create_(c.algorithm, nullptr, &handle);
+        DWORD error = created ? ERROR_SUCCESS : GetLastError();
+        EXPECT_EQ(RunningUnderWine() ? c.standin_error : ERROR_SUCCESS, error) << c.algorithm;
+        if (created) {
+            EXPECT_TRUE(close_(handle)) << c.algorithm;
+        } else {
+            EXPECT_EQ(nullptr, handle) << c.algorithm;
+        }
+    }
+}
+
+// The setup passes no allocation routines, and how often Windows calls them is its own affair.
+TEST_F(CompressApiTest, TheStandInHoldsItsHandleInOneAllocationOfTheCaller)
+{
+    if (!RunningUnderWine())
+        GTEST_SKIP() << "the stand-in's one allocation per handle; Windows allocates as it sees fit";
     struct Counts {
         int allocated, freed;
     } counts = {0, 0};
@@ -165,9 +200,10 @@ TEST_F(CompressApiTest, TheCallersAllocationRoutinesHoldTheHandle)
     EXPECT_EQ(1, counts.freed);
 }
 
-// The stand-in is for our programs only, by name: the setup's and the checker's names get it,
-// any other program gets Wine's own cabinet.dll.
-TEST(CompressApiStandin, OnlyOurProgramsLoadIt)
+// Under Wine the stand-in is for our programs only, by name: the setup's and the checker's names
+// get it, any other program gets Wine's own cabinet.dll, which has no Compression API. On Windows
+// every program gets Windows' own, which has it.
+TEST(CompressApiLoad, OurProgramsFindItInTheSystemFolder)
 {
     std::wstring folder = MakeTempFolder(L"cabinet");
     ASSERT_FALSE(folder.empty());
@@ -178,7 +214,7 @@ TEST(CompressApiStandin, OnlyOurProgramsLoadIt)
     for (const auto &c : cases) {
         std::wstring copy = folder + L"\\" + c.name;
         ASSERT_TRUE(CopyFileW(BuildPath(L"tests\\cabinet_probe.exe").c_str(), copy.c_str(), FALSE));
-        EXPECT_EQ(c.exit_code, RunProgram(L"\"" + copy + L"\"")) << Utf8(c.name);
+        EXPECT_EQ(RunningUnderWine() ? c.exit_code : 0, RunProgram(L"\"" + copy + L"\"")) << Utf8(c.name);
     }
     RemoveFolder(folder);
 }

@@ -8,6 +8,10 @@
 
 #include "support/test_support.h"
 
+#ifndef EVENT_QUERY_STATE
+#define EVENT_QUERY_STATE 0x0001
+#endif
+
 namespace {
 
 struct ServiceConfig {
@@ -56,6 +60,49 @@ std::vector<std::string> Lines(const std::string &text)
 std::string Line(const char *event, DWORD pid)
 {
     return std::string(event) + " " + std::to_string(pid);
+}
+
+// Whether the release event lets an administrator who did not make it set it, as an elevated test
+// must when the service runs as LocalSystem: checked for the test's own token with its user and
+// every group but the Administrators made deny-only.
+bool AnotherAdministratorMaySetTheReleaseEvent()
+{
+    BYTE descriptor[1024], groups_buffer[4096], user[256], admins[SECURITY_MAX_SID_SIZE];
+    DWORD descriptor_size = 0, groups_size = 0, user_size = 0, admins_size = sizeof admins;
+    HANDLE event = OpenEventW(READ_CONTROL, FALSE, L"Global\\talvor_svc_birak");
+    HANDLE own = nullptr, restricted = nullptr, token = nullptr;
+    bool read = event != nullptr &&
+                GetKernelObjectSecurity(event, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                                   DACL_SECURITY_INFORMATION,
+                                        descriptor, sizeof descriptor, &descriptor_size) &&
+                CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &admins_size) &&
+                OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &own) &&
+                GetTokenInformation(own, TokenGroups, groups_buffer, sizeof groups_buffer, &groups_size) &&
+                GetTokenInformation(own, TokenUser, user, sizeof user, &user_size);
+    std::vector<SID_AND_ATTRIBUTES> deny_only;
+    if (read) {
+        deny_only.push_back(((TOKEN_USER *)user)->User);
+        TOKEN_GROUPS *groups = (TOKEN_GROUPS *)groups_buffer;
+        for (DWORD i = 0; i < groups->GroupCount; i++)
+            if (!EqualSid(groups->Groups[i].Sid, admins) && !(groups->Groups[i].Attributes & SE_GROUP_INTEGRITY))
+                deny_only.push_back(groups->Groups[i]);
+    }
+    GENERIC_MAPPING mapping = {STANDARD_RIGHTS_READ | EVENT_QUERY_STATE, STANDARD_RIGHTS_WRITE | EVENT_MODIFY_STATE,
+                               STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, EVENT_ALL_ACCESS};
+    PRIVILEGE_SET privileges;
+    DWORD privileges_size = sizeof privileges, granted = 0;
+    BOOL allowed = FALSE;
+    EXPECT_TRUE(read &&
+                CreateRestrictedToken(own, 0, (DWORD)deny_only.size(), deny_only.data(), 0, nullptr, 0, nullptr,
+                                      &restricted) &&
+                DuplicateToken(restricted, SecurityImpersonation, &token) &&
+                AccessCheck(descriptor, token, EVENT_MODIFY_STATE | SYNCHRONIZE, &mapping, &privileges,
+                            &privileges_size, &granted, &allowed))
+        << GetLastError();
+    for (HANDLE handle : {event, own, restricted, token})
+        if (handle != nullptr)
+            CloseHandle(handle);
+    return allowed != FALSE;
 }
 
 class ServiceStandIn : public ::testing::Test {
@@ -230,6 +277,7 @@ TEST_F(ServiceStandIn, SlowStopAndStartWithoutADelayLastUntilReleased)
 {
     Behave("yavas-dur");
     ServiceState running = StartedAndRunning();
+    EXPECT_TRUE(AnotherAdministratorMaySetTheReleaseEvent());
     ASSERT_TRUE(RequestStop());
     EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, WaitForServiceState(service_, SERVICE_STOPPED, 1500).state);
     ReleaseHeldService();

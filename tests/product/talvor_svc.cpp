@@ -9,6 +9,7 @@
 // one line into "talvor_svc.kayit" beside it; both are described in README.md.
 #include <windows.h>
 
+#include <sddl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -22,8 +23,11 @@ const wchar_t ServiceName[] = L"Talvor";
 // Also the longest the service runs without a stop request, so that nothing is left behind.
 const DWORD LongestDelayMs = 600000;
 // A slow start or stop given no delay lasts until a test sets this event (at most the longest
-// delay): the test, not a race against the setup's own waits, decides when it ends.
+// delay): the test, not a race against the setup's own waits, decides when it ends. The service
+// runs as LocalSystem, whose default security would let administrators only wait on the event:
+// it grants the system and the administrators every access itself.
 const wchar_t ReleaseEventName[] = L"Global\\talvor_svc_birak";
+const wchar_t ReleaseEventSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 const DWORD UntilReleased = INFINITE;
 
 enum Behaviour {
@@ -66,6 +70,19 @@ SERVICE_STATUS_HANDLE StatusHandle;
 HANDLE StopEvent;
 HANDLE ReleaseEvent;
 DWORD Checkpoint;
+
+// Auto-reset: a release lets exactly one held start or stop go on.
+HANDLE CreateReleaseEvent()
+{
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(ReleaseEventSecurity, SDDL_REVISION_1, &security,
+                                                              nullptr))
+        return nullptr;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security, FALSE};
+    HANDLE event = CreateEventW(&attributes, FALSE, FALSE, ReleaseEventName);
+    LocalFree(security);
+    return event;
+}
 
 // The behaviour file: a keyword, optionally followed by blanks and a delay in milliseconds.
 // No file, or a keyword not listed, means normal behaviour.
@@ -190,8 +207,7 @@ void WINAPI ServiceMain(DWORD, wchar_t **)
 {
     Conduct conduct = ReadConduct();
     StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    // Auto-reset: a release lets exactly one held start or stop go on.
-    ReleaseEvent = CreateEventW(nullptr, FALSE, FALSE, ReleaseEventName);
+    ReleaseEvent = CreateReleaseEvent();
     StatusHandle = RegisterServiceCtrlHandlerExW(ServiceName, HandleControl, nullptr);
     if (StopEvent == nullptr || ReleaseEvent == nullptr || StatusHandle == nullptr) {
         if (StopEvent != nullptr)

@@ -28,9 +28,7 @@ static const wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control
 
 std::wstring RemovalLogPath()
 {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp) + L"Talvor-Kaldir.log";
+    return TempFolder() + L"Talvor-Kaldir.log";
 }
 
 static const TestKey &DevelopmentKey()
@@ -223,7 +221,7 @@ static std::wstring KnownFolderFile(REFKNOWNFOLDERID folder, const wchar_t *name
     wchar_t *path = nullptr;
     std::wstring result;
     if (SUCCEEDED(SHGetKnownFolderPath(folder, 0, nullptr, &path)))
-        result = std::wstring(path) + L"\\" + name;
+        result = LongPath(path) + L"\\" + name;
     CoTaskMemFree(path);
     return result;
 }

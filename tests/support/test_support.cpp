@@ -4,6 +4,9 @@
 
 #include "core/setup_log.h"
 #include "core/object_owner.h"
+#include "core/process_values.h"
+#include "service/process_end.h"
+#include "service/service_control.h"
 #include "uninstall/remove_tree.h"
 
 #include <aclapi.h>
@@ -14,11 +17,18 @@
 
 #include <string.h>
 
+std::wstring LongPath(const std::wstring &path)
+{
+    wchar_t long_path[MAX_PATH];
+    DWORD length = GetLongPathNameW(path.c_str(), long_path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(long_path, length) : path;
+}
+
 std::wstring BuildPath(const wchar_t *relative)
 {
     wchar_t self[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self, length);
+    std::wstring path = LongPath(std::wstring(self, length));
     path.erase(path.find_last_of(L'\\')); // the tests folder
     path.erase(path.find_last_of(L'\\')); // the build folder
     return path + L"\\" + relative;
@@ -26,8 +36,9 @@ std::wstring BuildPath(const wchar_t *relative)
 
 std::wstring SourceFile(const std::wstring &relative)
 {
+    // Drive Z: is Wine's view of the Linux side; on Windows it may be anything, a network drive too.
     std::wstring linux_side = std::wstring(L"Z:" TALVOR_SOURCE_DIR L"/") + relative;
-    if (GetFileAttributesW(linux_side.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (RunningUnderWine() && GetFileAttributesW(linux_side.c_str()) != INVALID_FILE_ATTRIBUTES)
         return linux_side;
     std::wstring kit = L"kaynak\\" + relative;
     for (wchar_t &c : kit)
@@ -46,13 +57,18 @@ std::wstring ProductPath(const wchar_t *file)
     return BuildPath((std::wstring(L"product\\") + file).c_str());
 }
 
-std::wstring MakeTempFolder(const wchar_t *tag)
+std::wstring TempFolder()
 {
     wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    return LongPath(std::wstring(temp, length < MAX_PATH ? length : 0));
+}
+
+std::wstring MakeTempFolder(const wchar_t *tag)
+{
     static unsigned counter;
     for (;;) {
-        std::wstring folder = std::wstring(temp) + L"talvor-test-" + tag + L"-" +
+        std::wstring folder = TempFolder() + L"talvor-test-" + tag + L"-" +
                               std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
         if (CreateDirectoryW(folder.c_str(), nullptr))
             return folder;
@@ -489,6 +505,28 @@ void ReleaseHeldService()
     CloseHandle(release);
 }
 
+// The service's process, opened to wait for it and end it as the setup opens one: a process of
+// LocalSystem only with the debug privilege, which the setup takes only for a program under its
+// install folder; here that is the folder of the service's registered program. Null when it
+// cannot be opened, or the id has passed to another program.
+static HANDLE OpenServiceProcess(DWORD pid)
+{
+    wchar_t program[MAX_PATH];
+    if (!SvcQueryImagePath(kProductServiceName, program, MAX_PATH) || wcsrchr(program, L'\\') == nullptr)
+        return nullptr;
+    wchar_t install_folder[260];
+    wcscpy(install_folder, InstallFolder);
+    wcscpy(InstallFolder, program);
+    *wcsrchr(InstallFolder, L'\\') = 0;
+    HANDLE process = OpenProcessToEnd(pid);
+    wcscpy(InstallFolder, install_folder);
+    if (process != nullptr && !ProcessRunsProgram(process, program)) {
+        CloseHandle(process);
+        process = nullptr;
+    }
+    return process;
+}
+
 void RemoveProductService()
 {
     ReleaseHeldService();
@@ -497,12 +535,12 @@ void RemoveProductService()
         return;
     ServiceState seen = {SERVICE_STOPPED, 0};
     QueryServiceState(service, seen);
-    HANDLE process = seen.pid != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, seen.pid) : nullptr;
+    HANDLE process = seen.pid != 0 ? OpenServiceProcess(seen.pid) : nullptr;
     if (seen.state != SERVICE_STOPPED) {
         SERVICE_STATUS ignored;
         bool asked = ControlService(service, SERVICE_CONTROL_STOP, &ignored);
         if ((!asked || WaitForServiceState(service, SERVICE_STOPPED, 5000).state != SERVICE_STOPPED) && process != nullptr)
-            TerminateProcess(process, 1);
+            EndProcessAndWait(process, 10000, L"talvor_svc.exe");
     }
     if (process != nullptr) {
         WaitForSingleObject(process, 10000);

@@ -6,6 +6,11 @@
 
 #include <string>
 
+// The long form of a path that exists: Windows hands out folders by their short 8.3 names too
+// (%TEMP% on a hosted runner is C:\Users\RUNNER~1\...), where the setup sees and logs the long
+// names. The path as it was when it has none.
+std::wstring LongPath(const std::wstring &path);
+
 // Path of a file of the build: `relative` is taken from the build folder (the parent of the
 // folder that holds the test programs), e.g. L"bin\\Talvor-Kurulum.exe".
 std::wstring BuildPath(const wchar_t *relative);
@@ -19,6 +24,8 @@ std::wstring DevelopmentKeyFile();
 // e.g. L"talvor_svc.exe".
 std::wstring ProductPath(const wchar_t *file);
 
+// The temporary folder, long names, with a backslash at its end.
+std::wstring TempFolder();
 // A fresh empty folder under the temporary folder, removed with its files by RemoveFolder.
 std::wstring MakeTempFolder(const wchar_t *tag);
 void RemoveFolder(const std::wstring &folder);

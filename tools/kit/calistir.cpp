@@ -1,13 +1,16 @@
 // The Windows test kit's runner, started by calistir.cmd from an elevated command prompt:
 //
-//   calistir.cmd [PROGRAM[:FILTER] | denetle]...
+//   calistir.cmd [--sinir=SECONDS] [PROGRAM[:FILTER] | denetle]...
 //
 // Runs each test program of the kit's tests folder (all those programlar.txt lists when none is
 // named) with GoogleTest's XML output, and for "denetle" takes each release of the kit's denetim
 // folder with the checker and the machine's own Compression API. Prints one line per program or
 // release and a last line "N passed, N failed, N skipped"; writes every program's output and XML
-// and ozet.txt (these lines) into the folder rapor; exits 0 only when nothing failed. The product
-// is taken off the machine with the kit's own setup before and after.
+// and ozet.txt (these lines, each as it is printed) into the folder rapor; exits 0 only when
+// nothing failed. The product is taken off the machine with the kit's own setup before and after.
+// Each program and release gets at most the time limit (--sinir, 20 minutes by default); one
+// that runs out of it is ended with every process it started and counted as failed. Without an
+// elevated token it refuses to start: every test would fail for that reason alone.
 #include <winsock2.h>
 #include <windows.h>
 #include <wincrypt.h>
@@ -15,22 +18,29 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <wchar.h>
 
 #include <string>
 #include <vector>
 
 namespace {
 
-const DWORD kProgramTimeoutMs = 90 * 60 * 1000;
+// The longest program takes about 7 minutes under Wine; the Windows job has 150 minutes for all
+// of them, so a few programs that hang still leave room for the rest and the report.
+const DWORD kDefaultLimitSeconds = 20 * 60;
 const DWORD kRemovalTimeoutMs = 10 * 60 * 1000;
 
 std::wstring Root;
 std::wstring Report;
-std::string Summary;
+HANDLE SummaryFile = INVALID_HANDLE_VALUE;
+DWORD LimitMs = kDefaultLimitSeconds * 1000;
 
 struct Counts {
     long passed = 0, failed = 0, skipped = 0;
 };
+
+// How a program run ended.
+enum RunEnd { RunExited, RunNotStarted, RunTimedOut };
 
 void Say(const char *format, ...)
 {
@@ -41,7 +51,15 @@ void Say(const char *format, ...)
     va_end(args);
     printf("%s\n", line);
     fflush(stdout);
-    Summary += std::string(line) + "\r\n";
+    if (SummaryFile == INVALID_HANDLE_VALUE)
+        return;
+    // Through to the disk at once: a run ended from outside keeps the lines of what finished.
+    std::string text = std::string(line) + "\r\n";
+    DWORD written;
+    if (!WriteFile(SummaryFile, text.data(), (DWORD)text.size(), &written, nullptr))
+        fprintf(stderr, "WriteFile ozet.txt failed, error %lu\n", GetLastError());
+    else if (!FlushFileBuffers(SummaryFile))
+        fprintf(stderr, "FlushFileBuffers ozet.txt failed, error %lu\n", GetLastError());
 }
 
 std::string Narrow(const std::wstring &text)
@@ -65,10 +83,28 @@ std::string ReadAll(const std::wstring &path)
     return bytes;
 }
 
-// Starts the command line with its output into `output`, the process's creation `flags` given;
-// false, with the error kept for GetLastError, when it could not be started.
+// Whether the runner's token is elevated, as the tests need: they register a service and write
+// under Program Files and HKEY_LOCAL_MACHINE.
+bool Elevated()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        fprintf(stderr, "OpenProcessToken failed, error %lu\n", GetLastError());
+        return false;
+    }
+    TOKEN_ELEVATION elevation = {};
+    DWORD size;
+    bool read = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) != 0;
+    if (!read)
+        fprintf(stderr, "GetTokenInformation TokenElevation failed, error %lu\n", GetLastError());
+    CloseHandle(token);
+    return read && elevation.TokenIsElevated != 0;
+}
+
+// Starts the command line suspended, with its output into `output`; false, having said why and
+// with the error kept for GetLastError, when it could not be started.
 bool Start(const std::wstring &program, const std::wstring &arguments, const std::wstring &folder,
-           const std::wstring &output, DWORD flags, PROCESS_INFORMATION *process)
+           const std::wstring &output, PROCESS_INFORMATION *process)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE out = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
@@ -80,30 +116,67 @@ bool Start(const std::wstring &program, const std::wstring &arguments, const std
     startup.hStdError = out;
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(0);
-    BOOL started = out != INVALID_HANDLE_VALUE && CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                                                flags, nullptr, folder.c_str(), &startup, process);
-    DWORD error = GetLastError();
+    DWORD error = 0;
+    bool started = false;
+    if (out == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+        fprintf(stderr, "CreateFileW %s failed, error %lu\n", Narrow(output).c_str(), error);
+    } else if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                               folder.c_str(), &startup, process)) {
+        error = GetLastError();
+        fprintf(stderr, "CreateProcessW %s failed, error %lu\n", Narrow(program).c_str(), error);
+    } else {
+        started = true;
+    }
     if (out != INVALID_HANDLE_VALUE)
         CloseHandle(out);
     SetLastError(error);
     return started;
 }
 
-// Runs the command line with its output into `output`; its exit code, or -1 when it could not be
-// started, or ended after the time-out.
-long Run(const std::wstring &program, const std::wstring &arguments, const std::wstring &folder,
-         const std::wstring &output, DWORD timeout_ms)
+// Runs the command line with its output into `output`, in a job of its own, so that one that runs
+// out of time is ended with every process it started. *code receives the exit code, or the
+// error when it could not be started.
+RunEnd Run(const std::wstring &program, const std::wstring &arguments, const std::wstring &folder,
+           const std::wstring &output, DWORD timeout_ms, long *code)
 {
     PROCESS_INFORMATION process;
-    if (!Start(program, arguments, folder, output, 0, &process))
-        return -1;
-    DWORD code = (DWORD)-1;
-    if (WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, (UINT)-1);
-    GetExitCodeProcess(process.hProcess, &code);
+    if (!Start(program, arguments, folder, output, &process)) {
+        *code = (long)GetLastError();
+        return RunNotStarted;
+    }
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr)
+        fprintf(stderr, "CreateJobObjectW failed, error %lu\n", GetLastError());
+    else if (!AssignProcessToJobObject(job, process.hProcess))
+        fprintf(stderr, "AssignProcessToJobObject failed, error %lu\n", GetLastError());
+    ResumeThread(process.hThread);
+    RunEnd end = RunExited;
+    if (WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0) {
+        end = RunTimedOut;
+        if (!TerminateJobObject(job, ERROR_TIMEOUT) && !TerminateProcess(process.hProcess, ERROR_TIMEOUT))
+            fprintf(stderr, "TerminateProcess failed, error %lu\n", GetLastError());
+        WaitForSingleObject(process.hProcess, 30000);
+    }
+    DWORD exit_code;
+    if (!GetExitCodeProcess(process.hProcess, &exit_code))
+        exit_code = (DWORD)-1;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return (long)code;
+    if (job != nullptr)
+        CloseHandle(job);
+    *code = (long)exit_code;
+    return end;
+}
+
+// Says the line of a run that did not end by itself, and whether there was one.
+bool SaidRunFailure(const std::string &name, RunEnd end, long code)
+{
+    if (end == RunNotStarted)
+        Say("%s: could not be started (error %ld)", name.c_str(), code);
+    else if (end == RunTimedOut)
+        Say("%s: ran out of its time limit of %lu s and was ended", name.c_str(), LimitMs / 1000);
+    return end != RunExited;
 }
 
 bool Exists(const std::wstring &path)
@@ -257,11 +330,19 @@ bool InMachineRoots(PCCERT_CONTEXT certificate, bool *held)
     return true;
 }
 
+// A tool's exit code, or -1 when it could not be started or ran out of its time.
+long RunTool(const std::wstring &program, const std::wstring &arguments, const std::wstring &folder,
+             const std::wstring &output)
+{
+    long code;
+    return Run(program, arguments, folder, output, kToolTimeoutMs, &code) == RunExited ? code : -1;
+}
+
 // certutil, the documented way to change the machine's trusted roots without a prompt. Its exit
 // code alone is not taken for the change: the callers read the store back.
 bool Certutil(const std::wstring &arguments, const wchar_t *output)
 {
-    long code = Run(SystemProgram(L"certutil.exe"), arguments, Root, Report + L"\\" + output, kToolTimeoutMs);
+    long code = RunTool(SystemProgram(L"certutil.exe"), arguments, Root, Report + L"\\" + output);
     if (code != 0)
         Say("test servers: certutil %s: exit %ld (rapor\\%s)", Narrow(arguments).c_str(), code,
             Narrow(output).c_str());
@@ -330,7 +411,7 @@ unsigned StartServer(TestServers *servers, const std::wstring &python, const Tes
                              L".port --root=calisma/sunulan " + server.options;
     PROCESS_INFORMATION process;
     // Suspended until it is in the job, so that nothing it starts escapes the job.
-    if (!Start(python, arguments, folder, Report + L"\\sunucu-" + server.name + L".txt", CREATE_SUSPENDED, &process)) {
+    if (!Start(python, arguments, folder, Report + L"\\sunucu-" + server.name + L".txt", &process)) {
         Say("test servers: CreateProcessW failed: %s (error %lu)", Narrow(python).c_str(), GetLastError());
         return 0;
     }
@@ -383,8 +464,8 @@ bool StopTestServers(TestServers *servers)
     servers->authority = nullptr;
     for (const wchar_t *variable : kServerVariables)
         SetEnvironmentVariableW(variable, nullptr);
-    Run(SystemProgram(L"cmd.exe"), L"/c rmdir /s /q calisma", Root + L"\\sunucu", Report + L"\\sunucu-temizlik.txt",
-        kToolTimeoutMs);
+    RunTool(SystemProgram(L"cmd.exe"), L"/c rmdir /s /q calisma", Root + L"\\sunucu",
+            Report + L"\\sunucu-temizlik.txt");
     return removed;
 }
 
@@ -433,8 +514,8 @@ void StartTestServers(TestServers *servers, const std::wstring &program, Counts 
     if (python.empty()) {
         missing = "no python.exe on PATH";
     } else {
-        long code = Run(python, L"-c \"import sys; sys.exit(sys.version_info < (3, 7))\"", Root,
-                        Report + L"\\sunucu-python.txt", kToolTimeoutMs);
+        long code = RunTool(python, L"-c \"import sys; sys.exit(sys.version_info < (3, 7))\"", Root,
+                            Report + L"\\sunucu-python.txt");
         if (code != 0) {
             missing = Narrow(python) + " is no Python 3.7 or later (exit " + std::to_string(code) + ")";
         } else if (!LaunchTestServers(servers, python)) {
@@ -469,11 +550,16 @@ void RunTestProgram(const std::wstring &selection, Counts *total)
     if (NeedsServers(name))
         StartTestServers(&servers, name, total);
     ULONGLONG start = GetTickCount64();
-    long code = Run(program, arguments, Root + L"\\tests", Report + L"\\" + name + L".txt", kProgramTimeoutMs);
+    long code;
+    RunEnd end = Run(program, arguments, Root + L"\\tests", Report + L"\\" + name + L".txt", LimitMs, &code);
     unsigned seconds = (unsigned)((GetTickCount64() - start) / 1000);
     if (!StopTestServers(&servers))
         total->failed++;
     Counts counts;
+    if (SaidRunFailure(Narrow(name), end, code)) {
+        total->failed++;
+        return;
+    }
     if (!CountReport(ReadAll(xml), &counts)) {
         Say("%s: no report (exit %ld, %u s)", Narrow(name).c_str(), code, seconds);
         total->failed++;
@@ -499,10 +585,12 @@ void CheckReleases(Counts *total)
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == L"." || name == L"..")
             continue;
         std::wstring output = Report + L"\\denetle-" + name + L".txt";
-        long code = Run(Root + L"\\bin\\talvor-denetle.exe", L"\"--yerel=" + Root + L"\\denetim\\" + name + L"\"",
-                        Root, output, kProgramTimeoutMs);
-        bool decoded = code == 0 && ReadAll(output).find("tam=1") != std::string::npos;
-        Say("denetle %s: %s (exit %ld)", Narrow(name).c_str(), decoded ? "passed" : "failed", code);
+        long code;
+        RunEnd end = Run(Root + L"\\bin\\talvor-denetle.exe", L"\"--yerel=" + Root + L"\\denetim\\" + name + L"\"",
+                         Root, output, LimitMs, &code);
+        bool decoded = end == RunExited && code == 0 && ReadAll(output).find("tam=1") != std::string::npos;
+        if (!SaidRunFailure("denetle " + Narrow(name), end, code))
+            Say("denetle %s: %s (exit %ld)", Narrow(name).c_str(), decoded ? "passed" : "failed", code);
         (decoded ? total->passed : total->failed)++;
     }
     if (find != INVALID_HANDLE_VALUE)
@@ -511,9 +599,10 @@ void CheckReleases(Counts *total)
 
 void RemoveProduct(const wchar_t *when)
 {
-    long code = Run(Root + L"\\bin\\Talvor-Kurulum.exe", L"/kaldir /sessiz", Root,
-                    Report + L"\\kaldirma-" + when + L".txt", kRemovalTimeoutMs);
-    if (code != 0)
+    long code;
+    RunEnd end = Run(Root + L"\\bin\\Talvor-Kurulum.exe", L"/kaldir /sessiz", Root,
+                     Report + L"\\kaldirma-" + when + L".txt", kRemovalTimeoutMs, &code);
+    if (!SaidRunFailure("product removal " + Narrow(when), end, code) && code != 0)
         Say("product removal %s: exit %ld", Narrow(when).c_str(), code);
 }
 
@@ -534,18 +623,56 @@ std::vector<std::wstring> DefaultSelection()
     return names;
 }
 
+// "--sinir=SECONDS" sets the time limit of each program; false when it is not a number from 1 to
+// a day.
+bool ReadLimit(const std::wstring &option)
+{
+    const wchar_t *digits = option.c_str() + wcslen(L"--sinir=");
+    wchar_t *end;
+    unsigned long seconds = wcstoul(digits, &end, 10);
+    if (*digits < L'0' || *digits > L'9' || *end != 0 || seconds == 0 || seconds > 24 * 3600)
+        return false;
+    LimitMs = (DWORD)seconds * 1000;
+    return true;
+}
+
+// rapor\ozet.txt, new for this run, written line by line by Say.
+void OpenSummary()
+{
+    if (!CreateDirectoryW(Report.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        fprintf(stderr, "CreateDirectoryW rapor failed, error %lu\n", GetLastError());
+    SummaryFile = CreateFileW((Report + L"\\ozet.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              0, nullptr);
+    if (SummaryFile == INVALID_HANDLE_VALUE)
+        fprintf(stderr, "CreateFileW ozet.txt failed, error %lu\n", GetLastError());
+}
+
 } // namespace
 
 int wmain(int count, wchar_t **arguments)
 {
+    if (!Elevated()) {
+        printf("calistir: not elevated; run it from a command prompt opened with \"Run as administrator\". "
+               "Nothing was run.\n");
+        return 2;
+    }
+    std::vector<std::wstring> selection;
+    for (int i = 1; i < count; i++) {
+        std::wstring item = arguments[i];
+        if (item.compare(0, 8, L"--sinir=") != 0)
+            selection.push_back(item);
+        else if (!ReadLimit(item)) {
+            printf("calistir: --sinir takes the time limit of each program in seconds, 1 to 86400.\n");
+            return 2;
+        }
+    }
     wchar_t self[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
     Root.assign(self, length);
     Root.erase(Root.find_last_of(L'\\'));
     Report = Root + L"\\rapor";
-    CreateDirectoryW(Report.c_str(), nullptr);
+    OpenSummary();
 
-    std::vector<std::wstring> selection(arguments + 1, arguments + count);
     if (selection.empty())
         selection = DefaultSelection();
     Counts total;
@@ -558,12 +685,7 @@ int wmain(int count, wchar_t **arguments)
     }
     RemoveProduct(L"sonra");
     Say("%ld passed, %ld failed, %ld skipped", total.passed, total.failed, total.skipped);
-
-    HANDLE summary = CreateFileW((Report + L"\\ozet.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written;
-    if (summary != INVALID_HANDLE_VALUE) {
-        WriteFile(summary, Summary.data(), (DWORD)Summary.size(), &written, nullptr);
-        CloseHandle(summary);
-    }
+    if (SummaryFile != INVALID_HANDLE_VALUE)
+        CloseHandle(SummaryFile);
     return total.failed == 0 ? 0 : 1;
 }

@@ -1,6 +1,6 @@
 // Test infrastructure: loads cabinet.dll from the system folder as the setup does and tells by
-// its exit code whose it got: 0 the Compression API stand-in, 1 Wine's own (no Compression
-// API), 2 none.
+// its exit code what it got: 0 one with the Compression API (Windows' own, or under Wine the
+// stand-in), 1 one without (Wine's own), 2 none.
 #include <windows.h>
 
 int wmain()
