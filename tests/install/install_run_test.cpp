@@ -708,14 +708,18 @@ TEST_F(SmallDiskTest, FullDiskIsNamedAsSuchAndTheSameCommandSucceedsOnceThereIsR
     ASSERT_TRUE(Mount("-o remount,size=200m"));
     // Published as if before the large release, which installs over it.
     ASSERT_EQ(0, Install(Release("1.0.0", "", {}, {1, ""})));
-    // Another program takes all but 1 MB once the unpack has begun.
+    // Another program takes all but 1 MB once the unpack has begun. The setups of this prefix are
+    // held still meanwhile: a write of theirs between the measure and the fill would make the fill
+    // fail as a whole, after the setup had met a full disk for a moment.
     std::string folder = QuotedUnixPath(kProductFolder);
     // Only while the small file system is there: a run that never unpacks must not fill the real disk.
     ASSERT_EQ(0, RunLinuxCommands("end=$(( $(date +%s) + 120 )); while [ ! -d " +
                                       QuotedUnixPath(VersionFolder("2.0.0") + L".kur") +
                                       " ] && [ $(date +%s) -lt $end ]; do :; done; mountpoint -q " + folder +
-                                      " && fallocate -l $(( $(df --output=avail -B1 " + folder +
-                                      " | tail -1) - 1048576 )) " + folder + "/dolgu",
+                                      " || exit; setups=$(for p in $(pgrep -f Talvor-Kurulum); do grep -qzx "
+                                      "\"WINEPREFIX=$WINEPREFIX\" /proc/$p/environ && echo $p; done); "
+                                      "kill -STOP $setups; fallocate -l $(( $(df --output=avail -B1 " + folder +
+                                      " | tail -1) - 1048576 )) " + folder + "/dolgu; kill -CONT $setups",
                                   0, true));
     EXPECT_EQ(1, Install(large));
     ExpectNoRoom(47, 50, 2); // 30 MB, the product's files and the margin
