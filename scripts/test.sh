@@ -16,5 +16,6 @@ stop_prefixes() {
 trap stop_prefixes EXIT
 cd "$root/build"
 # Most of a Windows test's time is spent waiting (on the setup's own pauses, a service, a window),
-# so more of them run at once than there are cores.
-ctest --output-on-failure --parallel "${TALVOR_TEST_JOBS:-4}" "$@"
+# so more of them run at once than there are cores: on two cores, four at once left the processors
+# idle for a third of the run, eight for a twentieth.
+ctest --output-on-failure --parallel "${TALVOR_TEST_JOBS:-8}" "$@"
