@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/object_owner.h"
-#include "support/dialog_driver.h"
+#include "dialog_driver/dialog_driver.h"
 #include "support/installed_product.h"
 #include "support/test_support.h"
 

@@ -7,7 +7,7 @@
 
 #include "app/conflict_check.h"
 #include "fetch/fetch_servers.h"
-#include "support/dialog_driver.h"
+#include "dialog_driver/dialog_driver.h"
 #include "support/installed_product.h"
 #include "support/test_support.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // What the kit's runner (calistir.cpp) shares with the test servers it starts for the download
-// tests (test_servers.cpp).
+// tests (loopback_servers.cpp).
 
 #include <winsock2.h>
 #include <windows.h>

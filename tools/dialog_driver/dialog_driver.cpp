@@ -1,4 +1,4 @@
-#include "support/dialog_driver.h"
+#include "dialog_driver/dialog_driver.h"
 
 #include <commctrl.h>
 
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "support/uia_client.h"
+#include "dialog_driver/uia_client.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 
 #include <string>
 
-#include "support/dialog_driver.h"
+#include "dialog_driver/dialog_driver.h"
 
 namespace {
 
