@@ -38,9 +38,10 @@ bool QueryConfig(ServiceConfig &out)
 
 bool ProcessEnds(DWORD pid, DWORD timeout_ms)
 {
+    // Only a process id that names no process counts as ended: a refused open is no proof.
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
     if (process == nullptr)
-        return true;
+        return GetLastError() == ERROR_INVALID_PARAMETER;
     bool ended = WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0;
     CloseHandle(process);
     return ended;
