@@ -83,7 +83,7 @@ TEST_F(PlantedDllTest, SetupLoadsCommonControlsFromTheSystem)
 {
     std::wstring setup = Copy(L"bin\\Talvor-Kurulum.exe", L"planted-setup.exe");
     // The folder holds no release, so the run ends before it would fetch or verify anything.
-    EXPECT_EQ(1, RunProgram(L"\"" + setup + L"\" /sessiz --yerel=" + folder_, 60000, folder_));
+    EXPECT_EQ(1, RunProgram(L"\"" + setup + L"\" /sessiz \"--yerel=" + folder_ + L"\"", 60000, folder_));
     ExpectNoneLoaded();
 }
 
@@ -97,6 +97,6 @@ TEST_F(PlantedDllTest, CheckerVerifiesWithTheSystemCrypto)
     ManifestLayout layout;
     layout.records = {{9, "program|1.0.0|" + std::string(64, 'a') + "|1|a.tpk"}};
     ASSERT_TRUE(WriteFileBytes(folder_ + L"\\bildirim.tdb", SignedManifestFile(key, ManifestBody(layout))));
-    EXPECT_EQ(1, RunProgram(L"\"" + checker + L"\" --yerel=" + folder_, 60000, folder_)); // not the built-in key
+    EXPECT_EQ(1, RunProgram(L"\"" + checker + L"\" \"--yerel=" + folder_ + L"\"", 60000, folder_)); // not the built-in key
     ExpectNoneLoaded();
 }
